@@ -1,0 +1,66 @@
+// The modulator's register map as the tool knows it: one constant table of the holding registers,
+// the register data types and the two lookups every command uses to find a register.
+//
+// Everything here is constant for the life of the process and is read without a lock. No function
+// prints anything; a caller that fails to find a register prints its own message.
+#ifndef VELTRONA_REGISTERS_CATALOGUE_H_
+#define VELTRONA_REGISTERS_CATALOGUE_H_
+
+#include <cstdint>
+
+// Register data type codes. A code indexes both reg_type_names and reg_type_words.
+enum reg_type : int32_t {
+  RAW = 0,  // untyped words; no catalogue entry has it, RR and RW use it with a counted length
+  FLOAT = 1,
+  WORD = 2,
+  DWORD = 3,
+  READ_CALIB = 4,
+  SET_CALIB = 5,
+  BYTE_ARRAY_06 = 6,
+  CHAR_ARRAY_10 = 7,
+  DWORD_ARRAY_10 = 8,
+};
+
+// Number of type codes (0 to 8).
+constexpr int REG_TYPE_COUNT = 9;
+
+// Number of entries in modbus_reg_table.
+constexpr int MODBUS_REG_COUNT = 248;
+
+// One holding register of the modulator.
+struct modbus_reg_entry {
+  uint16_t address;  // Modbus address of the register's first word
+  char name[64];     // upper case, NUL-terminated; four names end with a space that belongs to them
+  int32_t type;      // a reg_type code
+  char unit[32];     // UTF-8, empty when the value has no unit
+};
+
+// The catalogue, entries 0 to 247. The order is part of the contract: the dump lists registers in
+// it and both lookups break ties by it. It is ascending by address except that entry 207 (6116)
+// stands before entries 208 and 209 (6113, 6114); addresses 6129 and 6131 have two entries each.
+extern const modbus_reg_entry modbus_reg_table[MODBUS_REG_COUNT];
+
+// Name of each type code, as shown in register headers ("FLOAT", "WORD", ...).
+extern const char reg_type_names[REG_TYPE_COUNT][16];
+
+// Number of 16-bit words a register of each type covers (RAW: 0).
+extern const int reg_type_words[REG_TYPE_COUNT];
+
+// Name of a type code; "" for a code outside 0 to 8.
+const char *reg_type_name(int32_t type);
+
+// Words of a type code; 0 for a code outside 0 to 8.
+int reg_words_of_type(int32_t type);
+
+// Lookup by partial name over entries 0 to count - 1 (callers pass MODBUS_REG_COUNT; larger counts
+// are cut to it). The match is a case-sensitive substring search, so callers upper-case the user's
+// text first. The entry whose name holds the pattern earliest wins; among those the shortest name
+// (trailing space counted); among equal lengths the earlier entry. Returns the entry's index, or -1
+// when no name holds the pattern, when count is 0 or less, or when pattern is null.
+int reg_find_by_name(const char *pattern, int count);
+
+// Lookup by address: the first entry, in table order, with that address. Returns its index, or -1
+// when the address lies outside the addresses of entries 0 and 247 or no entry has it.
+int reg_find_by_address(int address);
+
+#endif  // VELTRONA_REGISTERS_CATALOGUE_H_

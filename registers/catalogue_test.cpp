@@ -1,0 +1,170 @@
+#include "registers/catalogue.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+namespace {
+
+TEST(Catalogue, CountsPerType) {
+  int per_type[REG_TYPE_COUNT] = {};
+  for (const modbus_reg_entry &e : modbus_reg_table) {
+    ASSERT_GE(e.type, 0);
+    ASSERT_LT(e.type, REG_TYPE_COUNT);
+    ++per_type[e.type];
+  }
+  const int expected[REG_TYPE_COUNT] = {0, 92, 113, 25, 9, 4, 1, 3, 1};
+  for (int t = 0; t < REG_TYPE_COUNT; ++t) EXPECT_EQ(per_type[t], expected[t]) << reg_type_name(t);
+  EXPECT_EQ(sizeof modbus_reg_table / sizeof modbus_reg_table[0], 248u);
+}
+
+TEST(Catalogue, TypeTables) {
+  const char *names[] = {"RAW",           "FLOAT",         "WORD",
+                         "DWORD",         "READ_CALIB",    "SET_CALIB",
+                         "BYTE_ARRAY_06", "CHAR_ARRAY_10", "DWORD_ARRAY_10"};
+  const int words[] = {0, 2, 1, 2, 15, 15, 3, 5, 20};
+  for (int t = 0; t < REG_TYPE_COUNT; ++t) {
+    EXPECT_STREQ(reg_type_name(t), names[t]);
+    EXPECT_EQ(reg_words_of_type(t), words[t]);
+  }
+  EXPECT_STREQ(reg_type_name(9), "");
+  EXPECT_EQ(reg_words_of_type(-1), 0);
+}
+
+TEST(Catalogue, AscendingExceptEntry207) {
+  for (int i = 1; i < MODBUS_REG_COUNT; ++i) {
+    int prev = modbus_reg_table[i - 1].address, cur = modbus_reg_table[i].address;
+    if (i == 208) {
+      EXPECT_GT(prev, cur);
+    } else if (i == 215 || i == 217) {
+      EXPECT_EQ(prev, cur) << i;
+    } else if (i != 209) {
+      EXPECT_LT(prev, cur) << i;
+    }
+  }
+  EXPECT_EQ(modbus_reg_table[207].address, 6116);
+  EXPECT_EQ(modbus_reg_table[208].address, 6113);
+  EXPECT_EQ(modbus_reg_table[209].address, 6114);
+}
+
+TEST(Catalogue, NamesUniqueUpperCaseOnlyFourEndInSpace) {
+  int trailing = 0;
+  for (int i = 0; i < MODBUS_REG_COUNT; ++i) {
+    const char *name = modbus_reg_table[i].name;
+    size_t len = std::strlen(name);
+    ASSERT_GT(len, 0u);
+    if (name[len - 1] == ' ') {
+      ++trailing;
+      EXPECT_TRUE(i >= 208 && i <= 211) << name;
+      --len;
+    }
+    EXPECT_EQ(std::strspn(name, "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_"), len) << name;
+    for (int j = 0; j < i; ++j) EXPECT_STRNE(name, modbus_reg_table[j].name);
+    EXPECT_NE(modbus_reg_table[i].address, 0);
+  }
+  EXPECT_EQ(trailing, 4);
+  EXPECT_STREQ(modbus_reg_table[208].name, "MB_DAVARER_BALANCE ");
+  EXPECT_STREQ(modbus_reg_table[209].name, "MB_FORWARD_POW_READ ");
+  EXPECT_STREQ(modbus_reg_table[210].name, "MB_REFLECTED_POW_CORRECTION ");
+  EXPECT_STREQ(modbus_reg_table[211].name, "MB_REFLECTED_POW_READ ");
+}
+
+// Rows checked field by field; a slip in copying the map shows up in one of them or in the
+// counts above.
+TEST(Catalogue, SampleRows) {
+  struct row {
+    int index;
+    int address;
+    const char *name;
+    int32_t type;
+    const char *unit;
+  };
+  const row rows[] = {
+      {0, 5120, "MB_STATE_SET", WORD, ""},
+      {1, 5121, "MB_LOG_IN", CHAR_ARRAY_10, ""},
+      {4, 5130, "MB_FIL_RAMP_SPEED", FLOAT, "V/s,A/s"},
+      {5, 5132, "MB_HV_SET", FLOAT, "V"},
+      {9, 5140, "MB_RESET", WORD, ""},
+      {29, 5220, "MB_CT_CVD_READ_DELAY", FLOAT, "*10 ns"},
+      {31, 5223, "MB_SPARE_1_U16", WORD, "A"},
+      {55, 5288, "MB_FIL_SET_CAL", SET_CALIB, ""},
+      {65, 5438, "MB_CVD_READ_CAL", READ_CALIB, ""},
+      {66, 5453, "MB_CALIB_SEQUENCE_ID", WORD, ""},
+      {91, 5480, "MB_STATE_READ", WORD, ""},
+      {96, 5489, "MB_EVENT_LOG_READ", DWORD_ARRAY_10, ""},
+      {97, 5509, "MB_REMAINING_TIME", DWORD, "s"},
+      {109, 5532, "MB_STANDBY_INTERLOCK", DWORD, ""},
+      {111, 5536, "MB_TRIG_INTERLOCK", DWORD, ""},
+      {117, 5561, "MB_MAC_ADDRESS", BYTE_ARRAY_06, ""},
+      {136, 5597, "MB_TACHO_COUNT_D", WORD, ""},
+      {137, 6000, "MB_ARC_COUNT_ACCUMULATED", DWORD, ""},
+      {156, 6053, "TIP1N", WORD, ""},
+      {195, 6092, "TIP20F", WORD, ""},
+      {196, 6093, "MB_CCPS_DU_DT_LIMIT_LO", FLOAT, "V/t"},
+      {212, 6125, "MB_PT100_A", FLOAT,
+       "\xC2\xB0"
+       "C"},
+      {215, 6129, "M060_MB_PT100_MAG_TEMP", FLOAT, "°C"},
+      {227, 6150, "MB_MAGFIL_CABLE_A_L_LIM", FLOAT, "A"},
+      {243, 6178, "MB_RF_FWD_READ_MIN", FLOAT, "dB"},
+      {246, 6184, "MB_PULSE_WIDTH_DIFF_MULT", FLOAT, "*pw"},
+      {247, 6186, "MB_FAN_CONTROL_PC_READ", FLOAT, "%"},
+  };
+  for (const row &r : rows) {
+    const modbus_reg_entry &e = modbus_reg_table[r.index];
+    EXPECT_EQ(e.address, r.address) << r.index;
+    EXPECT_STREQ(e.name, r.name) << r.index;
+    EXPECT_EQ(e.type, r.type) << r.index;
+    EXPECT_STREQ(e.unit, r.unit) << r.index;
+  }
+  int celsius = 0;
+  for (const modbus_reg_entry &e : modbus_reg_table) celsius += std::strcmp(e.unit, "°C") == 0;
+  EXPECT_EQ(celsius, 8);
+}
+
+TEST(Catalogue, FindByName) {
+  struct example {
+    const char *pattern;
+    const char *found;  // nullptr: not found
+  };
+  const example examples[] = {
+      {"STATE", "MB_STATE_SET"},
+      {"STATE_READ", "MB_STATE_READ"},
+      {"MAX_AVERAGE", "MB_MAX_AVERAGE_POWER"},
+      {"TIP1", "TIP1N"},
+      {"PT100", "MB_PT100_A"},
+      {"PT100_TANK", "MB_PT100_TANK_INTERLOCK_FILTER"},
+      {"SET", "MB_RESET"},
+      {"MB_", "MB_VSWR"},
+      {"MAG_TEMP", "M060_MB_PT100_MAG_TEMP"},
+      {"MB_DAVARER_BALANCE", "MB_DAVARER_BALANCE "},
+      {"state", nullptr},
+      {"NO_SUCH_REGISTER", nullptr},
+  };
+  for (const example &ex : examples) {
+    int i = reg_find_by_name(ex.pattern, MODBUS_REG_COUNT);
+    if (ex.found == nullptr) {
+      EXPECT_EQ(i, -1) << ex.pattern;
+    } else {
+      ASSERT_GE(i, 0) << ex.pattern;
+      EXPECT_STREQ(modbus_reg_table[i].name, ex.found) << ex.pattern;
+    }
+  }
+  EXPECT_EQ(reg_find_by_name("MB_DAVARER_BALANCE", MODBUS_REG_COUNT), 208);
+  EXPECT_EQ(reg_find_by_name("STATE", 0), -1);
+  EXPECT_EQ(reg_find_by_name("STATE", -3), -1);
+  EXPECT_EQ(reg_find_by_name(nullptr, MODBUS_REG_COUNT), -1);
+  // Only the entries counted are searched: MB_STATE_READ is entry 91.
+  EXPECT_EQ(reg_find_by_name("STATE_READ", 91), -1);
+}
+
+TEST(Catalogue, FindByAddress) {
+  const int examples[][2] = {
+      {5120, 0},   {6186, 247}, {5119, -1},  {6187, -1},  {5122, -1},  {5133, -1},  {0, -1},
+      {-5120, -1}, {6129, 214}, {6131, 216}, {6116, 207}, {6113, 208}, {6114, 209}, {5480, 91},
+  };
+  for (const auto &ex : examples) EXPECT_EQ(reg_find_by_address(ex[0]), ex[1]) << ex[0];
+}
+
+}  // namespace

@@ -1,0 +1,213 @@
+#include "registers/values.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// The longest register value (DWORD_ARRAY_10) covers 20 words.
+constexpr int MAX_VALUE_WORDS = 20;
+
+// Answer buffers: 15 characters of a yes/no line, 255 of an integer line.
+constexpr int YES_NO_BUF = 16;
+constexpr int INT_ANSWER_BUF = 256;
+
+// A token may still carry the end of the line it was cut from, CR included.
+void cut_at_line_end(char *text) { text[std::strcspn(text, "\r\n")] = '\0'; }
+
+void print_calib_read_points(const uint16_t *w) {
+  for (int j = 0; j < 5; ++j) {
+    const uint16_t *p = w + 3 * j;
+    printf("%d: %d (0x%04X), %7g\n", j + 1, p[0], p[0], bits_to_float(join_words(p + 1)));
+  }
+}
+
+void print_calib_set_points(const uint16_t *w) {
+  for (int j = 0; j < 5; ++j) {
+    const uint16_t *p = w + 3 * j;
+    printf("%d: %7g, %d (0x%04X)\n", j + 1, bits_to_float(join_words(p)), p[2], p[2]);
+  }
+}
+
+}  // namespace
+
+uint32_t join_words(const uint16_t *words) {
+  return static_cast<uint32_t>(words[0]) | (static_cast<uint32_t>(words[1]) << 16);
+}
+
+void split_words(uint32_t value, uint16_t *words) {
+  words[0] = static_cast<uint16_t>(value & 0xFFFF);
+  words[1] = static_cast<uint16_t>(value >> 16);
+}
+
+uint32_t float_to_bits(float value) {
+  uint32_t bits;
+  std::memcpy(&bits, &value, sizeof bits);
+  return bits;
+}
+
+float bits_to_float(uint32_t bits) {
+  float value;
+  std::memcpy(&value, &bits, sizeof value);
+  return value;
+}
+
+void print_value_by_type(const modbus_reg_entry *entry, const uint16_t *words, int count) {
+  if (entry == nullptr || entry->type < 0 || entry->type >= REG_TYPE_COUNT) return;
+  if (count < 0 || words == nullptr) count = 0;
+
+  if (entry->type == RAW) {
+    for (int i = 0; i < count; ++i) printf("%04X ", words[i]);
+    printf("\n");
+    return;
+  }
+
+  // A caller may hold fewer words than the type covers (a stored 32-bit startup value shown for
+  // a register whose type is wider); the missing words read as 0 rather than past its buffer.
+  uint16_t w[MAX_VALUE_WORDS] = {};
+  std::memcpy(w, words, sizeof(uint16_t) * (count < MAX_VALUE_WORDS ? count : MAX_VALUE_WORDS));
+
+  switch (entry->type) {
+    case FLOAT:
+      printf("%g%s\n", bits_to_float(join_words(w)), entry->unit);
+      break;
+    case WORD:
+      printf("%d%s (0x%04X)\n", w[0], entry->unit, w[0]);
+      break;
+    case DWORD: {
+      uint32_t v = join_words(w);
+      printf("%d%s (0x%08X)\n", static_cast<int32_t>(v), entry->unit, v);
+      break;
+    }
+    case READ_CALIB:
+      print_calib_read_points(w);
+      break;
+    case SET_CALIB:
+      print_calib_set_points(w);
+      break;
+    case BYTE_ARRAY_06:
+      for (int i = 0; i < 6; ++i) printf("%02X ", (w[i / 2] >> (8 * (i % 2))) & 0xFF);
+      printf("\n");
+      break;
+    case CHAR_ARRAY_10: {
+      char text[11] = {};
+      for (int i = 0; i < 10; ++i) {
+        char c = static_cast<char>((w[i / 2] >> (8 * (i % 2))) & 0xFF);
+        if (c == '\0') break;
+        text[i] = c;
+      }
+      printf("%s\n", text);
+      break;
+    }
+    case DWORD_ARRAY_10:
+      // The log holds ten values; the line shows the first five (words 0 to 9).
+      for (int i = 0; i < 5; ++i) {
+        uint32_t v = join_words(w + 2 * i);
+        printf("%d (0x%08X) ", static_cast<int32_t>(v), v);
+      }
+      printf("\n");
+      break;
+    default:
+      break;
+  }
+}
+
+int parse_unsigned(char *text, int base, uint32_t *value) {
+  if (text == nullptr) return -1;
+  cut_at_line_end(text);
+  char *end = nullptr;
+  unsigned long n = std::strtoul(text, &end, base);
+  *value = static_cast<uint32_t>(n);
+  return *end == '\0' ? 0 : -2;
+}
+
+int parse_value_by_type(int32_t type, char *token, uint32_t *value) {
+  switch (type) {
+    case FLOAT: {
+      if (token == nullptr) return -2;
+      cut_at_line_end(token);
+      char *end = nullptr;
+      float f = std::strtof(token, &end);
+      if (*end != '\0') return -2;
+      *value = float_to_bits(f);
+      return 0;
+    }
+    case WORD:
+    case DWORD: {
+      // Value tokens keep the user's case, so only a capital 0X selects hexadecimal; 0x1F is read
+      // as decimal and fails.
+      int base = (token != nullptr && token[0] == '0' && token[1] == 'X') ? 16 : 10;
+      return parse_unsigned(token, base, value) == 0 ? 0 : -3;
+    }
+    default:
+      return -1;
+  }
+}
+
+void upper_case_in_place(char *text, int limit) {
+  if (text == nullptr) return;
+  int n = static_cast<int>(std::strlen(text));
+  if (limit < n) n = limit;
+  // POSIX locale: only a to z have upper-case forms, whatever locale the process runs in.
+  for (int i = 0; i < n; ++i) {
+    if (text[i] >= 'a' && text[i] <= 'z') text[i] = static_cast<char>(text[i] - 'a' + 'A');
+  }
+}
+
+int read_answer_line(char *buf, int size) {
+  if (buf == nullptr || size <= 0) return -1;
+  buf[0] = '\0';
+  fflush(stdout);
+  if (fgets(buf, size, stdin) == nullptr) {
+    buf[0] = '\0';
+    // A read interrupted by Ctrl-C must not leave the error flag for the next reader; end of
+    // input stays sticky.
+    int err = errno;
+    if (ferror(stdin) && !feof(stdin)) clearerr(stdin);
+    errno = err;
+    return -1;
+  }
+  // Discard the rest of an over-long line: on a high-voltage device a fragment of an answer must
+  // never be taken as the next answer or run as a command.
+  size_t len = std::strlen(buf);
+  if (len > 0 && len + 1 == static_cast<size_t>(size) && buf[len - 1] != '\n' && !feof(stdin)) {
+    int c;
+    while ((c = getc(stdin)) != EOF && c != '\n') {
+    }
+  }
+  return 0;
+}
+
+int read_yes_no() {
+  char line[YES_NO_BUF];
+  if (read_answer_line(line, sizeof line) < 0) {
+    fprintf(stderr, "Error reading answer.\n");
+    return -1;
+  }
+  if (line[0] == 'Y' || line[0] == 'y') return 1;
+  if (line[0] == 'N' || line[0] == 'n') return 0;
+  return -1;
+}
+
+int read_int_in_range(int32_t *value, int32_t lowest, int32_t highest) {
+  char line[INT_ANSWER_BUF];
+  if (read_answer_line(line, sizeof line) < 0) return -1;
+  // The last character is taken to be the line end; a line cut at the buffer size loses its
+  // last kept character instead, which is how such lines have always been judged.
+  size_t len = std::strlen(line);
+  if (len > 0) line[len - 1] = '\0';
+
+  uint32_t n = 0;
+  if (parse_unsigned(line, 10, &n) != 0) {
+    printf("Invalid: %s.\n", line);
+    return -2;
+  }
+  if (n < static_cast<uint32_t>(lowest) || n > static_cast<uint32_t>(highest)) {
+    printf("Out of range: %d.\n", static_cast<int32_t>(n));
+    return -3;
+  }
+  *value = static_cast<int32_t>(n);
+  return 0;
+}

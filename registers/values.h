@@ -1,0 +1,72 @@
+// Moving between register words and the user's text: the layout of each register data type in its
+// 16-bit words, printing a value by its type, parsing a typed value, and reading the two kinds of
+// answer (yes/no, integer in a range) from standard input.
+//
+// Console thread only. Only the answer readers print anything on failure; the other functions
+// report by their result and leave the message to the caller.
+//
+// Word order: a 32-bit value (float bits, DWORD, interlock word) keeps its low 16 bits in the
+// lower-addressed word; bytes and characters are packed low byte first within each word.
+//
+// Standard input is read only through the stdio stream stdin, so that input a pipe delivered into
+// the stream's buffer during one read is still seen by the next reader.
+#ifndef VELTRONA_REGISTERS_VALUES_H_
+#define VELTRONA_REGISTERS_VALUES_H_
+
+#include <cstdint>
+
+#include "registers/catalogue.h"
+
+// Joins words[0] (bits 0-15) and words[1] (bits 16-31).
+uint32_t join_words(const uint16_t *words);
+
+// Splits value into words[0] (bits 0-15) and words[1] (bits 16-31).
+void split_words(uint32_t value, uint16_t *words);
+
+// The 32 bits of a single-precision float, and back.
+uint32_t float_to_bits(float value);
+float bits_to_float(uint32_t bits);
+
+// Prints the value held in words as entry's type dictates, on one line (five for READ_CALIB and
+// SET_CALIB), the unit following FLOAT, WORD and DWORD values without a blank. count is the number
+// of valid words: for RAW it is how many words are printed (0 or less gives an empty line); for the
+// other types, words beyond count are taken as 0. A type code outside 0 to 8 prints nothing.
+void print_value_by_type(const modbus_reg_entry *entry, const uint16_t *words, int count);
+
+// Parses token as a value of a register of the given type into *value (float bits for FLOAT).
+// WORD and DWORD tokens are hexadecimal only when they begin with "0X" (capital X), else decimal;
+// no range check is made. token is cut at its first CR or LF.
+// Returns 0 on success; -1 for a type without a text form (all but FLOAT, WORD and DWORD; nothing
+// stored); -2 when a FLOAT token is not wholly a number (nothing stored); -3 when a WORD or DWORD
+// token is not wholly a number (*value may hold the partial number).
+int parse_value_by_type(int32_t type, char *token, uint32_t *value);
+
+// Parses text as an unsigned number in base 10 or 16 into *value (the low 32 bits). Leading blanks
+// and a sign are accepted (a minus gives the two's complement), in base 16 also a 0x or 0X prefix.
+// text is cut at its first CR or LF. *value receives the number also when the conversion stops
+// early. Returns 0 when the whole text is a number (the empty text gives 0 with value 0), -2 when
+// it isn't, -1 when text is null (nothing stored).
+int parse_unsigned(char *text, int base, uint32_t *value);
+
+// Upper-cases a to z in the first limit characters of text, or in all of it when it is shorter.
+void upper_case_in_place(char *text, int limit);
+
+// Reads one whole line from stdin into buf (size bytes, line end included when it fits, always
+// NUL-terminated). What does not fit is read and discarded, so no fragment of the line is ever
+// taken as a later answer or command. Flushes stdout first. Returns 0, or -1 at end of input or on
+// a read error (errno from the failed read is kept; nothing printed).
+int read_answer_line(char *buf, int size);
+
+// Reads a yes/no answer line; only its first character counts, in either case. Lines are judged
+// on their first 15 characters. Returns 1 for Y, 0 for N, -1 for anything else (an empty line
+// too), and -1 at end of input or on a read error after writing "Error reading answer." to stderr.
+int read_yes_no();
+
+// Reads a decimal integer answer line and checks lowest <= number <= highest, compared as unsigned
+// 32-bit numbers. Lines are judged on their first 255 characters; the last character kept (the
+// line end) is dropped and an empty line reads as 0. Returns 0 with *value stored; -1 at end of
+// input or on a read error (nothing printed); -2 after printing "Invalid: %s." for a line that is
+// not a number; -3 after printing "Out of range: %d." for a number outside the range.
+int read_int_in_range(int32_t *value, int32_t lowest, int32_t highest);
+
+#endif  // VELTRONA_REGISTERS_VALUES_H_

@@ -1,0 +1,255 @@
+#include "registers/values.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Redirects a standard stream's file descriptor to a temporary file until finish().
+class capture {
+ public:
+  explicit capture(FILE *stream) : stream_(stream), fd_(fileno(stream)) {
+    fflush(stream_);
+    tmp_ = tmpfile();
+    saved_ = dup(fd_);
+    dup2(fileno(tmp_), fd_);
+  }
+  std::string finish() {
+    fflush(stream_);
+    dup2(saved_, fd_);
+    close(saved_);
+    std::string text;
+    rewind(tmp_);
+    for (int c; (c = getc(tmp_)) != EOF;) text += static_cast<char>(c);
+    fclose(tmp_);
+    return text;
+  }
+
+ private:
+  FILE *stream_;
+  int fd_;
+  int saved_;
+  FILE *tmp_;
+};
+
+// Makes stdin read the given text from a pipe, as answers arrive when the tool is scripted.
+void feed_stdin(const std::string &text) {
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  ASSERT_EQ(write(fds[1], text.data(), text.size()), static_cast<ssize_t>(text.size()));
+  close(fds[1]);
+  std::string path = "/dev/fd/" + std::to_string(fds[0]);
+  ASSERT_NE(freopen(path.c_str(), "r", stdin), nullptr);
+  close(fds[0]);
+}
+
+std::string next_stdin_line() {
+  char line[256];
+  return fgets(line, sizeof line, stdin) == nullptr ? "<eof>" : line;
+}
+
+TEST(Values, WordsAndFloatBits) {
+  uint16_t w[2];
+  split_words(0x12345678u, w);
+  EXPECT_EQ(w[0], 0x5678);
+  EXPECT_EQ(w[1], 0x1234);
+  EXPECT_EQ(join_words(w), 0x12345678u);
+  EXPECT_EQ(float_to_bits(1.5f), 0x3FC00000u);
+  EXPECT_EQ(bits_to_float(0x3F8CCCCDu), 1.1f);
+}
+
+TEST(Values, PrintByType) {
+  struct example {
+    int32_t type;
+    const char *unit;
+    std::vector<uint16_t> words;
+    int count;
+    const char *out;
+  };
+  const example examples[] = {
+      {FLOAT, "", {0x0000, 0x4020}, 2, "2.5\n"},
+      {FLOAT, "V", {0x0000, 0x3FC0}, 2, "1.5V\n"},
+      {FLOAT, "", {0xCCCD, 0x3F8C}, 2, "1.1\n"},  // low half first
+      {FLOAT, "", {0x0000, 0x3FC0}, 1, "0\n"},    // missing words read as 0
+      {WORD, "", {0xFFFF}, 1, "65535 (0xFFFF)\n"},
+      {WORD, "ms", {100}, 1, "100ms (0x0064)\n"},
+      {DWORD, "", {0xFFFF, 0xFFFF}, 2, "-1 (0xFFFFFFFF)\n"},
+      {DWORD, "", {0x0001, 0x0000}, 2, "1 (0x00000001)\n"},
+      {DWORD, "s", {0x0000, 0x0001}, 2, "65536s (0x00010000)\n"},
+      {RAW, "", {0x0001, 0xABCD, 0x0000}, 3, "0001 ABCD 0000 \n"},
+      {RAW, "", {0x0001}, 0, "\n"},
+      {BYTE_ARRAY_06, "", {0x2211, 0x4433, 0x6655}, 3, "11 22 33 44 55 66 \n"},
+      {CHAR_ARRAY_10, "", {0x4100, 0x4342}, 5, "\n"},
+      {CHAR_ARRAY_10, "", {0x4241, 0x4443, 0x4645, 0x4847, 0x4A49}, 5, "ABCDEFGHIJ\n"},
+      {CHAR_ARRAY_10, "", {0x4241, 0x0043, 0x4645}, 5, "ABC\n"},
+      {DWORD_ARRAY_10,
+       "",
+       {1, 0, 2, 0, 0xFFFF, 0xFFFF, 0, 1, 5, 0, 6, 0, 7, 0},
+       20,
+       "1 (0x00000001) 2 (0x00000002) -1 (0xFFFFFFFF) 65536 (0x00010000) 5 (0x00000005) \n"},
+      {READ_CALIB,
+       "",
+       {100, 0x0000, 0x3FC0, 0xFFFF, 0x0000, 0x4020},
+       15,
+       "1: 100 (0x0064),     1.5\n2: 65535 (0xFFFF),     2.5\n3: 0 (0x0000),       0\n"
+       "4: 0 (0x0000),       0\n5: 0 (0x0000),       0\n"},
+      {SET_CALIB,
+       "",
+       {0x0000, 0x3FC0, 100},
+       15,
+       "1:     1.5, 100 (0x0064)\n2:       0, 0 (0x0000)\n3:       0, 0 (0x0000)\n"
+       "4:       0, 0 (0x0000)\n5:       0, 0 (0x0000)\n"},
+      {9, "V", {1, 2}, 2, ""},
+  };
+  for (const example &ex : examples) {
+    modbus_reg_entry entry = {5120, "TEST", ex.type, ""};
+    std::strcpy(entry.unit, ex.unit);
+    std::vector<uint16_t> words = ex.words;
+    words.resize(20);
+    capture out(stdout);
+    print_value_by_type(&entry, words.data(), ex.count);
+    EXPECT_EQ(out.finish(), ex.out) << "type " << ex.type;
+  }
+}
+
+TEST(Values, ParseUnsigned) {
+  struct example {
+    const char *text;
+    int base;
+    int result;
+    uint32_t value;
+  };
+  const example examples[] = {
+      {"", 10, 0, 0},      {"12AB", 10, -2, 12},     {"0x1F", 16, 0, 31}, {"0X1F", 16, 0, 31},
+      {"0x1F", 10, -2, 0}, {"5\r", 10, 0, 5},        {"5\n7", 10, 0, 5},  {"-1", 10, 0, 0xFFFFFFFF},
+      {" 42", 10, 0, 42},  {"4294967297", 10, 0, 1}, {"42 ", 10, -2, 42},
+  };
+  for (const example &ex : examples) {
+    char text[32];
+    std::strcpy(text, ex.text);
+    uint32_t value = 0xDEADBEEF;
+    EXPECT_EQ(parse_unsigned(text, ex.base, &value), ex.result) << ex.text;
+    EXPECT_EQ(value, ex.value) << ex.text;
+  }
+  uint32_t value = 7;
+  EXPECT_EQ(parse_unsigned(nullptr, 10, &value), -1);
+  EXPECT_EQ(value, 7u);
+}
+
+TEST(Values, ParseByType) {
+  const uint32_t untouched = 0xDEADBEEF;
+  struct example {
+    int32_t type;
+    const char *token;
+    int result;
+    uint32_t value;
+  };
+  const example examples[] = {
+      {WORD, "0X10", 0, 16},
+      {WORD, "0x10", -3, 0},  // lower-case x is read as decimal and fails
+      {WORD, "70000", 0, 70000},
+      {DWORD, "-1", 0, 0xFFFFFFFF},
+      {DWORD, "12AB", -3, 12},
+      {FLOAT, "1e3", 0, 0x447A0000},
+      {FLOAT, "2.5\r\n", 0, 0x40200000},
+      {FLOAT, "1.5V", -2, untouched},
+      {BYTE_ARRAY_06, "12", -1, untouched},
+      {RAW, "12", -1, untouched},
+      {SET_CALIB, "12", -1, untouched},
+      {CHAR_ARRAY_10, "12", -1, untouched},
+  };
+  for (const example &ex : examples) {
+    char token[32];
+    std::strcpy(token, ex.token);
+    uint32_t value = untouched;
+    EXPECT_EQ(parse_value_by_type(ex.type, token, &value), ex.result) << ex.token;
+    EXPECT_EQ(value, ex.value) << ex.token;
+  }
+}
+
+TEST(Values, UpperCaseInPlace) {
+  struct example {
+    const char *text;
+    int limit;
+    const char *out;
+  };
+  const example examples[] = {
+      {"mb_state1", 9, "MB_STATE1"},
+      {"abc", 2, "ABc"},
+      {"abc", 10, "ABC"},
+      {"abc", 0, "abc"},
+      {"abc", -1, "abc"},
+      {"", 5, ""},
+      {"\xC3\xA4x", 3, "\xC3\xA4X"},
+  };
+  for (const example &ex : examples) {
+    char text[32];
+    std::strcpy(text, ex.text);
+    upper_case_in_place(text, ex.limit);
+    EXPECT_STREQ(text, ex.out);
+  }
+}
+
+TEST(Values, YesNoAnswersFromPipe) {
+  feed_stdin("y\nYes\nyellow\nn\nNo\n\nmaybe\n");
+  for (int expected : {1, 1, 1, 0, 0, -1, -1}) EXPECT_EQ(read_yes_no(), expected);
+  capture err(stderr);
+  EXPECT_EQ(read_yes_no(), -1);
+  EXPECT_EQ(err.finish(), "Error reading answer.\n");
+}
+
+TEST(Values, OverLongYesNoAnswerIsDiscardedWhole) {
+  feed_stdin("yellow submarine is here\nnnnnnnnnnnnnnnn\nyes\nnot now; QUIT\nREAD STATE\n");
+  EXPECT_EQ(read_yes_no(), 1);
+  EXPECT_EQ(read_yes_no(), 0);  // exactly 15 characters: its line end must go too
+  EXPECT_EQ(read_yes_no(), 1);
+  EXPECT_EQ(read_yes_no(), 0);
+  EXPECT_EQ(next_stdin_line(), "READ STATE\n");
+}
+
+TEST(Values, IntegerAnswersFromPipe) {
+  struct example {
+    int32_t lowest, highest;
+    int result;
+    int32_t value;
+    const char *out;
+  };
+  feed_stdin("0\nabc\n16\n-1\n\n\n12AB\n5\r\n");
+  const example examples[] = {
+      {1, 16, -3, -7, "Out of range: 0.\n"},
+      {1, 16, -2, -7, "Invalid: abc.\n"},
+      {1, 16, 0, 16, ""},
+      {1, 16, -3, -7, "Out of range: -1.\n"},
+      {0, 9, 0, 0, ""},
+      {1, 16, -3, -7, "Out of range: 0.\n"},
+      {0, 65535, -2, -7, "Invalid: 12AB.\n"},
+      {0, 9, 0, 5, ""},
+      {0, 9, -1, -7, ""},  // end of input
+  };
+  for (const example &ex : examples) {
+    int32_t value = -7;
+    capture out(stdout);
+    EXPECT_EQ(read_int_in_range(&value, ex.lowest, ex.highest), ex.result);
+    EXPECT_EQ(out.finish(), ex.out);
+    EXPECT_EQ(value, ex.value);
+  }
+}
+
+TEST(Values, OverLongIntegerAnswerIsDiscardedWhole) {
+  feed_stdin(std::string(300, '1') + "\n" + std::string(299, '0') + "3\n7\n");
+  int32_t value = -7;
+  capture out(stdout);
+  EXPECT_EQ(read_int_in_range(&value, 1, 16), -3);
+  EXPECT_EQ(read_int_in_range(&value, 0, 9), 0);
+  EXPECT_EQ(value, 0);  // judged on the kept zeros; the 3 went with the rest
+  EXPECT_EQ(read_int_in_range(&value, 0, 9), 0);
+  EXPECT_EQ(value, 7);
+  EXPECT_EQ(out.finish(), "Out of range: -1.\n");
+}
+
+}  // namespace
