@@ -194,8 +194,8 @@ int read_yes_no() {
 int read_int_in_range(int32_t *value, int32_t lowest, int32_t highest) {
   char line[INT_ANSWER_BUF];
   if (read_answer_line(line, sizeof line) < 0) return -1;
-  // The last character is taken to be the line end; a line cut at the buffer size loses its
-  // last kept character instead, which is how such lines have always been judged.
+  // The last character is taken to be the line end. A line cut at the buffer size, or one that
+  // ends at end of input without a line end, loses its last kept character instead.
   size_t len = std::strlen(line);
   if (len > 0) line[len - 1] = '\0';
 

@@ -178,15 +178,12 @@ TEST(Values, UpperCaseInPlace) {
     int limit;
     const char *out;
   };
+  // clang-format off
   const example examples[] = {
-      {"mb_state1", 9, "MB_STATE1"},
-      {"abc", 2, "ABc"},
-      {"abc", 10, "ABC"},
-      {"abc", 0, "abc"},
-      {"abc", -1, "abc"},
-      {"", 5, ""},
-      {"\xC3\xA4x", 3, "\xC3\xA4X"},
+      {"mb_state1", 9, "MB_STATE1"}, {"abc", 2, "ABc"}, {"abc", 10, "ABC"}, {"abc", 0, "abc"},
+      {"abc", -1, "abc"}, {"", 5, ""}, {"\xC3\xA4x", 3, "\xC3\xA4X"},
   };
+  // clang-format on
   for (const example &ex : examples) {
     char text[32];
     std::strcpy(text, ex.text);
@@ -220,17 +217,15 @@ TEST(Values, IntegerAnswersFromPipe) {
     const char *out;
   };
   feed_stdin("0\nabc\n16\n-1\n\n\n12AB\n5\r\n");
+  // clang-format off
   const example examples[] = {
-      {1, 16, -3, -7, "Out of range: 0.\n"},
-      {1, 16, -2, -7, "Invalid: abc.\n"},
-      {1, 16, 0, 16, ""},
-      {1, 16, -3, -7, "Out of range: -1.\n"},
-      {0, 9, 0, 0, ""},
-      {1, 16, -3, -7, "Out of range: 0.\n"},
-      {0, 65535, -2, -7, "Invalid: 12AB.\n"},
-      {0, 9, 0, 5, ""},
+      {1, 16, -3, -7, "Out of range: 0.\n"}, {1, 16, -2, -7, "Invalid: abc.\n"},
+      {1, 16, 0, 16, ""},                     {1, 16, -3, -7, "Out of range: -1.\n"},
+      {0, 9, 0, 0, ""},                       {1, 16, -3, -7, "Out of range: 0.\n"},
+      {0, 65535, -2, -7, "Invalid: 12AB.\n"}, {0, 9, 0, 5, ""},
       {0, 9, -1, -7, ""},  // end of input
   };
+  // clang-format on
   for (const example &ex : examples) {
     int32_t value = -7;
     capture out(stdout);
