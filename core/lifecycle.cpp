@@ -1,0 +1,32 @@
+#include "core/lifecycle.h"
+
+#include <cstdio>
+#include <cstring>
+
+std::atomic<int> quit_requested{0};
+cal_definition work_cal[CAL_DEFINITIONS];
+char ilock_names[3][ILOCK_NAMES][ILOCK_NAME_SIZE];
+
+namespace {
+
+void copy_text(char* dst, const char* src, size_t size) {
+  size_t n = strnlen(src, size - 1);
+  memcpy(dst, src, n);
+  dst[n] = '\0';
+}
+
+}  // namespace
+
+void make_working_copies(const tool_config_t& config, link_params* params) {
+  copy_text(params->host, config.sIpAddr, sizeof(params->host));
+  params->port = static_cast<int>(config.iPort);
+  for (int i = 0; i < CAL_DEFINITIONS; i++) {
+    if (config.cal[i].use == 0) continue;
+    work_cal[i] = config.cal[i];
+    work_cal[i].sMsg[sizeof(work_cal[i].sMsg) - 1] = '\0';
+  }
+  const ilock_name* sources[3] = {config.ilock_standby, config.ilock_hv, config.ilock_trig};
+  for (int g = 0; g < 3; g++)
+    for (int k = 0; k < ILOCK_NAMES; k++)
+      copy_text(ilock_names[g][k], sources[g][k].name, ILOCK_NAME_SIZE);
+}

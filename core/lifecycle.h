@@ -1,0 +1,33 @@
+// Process-wide state shared by the main thread and the two worker threads.
+#pragma once
+
+#include <pthread.h>
+
+#include <atomic>
+
+#include "core/tool_config.h"
+
+// The stop flag. Set to 1 by the SIGINT handler (main thread), by the console thread when the
+// user quits or input ends, and by the link thread when it leaves its loop; never reset.
+// Read by both workers on every pass of their loops.
+extern std::atomic<int> quit_requested;
+
+// Working calibration table: slot i holds cal[i] of the configuration when its use flag is
+// set, otherwise all zero. Filled by the main thread before the workers start; afterwards
+// read and changed only by the console thread.
+extern cal_definition work_cal[CAL_DEFINITIONS];
+
+// Interlock name tables, indexed standby, HV, trigger; name k describes bit k of the
+// interlock word. Filled by the main thread before the workers start, then constant.
+enum { ILOCK_STANDBY = 0, ILOCK_HV = 1, ILOCK_TRIG = 2 };
+extern char ilock_names[3][ILOCK_NAMES][ILOCK_NAME_SIZE];
+
+// Connection parameters handed to the link thread.
+struct link_params {
+  char host[32];  // at most 31 characters of sIpAddr, always terminated
+  int port;
+};
+
+// Copies the connection parameters, calibration definitions in use and interlock names out of
+// the loaded record. Main thread, before the workers start.
+void make_working_copies(const tool_config_t& config, link_params* params);

@@ -1,0 +1,74 @@
+// veltrona_tool: calibration and chat utility for the modulator. The main thread sets up,
+// starts the link and console threads, waits for both and tears down; in between it only
+// receives Ctrl-C and passes it on.
+#include <pthread.h>
+#include <signal.h>
+
+#include <atomic>
+#include <cstdio>
+
+#include "console/console.h"
+#include "core/lifecycle.h"
+#include "core/tool_config.h"
+#include "link/link.h"
+
+namespace {
+
+// Thread handles, written by the main thread before the matching *_started flag is set and
+// only read afterwards (also by the SIGINT handler).
+pthread_t main_thread;
+pthread_t link_thread;
+pthread_t console_thread;
+std::atomic<bool> link_started{false};
+std::atomic<bool> console_started{false};
+
+void on_sigint(int) {
+  if (!pthread_equal(pthread_self(), main_thread)) {
+    // The system chose a worker: hand the signal to the main thread, which stops both.
+    if (!quit_requested.load()) pthread_kill(main_thread, SIGINT);
+    return;
+  }
+  quit_requested.store(1);
+  // Only interrupts a blocking call; the workers' handlers return at once.
+  if (link_started.load()) pthread_kill(link_thread, SIGINT);
+  if (console_started.load()) pthread_kill(console_thread, SIGINT);
+}
+
+}  // namespace
+
+int main() {
+  setvbuf(stdout, nullptr, _IOLBF, 0);
+  main_thread = pthread_self();
+
+  struct sigaction sa = {};
+  sa.sa_handler = on_sigint;
+  sigemptyset(&sa.sa_mask);
+  sa.sa_flags = 0;  // no SA_RESTART: a blocking read must return on Ctrl-C
+  if (sigaction(SIGINT, &sa, nullptr) != 0) {
+    perror("sigaction");
+    return -1;
+  }
+
+  if (tool_config_load() != 1) {
+    printf("Failed to load veltrona_tool.conf");
+    fflush(stdout);
+    return -1;
+  }
+
+  link_params params = {};
+  make_working_copies(tool_config, &params);
+
+  // A Ctrl-C during start-up ends the tool before it connects.
+  if (!quit_requested.load()) {
+    pthread_create(&link_thread, nullptr, link_thread_main, &params);
+    link_started.store(true);
+    pthread_create(&console_thread, nullptr, console_thread_main, nullptr);
+    console_started.store(true);
+    pthread_join(link_thread, nullptr);
+    pthread_join(console_thread, nullptr);
+  }
+
+  printf("Exit.\n");
+  fflush(stdout);
+  return 0;
+}

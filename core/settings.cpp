@@ -1,0 +1,385 @@
+#include "core/settings.h"
+
+#include <fcntl.h>
+#include <locale.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <set>
+#include <string>
+#include <vector>
+
+struct lim_context {
+  void* item_ctx;
+  void* op_ctx;
+};
+
+namespace {
+
+// One line of the file and whether it belongs to our group (header included).
+struct file_line {
+  std::string text;
+  bool ours;
+};
+
+struct parsed_file {
+  std::vector<file_line> lines;
+  std::vector<std::string> keys;    // item keys of our group, in file order
+  std::vector<std::string> values;  // their unescaped values
+  std::vector<int> line_numbers;
+  bool has_group = false;
+};
+
+// Context of the test and repair operations during a load: lets a report name the line.
+struct load_context {
+  const char* file;
+  const lim_readin_table* table;
+};
+
+// Keys a record asks for during the key-listing pass.
+struct key_collector {
+  std::set<std::string> keys;
+};
+
+const char* report_file = "";  // file name used in read-in reports of the running load
+
+std::string trim(const std::string& s) {
+  size_t b = s.find_first_not_of(" \t");
+  if (b == std::string::npos) return "";
+  size_t e = s.find_last_not_of(" \t");
+  return s.substr(b, e - b + 1);
+}
+
+// Splits "key = value" and unescapes a quoted value. Returns 0, -1 for a malformed line,
+// -2 for an unterminated quote.
+int parse_item_line(const std::string& line, std::string* key, std::string* value) {
+  size_t eq = line.find('=');
+  if (eq == std::string::npos) return -1;
+  *key = trim(line.substr(0, eq));
+  if (key->empty() || key->find_first_of(" \t\"") != std::string::npos) return -1;
+  std::string rest = trim(line.substr(eq + 1));
+  if (rest.empty() || rest[0] != '"') {
+    *value = rest;
+    return 0;
+  }
+  value->clear();
+  size_t i = 1;
+  for (; i < rest.size(); i++) {
+    char c = rest[i];
+    if (c == '\\' && i + 1 < rest.size()) {
+      value->push_back(rest[++i]);
+    } else if (c == '"') {
+      break;
+    } else {
+      value->push_back(c);
+    }
+  }
+  if (i >= rest.size()) return -2;
+  if (!trim(rest.substr(i + 1)).empty()) return -1;
+  return 0;
+}
+
+// Reads the file into lines and our group's items. Returns 1, 0 when the file does not
+// exist, -1 on a read error or a malformed line of our group (reported).
+int parse_file(const char* file, const char* group, parsed_file* out, bool judge) {
+  FILE* f = fopen(file, "r");
+  if (!f) {
+    if (errno == ENOENT) return 0;
+    printf("%s: cannot be read: %s\n", file, strerror(errno));
+    return -1;
+  }
+  std::string header = std::string("[") + group + "]";
+  bool ours = false;
+  int number = 0;
+  int result = 1;
+  char* buf = nullptr;
+  size_t cap = 0;
+  ssize_t n;
+  while ((n = getline(&buf, &cap, f)) >= 0) {
+    std::string text(buf, static_cast<size_t>(n));
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    number++;
+    std::string t = trim(text);
+    if (!t.empty() && t[0] == '[') {
+      ours = (t == header);
+      if (ours) out->has_group = true;
+      out->lines.push_back({text, ours});
+      continue;
+    }
+    out->lines.push_back({text, ours});
+    if (!ours || !judge || t.empty() || t[0] == '#') continue;
+    std::string key, value;
+    int rc = parse_item_line(t, &key, &value);
+    if (rc == -2) {
+      printf("%s:%d: unterminated quote\n", file, number);
+      result = -1;
+    } else if (rc < 0) {
+      printf("%s:%d: not a setting line\n", file, number);
+      result = -1;
+    } else {
+      out->keys.push_back(key);
+      out->values.push_back(value);
+      out->line_numbers.push_back(number);
+    }
+  }
+  bool failed = ferror(f);
+  free(buf);
+  fclose(f);
+  if (failed) {
+    printf("%s: cannot be read\n", file);
+    return -1;
+  }
+  return result;
+}
+
+int compare_entries(const void* a, const void* b) {
+  const lim_entry* ea = *static_cast<const lim_entry* const*>(a);
+  const lim_entry* eb = *static_cast<const lim_entry* const*>(b);
+  int c = strcmp(ea->key, eb->key);
+  if (c != 0) return c;
+  return ea->line - eb->line;
+}
+
+// Line number of a key in the running load, 0 when the file does not hold it.
+int line_of(const void* op_ctx, const char* key) {
+  if (!op_ctx) return 0;
+  const lim_readin_table* table = static_cast<const load_context*>(op_ctx)->table;
+  if (!table || table->count == 0) return 0;
+  const void* found = bsearch(&key, table->entries, static_cast<size_t>(table->count),
+                              sizeof(*table->entries), ilim_cmpInText);
+  return found ? (*static_cast<const lim_entry* const*>(found))->line : 0;
+}
+
+// Parses a number in the C locale; fails on trailing text, NaN and infinities.
+int parse_number(const char* text, double* value) {
+  static locale_t c_locale = newlocale(LC_NUMERIC_MASK, "C", static_cast<locale_t>(0));
+  char* end = nullptr;
+  errno = 0;
+  double v = strtod_l(text, &end, c_locale);
+  if (end == text || errno == ERANGE || !std::isfinite(v)) return -1;
+  while (*end == ' ' || *end == '\t') end++;
+  if (*end != '\0') return -1;
+  *value = v;
+  return 0;
+}
+
+// Writes s to f in double quotes with \" and \\ escapes.
+void write_quoted(FILE* f, const char* s, int size) {
+  fputc('"', f);
+  for (int i = 0; i < size && s[i]; i++) {
+    if (s[i] == '"' || s[i] == '\\') fputc('\\', f);
+    fputc(s[i], f);
+  }
+  fputc('"', f);
+}
+
+int write_all(int fd, const std::string& data) {
+  size_t done = 0;
+  while (done < data.size()) {
+    ssize_t n = write(fd, data.data() + done, data.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return -1;
+    }
+    done += static_cast<size_t>(n);
+  }
+  return 0;
+}
+
+}  // namespace
+
+int lim_toplevel(const char* group, void* record, unsigned op, lim_context* ctx,
+                 lim_item_handler handler) {
+  return handler(group, record, op, ctx ? ctx->item_ctx : nullptr, ctx ? ctx->op_ctx : nullptr);
+}
+
+const char* slim_actual_item(void* item_ctx, const char* key, int, int) {
+  if (item_ctx) static_cast<key_collector*>(item_ctx)->keys.insert(key);
+  return key;
+}
+
+int ilim_cmpInText(const void* key, const void* entry) {
+  const char* k = *static_cast<const char* const*>(key);
+  const lim_entry* e = *static_cast<const lim_entry* const*>(entry);
+  return strcmp(k, e->key);
+}
+
+int lim_opReadinString(char* buf, int size, const lim_entry* const* entry, int*, unsigned, int) {
+  if (!entry || size <= 0) return 1;
+  const lim_entry* e = *entry;
+  size_t len = strlen(e->value);
+  if (len >= static_cast<size_t>(size)) {
+    printf("%s:%d: %s: text longer than %d characters, cut\n", report_file, e->line, e->key,
+           size - 1);
+    len = static_cast<size_t>(size - 1);
+  }
+  memcpy(buf, e->value, len);
+  buf[len] = '\0';
+  return 1;
+}
+
+double flim_opReadinScalar(const char* key, const lim_entry* const* entry, int*, unsigned, int,
+                           double current, double min, double max) {
+  if (!entry) return current;
+  const lim_entry* e = *entry;
+  double v = 0;
+  if (parse_number(e->value, &v) < 0) {
+    printf("%s:%d: %s: \"%s\" is not a number, repaired to the default %.10G\n", report_file,
+           e->line, key, e->value, current);
+    return current;
+  }
+  if (v < min || v > max) {
+    printf("%s:%d: %s: %.10G is out of range %.10G to %.10G, repaired to the default %.10G\n",
+           report_file, e->line, key, v, min, max, current);
+    return current;
+  }
+  return v;
+}
+
+int lim_opTypeoutString(const char* buf, int size, FILE* stream, const char* key, int) {
+  if (!stream) return 1;
+  fprintf(stream, "%s = ", key);
+  write_quoted(stream, buf, size);
+  fputc('\n', stream);
+  return 1;
+}
+
+int lim_opTestRepairString(char* buf, int size, void* op_ctx, const char* key, int repair) {
+  if (size <= 0 || memchr(buf, '\0', static_cast<size_t>(size))) return 1;
+  if (repair) {
+    buf[size - 1] = '\0';
+    const char* file = op_ctx ? static_cast<load_context*>(op_ctx)->file : report_file;
+    printf("%s:%d: %s: text longer than %d characters, cut\n", file, line_of(op_ctx, key), key,
+           size - 1);
+  }
+  return repair ? 1 : 0;
+}
+
+int lim_opTestScalar(const char*, void*, int* flag, double value, double min, double max) {
+  if (!(value >= min && value <= max)) {
+    if (flag) *flag = 0;
+    return 0;
+  }
+  return 1;
+}
+
+double flim_opRepairScalar(const char* key, void* op_ctx, double value, double min, double max,
+                           double def) {
+  if (value >= min && value <= max) return value;
+  const char* file = op_ctx ? static_cast<load_context*>(op_ctx)->file : report_file;
+  printf("%s:%d: %s: %.10G is out of range %.10G to %.10G, repaired to the default %.10G\n", file,
+         line_of(op_ctx, key), key, value, min, max, def);
+  return def;
+}
+
+int lim_loadFile(const char* file, const char* group, void* record, lim_callback callback) {
+  lim_context ctx = {nullptr, nullptr};
+  if (callback(group, record, LIM_OP_SET_DEFAULT, &ctx) != 1) return 0;
+
+  parsed_file parsed;
+  int rc = parse_file(file, group, &parsed, true);
+  if (rc < 0) return 0;
+
+  std::vector<lim_entry> storage(parsed.keys.size());
+  std::vector<const lim_entry*> refs;
+  if (rc == 1) {
+    key_collector known;
+    ctx.item_ctx = &known;
+    if (callback(group, record, LIM_OP_NONE, &ctx) != 1) return 0;
+    ctx.item_ctx = nullptr;
+    for (size_t i = 0; i < parsed.keys.size(); i++) {
+      storage[i] = {parsed.keys[i].c_str(), parsed.values[i].c_str(), parsed.line_numbers[i]};
+      if (known.keys.count(parsed.keys[i]) == 0) {
+        printf("%s:%d: unknown key \"%s\" ignored\n", file, parsed.line_numbers[i],
+               parsed.keys[i].c_str());
+        continue;
+      }
+      refs.push_back(&storage[i]);
+    }
+    qsort(refs.data(), refs.size(), sizeof(refs[0]), compare_entries);
+    // A key given twice: the later line counts.
+    std::vector<const lim_entry*> unique;
+    for (const lim_entry* e : refs) {
+      if (!unique.empty() && strcmp(unique.back()->key, e->key) == 0) unique.pop_back();
+      unique.push_back(e);
+    }
+    refs.swap(unique);
+  }
+
+  lim_readin_table table = {static_cast<int>(refs.size()), refs.data()};
+  load_context lctx = {file, &table};
+  report_file = file;
+  int result = 1;
+  if (rc == 1) {
+    ctx.op_ctx = &table;
+    result = callback(group, record, LIM_OP_READIN, &ctx);
+  }
+  if (result == 1) {
+    ctx.op_ctx = &lctx;
+    if (callback(group, record, LIM_OP_TEST, &ctx) != 1)
+      result = callback(group, record, LIM_OP_REPAIR, &ctx);
+  }
+  report_file = "";
+  fflush(stdout);
+  return result == 1 ? 1 : 0;
+}
+
+int lim_saveFile(const char* file, const char* group, void* record, lim_callback callback) {
+  parsed_file parsed;
+  if (parse_file(file, group, &parsed, false) < 0) return 0;
+
+  char* body = nullptr;
+  size_t body_len = 0;
+  FILE* mem = open_memstream(&body, &body_len);
+  if (!mem) return 0;
+  fprintf(mem, "[%s]\n", group);
+  lim_context ctx = {nullptr, mem};
+  int result = callback(group, record, LIM_OP_TYPEOUT, &ctx);
+  fclose(mem);
+  std::string group_text(body, body_len);
+  free(body);
+  if (result != 1) return 0;
+
+  std::string out;
+  bool written = false;
+  for (const file_line& l : parsed.lines) {
+    if (!l.ours) {
+      out += l.text + "\n";
+    } else if (!written) {
+      out += group_text;
+      written = true;
+    }
+  }
+  if (!written) {
+    if (!out.empty() && !(out.size() >= 2 && out.compare(out.size() - 2, 2, "\n\n") == 0))
+      out += "\n";
+    out += group_text;
+  }
+
+  std::string path(file);
+  std::string tmp = path + ".XXXXXX";
+  std::vector<char> tmpl(tmp.begin(), tmp.end());
+  tmpl.push_back('\0');
+  int fd = mkstemp(tmpl.data());
+  if (fd < 0) return 0;
+  struct stat st;
+  mode_t mode = 0644;
+  if (stat(file, &st) == 0) {
+    mode = st.st_mode & 07777;
+  } else {
+    mode_t mask = umask(0);
+    umask(mask);
+    mode = 0666 & ~mask;
+  }
+  bool ok = fchmod(fd, mode) == 0 && write_all(fd, out) == 0 && fsync(fd) == 0;
+  ok = (close(fd) == 0) && ok;
+  if (!ok || rename(tmpl.data(), file) != 0) {
+    unlink(tmpl.data());
+    return 0;
+  }
+  return 1;
+}

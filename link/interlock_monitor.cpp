@@ -1,0 +1,45 @@
+#include "link/interlock_monitor.h"
+
+#include <cstdio>
+
+#include "core/lifecycle.h"
+
+namespace {
+
+struct interlock_group {
+  const char* label;
+  int address;  // first of two registers, low half first
+  int table;
+};
+
+const interlock_group groups[3] = {
+    {"Standby", 5532, ILOCK_STANDBY},
+    {"HV", 5534, ILOCK_HV},
+    {"Trig", 5536, ILOCK_TRIG},
+};
+
+}  // namespace
+
+void interlock_report(const char* label, const char (*names)[64], uint32_t now_word,
+                      uint32_t previous_word) {
+  uint32_t changed = now_word ^ previous_word;
+  for (int k = 0; k < 32; k++) {
+    if (!(changed & (1u << k)) || names[k][0] == '\0') continue;
+    unsigned was = (previous_word >> k) & 1u;
+    unsigned is = (now_word >> k) & 1u;
+    printf("%s ilock change: %s%d->%d: %s%s\n", label, is ? "\033[31m" : "\033[32m",
+           static_cast<int>(was), static_cast<int>(is), names[k], "\033[0m");
+  }
+  fflush(stdout);
+}
+
+void interlock_monitor_pass(modbus_t* ctx, interlock_memory* memory) {
+  for (int g = 0; g < 3; g++) {
+    uint16_t regs[2];
+    if (modbus_read_registers(ctx, groups[g].address, 2, regs) <= 0) continue;
+    uint32_t word = static_cast<uint32_t>(regs[0]) | (static_cast<uint32_t>(regs[1]) << 16);
+    if (word == memory->previous[g]) continue;
+    interlock_report(groups[g].label, ilock_names[groups[g].table], word, memory->previous[g]);
+    memory->previous[g] = word;
+  }
+}

@@ -1,0 +1,191 @@
+#include "link/link.h"
+
+#include <modbus.h>
+#include <pthread.h>
+#include <time.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "link/interlock_monitor.h"
+
+namespace {
+
+// The request mailbox. The console thread fills the fields while new_cmd is 0 and publishes
+// a request by storing 101 or 102; the link thread reads the fields after seeing that code
+// and stores 0 once cmd_result and cmd_buf are final. The acquire/release pairs on new_cmd
+// order every other field, so they need no lock.
+std::atomic<int> new_cmd{0};
+int cmd_addr = 0;
+int cmd_words = 0;
+uint16_t cmd_buf[MAILBOX_WORDS];
+int cmd_result = 0;
+
+// Guards the waits on link_status, the request hand-over and link_serving changes.
+pthread_mutex_t link_mutex = PTHREAD_MUTEX_INITIALIZER;
+pthread_cond_t link_cond = PTHREAD_COND_INITIALIZER;
+
+// 0 connecting, 1 connected, -1 failed; written once by the link thread under the mutex.
+std::atomic<int> link_status{0};
+// True while the link thread runs its serve loop; written by the link thread under the mutex.
+std::atomic<bool> link_serving{false};
+
+int64_t realtime_seconds() {
+  timespec ts;
+  clock_gettime(CLOCK_REALTIME, &ts);
+  return static_cast<int64_t>(ts.tv_sec);
+}
+
+void signal_all() {
+  pthread_mutex_lock(&link_mutex);
+  pthread_cond_broadcast(&link_cond);
+  pthread_mutex_unlock(&link_mutex);
+}
+
+// Blocks until a request is posted, quit is requested or the wall clock reaches the next
+// poll second. The deadline comes from the same real-time clock as `now`, so the wait never
+// ends early against the poll test and the loop does not spin.
+void wait_for_work(int64_t last_poll) {
+  timespec deadline = {static_cast<time_t>(last_poll + 1), 0};
+  pthread_mutex_lock(&link_mutex);
+  while (new_cmd.load(std::memory_order_acquire) <= 0 && !quit_requested.load()) {
+    if (pthread_cond_timedwait(&link_cond, &link_mutex, &deadline) == ETIMEDOUT) break;
+  }
+  pthread_mutex_unlock(&link_mutex);
+}
+
+void serve_request(modbus_t* ctx, int code) {
+  if (code == CMD_READ) {
+    cmd_result = modbus_read_registers(ctx, cmd_addr, cmd_words, cmd_buf);
+  } else if (code == CMD_WRITE) {
+    cmd_result = modbus_write_registers(ctx, cmd_addr, cmd_words, cmd_buf);
+  } else {
+    printf("Unknown new_cmd = %d\n", code);
+    fflush(stdout);
+  }
+  new_cmd.store(0, std::memory_order_release);
+  signal_all();
+}
+
+void poll_device(modbus_t* ctx, interlock_memory* memory) {
+  uint16_t state;
+  int rc = modbus_read_registers(ctx, MB_STATE_READ_ADDR, 1, &state);
+  if (rc <= 0) {
+    printf("Polling fail: %d\n", rc);
+    fflush(stdout);
+  }
+  if (tool_config.iPrintIlockChange) interlock_monitor_pass(ctx, memory);
+}
+
+void serve_loop(modbus_t* ctx) {
+  interlock_memory memory = {};
+  int64_t last_poll = 0;
+  for (;;) {
+    int64_t now = realtime_seconds();
+    int code = new_cmd.load(std::memory_order_acquire);
+    if (code > 0) {
+      serve_request(ctx, code);
+    } else if (now > last_poll) {
+      poll_device(ctx, &memory);
+      last_poll = now;
+    } else {
+      wait_for_work(last_poll);
+    }
+    if (quit_requested.load()) break;
+  }
+}
+
+// Posts one request and waits for its completion. Returns cmd_result, or -1 when the link
+// thread does not serve (any more).
+int post_request(int code, uint16_t address, int count, const uint16_t* src, uint16_t* dest) {
+  if (count > MAILBOX_WORDS || count < 0) return -1;
+  pthread_mutex_lock(&link_mutex);
+  while (new_cmd.load(std::memory_order_acquire) > 0 && link_serving.load())
+    pthread_cond_wait(&link_cond, &link_mutex);
+  bool serving = link_serving.load();
+  pthread_mutex_unlock(&link_mutex);
+  if (!serving) return -1;
+
+  cmd_addr = address;
+  cmd_words = count;
+  if (src) memcpy(cmd_buf, src, sizeof(uint16_t) * static_cast<size_t>(count));
+  new_cmd.store(code, std::memory_order_release);
+
+  pthread_mutex_lock(&link_mutex);
+  pthread_cond_broadcast(&link_cond);
+  while (new_cmd.load(std::memory_order_acquire) > 0 && link_serving.load())
+    pthread_cond_wait(&link_cond, &link_mutex);
+  bool served = new_cmd.load(std::memory_order_acquire) == 0;
+  if (!served) new_cmd.store(0, std::memory_order_release);
+  pthread_mutex_unlock(&link_mutex);
+  if (!served) return -1;
+
+  if (dest) memcpy(dest, cmd_buf, sizeof(uint16_t) * static_cast<size_t>(cmd_words));
+  return cmd_result;
+}
+
+}  // namespace
+
+void* link_thread_main(void* arg) {
+  const link_params* params = static_cast<const link_params*>(arg);
+  modbus_t* ctx = params->host[0] ? modbus_new_tcp(params->host, params->port) : nullptr;
+  int connect_errno = ctx ? 0 : EINVAL;
+  printf("Connect to %s:%d is ", params->host, params->port);
+  fflush(stdout);
+
+  pthread_mutex_lock(&link_mutex);
+  if (link_status.load() == 0) {
+    int rc = ctx ? modbus_connect(ctx) : -1;
+    if (rc == -1) {
+      if (ctx) connect_errno = errno;
+      link_status.store(-1);
+      printf("FAIL.\n");
+    } else {
+      link_serving.store(true);
+      link_status.store(1);
+      printf("OK.\n");
+    }
+    fflush(stdout);
+    pthread_cond_broadcast(&link_cond);
+  }
+  pthread_mutex_unlock(&link_mutex);
+
+  if (link_status.load() == -1) {
+    printf("%s ERRNO:[%s]\n", "Modbus Connection failed!", modbus_strerror(connect_errno));
+    fflush(stdout);
+    if (ctx) modbus_free(ctx);
+    return nullptr;
+  }
+
+  if (!quit_requested.load()) serve_loop(ctx);
+
+  modbus_close(ctx);
+  modbus_free(ctx);
+  quit_requested.store(1);
+  pthread_mutex_lock(&link_mutex);
+  link_serving.store(false);
+  pthread_cond_broadcast(&link_cond);
+  pthread_mutex_unlock(&link_mutex);
+  return nullptr;
+}
+
+int link_wait_status() {
+  pthread_mutex_lock(&link_mutex);
+  while (link_status.load() == 0) pthread_cond_wait(&link_cond, &link_mutex);
+  pthread_mutex_unlock(&link_mutex);
+  return link_status.load();
+}
+
+int modbus_cmd_read(uint16_t address, int count, uint16_t* dest) {
+  return post_request(CMD_READ, address, count, nullptr, dest);
+}
+
+int modbus_cmd_write(uint16_t address, int count, const uint16_t* src) {
+  return post_request(CMD_WRITE, address, count, src, nullptr);
+}
+
+int link_post_raw(int code) { return post_request(code, 0, 0, nullptr, nullptr); }
+
+void link_wake() { signal_all(); }

@@ -1,0 +1,37 @@
+// The device link: one thread owns the Modbus TCP connection to the modulator, serves the
+// console's requests through a one-slot mailbox and polls the device state once a second.
+#pragma once
+
+#include <cstdint>
+
+#include "core/lifecycle.h"
+
+constexpr int MAILBOX_WORDS = 64;
+constexpr int CMD_READ = 101;
+constexpr int CMD_WRITE = 102;
+constexpr uint16_t MB_STATE_READ_ADDR = 5480;
+
+// Link thread entry; `arg` is a link_params that outlives the thread.
+void* link_thread_main(void* arg);
+
+// Waits until the link thread has tried to connect. Returns 1 connected, -1 failed.
+// Console thread.
+int link_wait_status();
+
+// Reads `count` holding registers at `address` into dest through the link thread and waits
+// for the result. Returns the number of registers read, or -1. Console thread only.
+// After a failed transfer dest still receives `count` registers of the mailbox buffer; a
+// request for more than MAILBOX_WORDS registers, or one made when the link thread no longer
+// serves, fails at once with -1 and leaves dest untouched.
+int modbus_cmd_read(uint16_t address, int count, uint16_t* dest);
+
+// Writes `count` registers from src at `address` (function 16, also for one register).
+// Returns the number of registers written, or -1. Console thread only.
+int modbus_cmd_write(uint16_t address, int count, const uint16_t* src);
+
+// Wakes the link thread so that it sees quit_requested at once. Any thread but a signal
+// handler.
+void link_wake();
+
+// Test hooks: posts a raw request code (an unknown code is answered like a served one).
+int link_post_raw(int code);
