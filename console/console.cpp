@@ -5,12 +5,20 @@
 #include <cstdio>
 #include <cstring>
 
+#include "calibration/calibration.h"
+#include "console/command_table.h"
+#include "console/startup.h"
 #include "core/lifecycle.h"
 #include "link/link.h"
+#include "registers/tokens.h"
+#include "registers/values.h"
 
 namespace {
 
 constexpr uint16_t MB_LOG_IN_ADDR = 5121;
+
+// The command line; tokens handed to the commands point into it. Console thread only.
+char line_buffer[512];
 
 // Session-start access code: eight ASCII digits and two NUL bytes, low byte first in each
 // register.
@@ -23,27 +31,80 @@ int write_session_login() {
   return modbus_cmd_write(MB_LOG_IN_ADDR, 5, regs);
 }
 
-char line_buffer[512];
+void print_prompt() {
+  if (calib_session.iActive) {
+    printf("[%s,%d]>> ", work_cal[calib_session.iSelected - 1].sMsg, calib_session.iPoint + 1);
+  } else {
+    printf(">> ");
+  }
+  fflush(stdout);
+}
+
+enum read_result { LINE_OK, LINE_END, LINE_INTERRUPTED, LINE_ERROR, LINE_TOO_LONG };
+
+// Reads one command line. A line that does not fit the buffer is read to its end and
+// dropped, so no piece of it is ever run as a command.
+read_result read_command_line() {
+  errno = 0;
+  if (!fgets(line_buffer, sizeof(line_buffer), stdin)) {
+    line_buffer[0] = '\0';
+    if (feof(stdin)) return LINE_END;
+    bool interrupted = errno == EINTR;
+    clearerr(stdin);
+    return interrupted ? LINE_INTERRUPTED : LINE_ERROR;
+  }
+  size_t len = strlen(line_buffer);
+  if (len == sizeof(line_buffer) - 1 && line_buffer[len - 1] != '\n') {
+    int c = getc(stdin);
+    if (c == '\n' || c == EOF) return LINE_OK;
+    while (c != '\n' && c != EOF) c = getc(stdin);
+    line_buffer[0] = '\0';
+    return LINE_TOO_LONG;
+  }
+  return LINE_OK;
+}
+
+void command_loop() {
+  while (!quit_requested.load()) {
+    print_prompt();
+    switch (read_command_line()) {
+      case LINE_END:
+        quit_requested.store(1);
+        return;
+      case LINE_INTERRUPTED:
+        continue;
+      case LINE_ERROR:
+        printf("Error reading cmd.\n");
+        continue;
+      case LINE_TOO_LONG:
+        printf("Error: command line too long.\n");
+        continue;
+      case LINE_OK:
+        break;
+    }
+    line_buffer[strcspn(line_buffer, "\r\n")] = '\0';
+    char* cursor = line_buffer;
+    char* word = next_token(&cursor);
+    if (!word) continue;
+    upper_case_in_place(word, static_cast<int>(strlen(word)));
+    int code = find_command(word);
+    if (code < 0) {
+      printf("Error: Unknown command.\n");
+      printf("Error parsing cmd.\n");
+      continue;
+    }
+    command_table[code].handler(&cursor);
+  }
+}
 
 }  // namespace
 
 void* console_thread_main(void*) {
+  calib_console_start();
   if (link_wait_status() == -1) return nullptr;
   if (write_session_login() < 0) printf("Login fail!\n");
-  fflush(stdout);
-  while (!quit_requested.load()) {
-    if (!fgets(line_buffer, sizeof(line_buffer), stdin)) {
-      line_buffer[0] = '\0';
-      if (feof(stdin)) {
-        quit_requested.store(1);
-        break;
-      }
-      bool interrupted = errno == EINTR;
-      clearerr(stdin);
-      if (!interrupted) printf("Error reading cmd.\n");
-      continue;
-    }
-  }
+  startup_apply();
+  command_loop();
   quit_requested.store(1);
   link_wake();
   return nullptr;

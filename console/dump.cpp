@@ -1,0 +1,5 @@
+#include "console/dump.h"
+
+#include <cstdio>
+
+void cmd_dump(char**) { printf("Command is not available yet.\n"); }

@@ -1,0 +1,4 @@
+// DUMP: every catalogue register read and written to a text file. Console thread only.
+#pragma once
+
+void cmd_dump(char** args);

@@ -1,0 +1,16 @@
+#include "registers/tokens.h"
+
+char* next_token(char** cursor) {
+  if (!cursor || !*cursor) return nullptr;
+  char* p = *cursor;
+  while (*p == ' ') p++;
+  if (*p == '\0') {
+    *cursor = p;
+    return nullptr;
+  }
+  char* token = p;
+  while (*p != '\0' && *p != ' ') p++;
+  if (*p == ' ') *p++ = '\0';
+  *cursor = p;
+  return token;
+}
