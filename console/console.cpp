@@ -7,6 +7,7 @@
 
 #include "calibration/calibration.h"
 #include "console/command_table.h"
+#include "console/device_commands.h"
 #include "console/startup.h"
 #include "core/lifecycle.h"
 #include "link/link.h"
@@ -15,21 +16,8 @@
 
 namespace {
 
-constexpr uint16_t MB_LOG_IN_ADDR = 5121;
-
 // The command line; tokens handed to the commands point into it. Console thread only.
 char line_buffer[512];
-
-// Session-start access code: eight ASCII digits and two NUL bytes, low byte first in each
-// register.
-int write_session_login() {
-  static const char code[10] = {'4', '0', '7', '1', '6', '2', '5', '3', 0, 0};
-  uint16_t regs[5];
-  for (int i = 0; i < 5; i++)
-    regs[i] = static_cast<uint16_t>(static_cast<unsigned char>(code[2 * i]) |
-                                    (static_cast<unsigned char>(code[2 * i + 1]) << 8));
-  return modbus_cmd_write(MB_LOG_IN_ADDR, 5, regs);
-}
 
 void print_prompt() {
   if (calib_session.iActive) {
@@ -102,7 +90,7 @@ void command_loop() {
 void* console_thread_main(void*) {
   calib_console_start();
   if (link_wait_status() == -1) return nullptr;
-  if (write_session_login() < 0) printf("Login fail!\n");
+  if (write_access_code(ACCESS_CODE_LOGIN) < 0) printf("Login fail!\n");
   startup_apply();
   command_loop();
   quit_requested.store(1);

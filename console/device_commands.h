@@ -1,6 +1,17 @@
 // Device control commands: LOGIN, LOGOUT, STATUS, STATE, RESET. Console thread only.
 #pragma once
 
+// Access codes written to the login register.
+constexpr const char* ACCESS_CODE_LOGIN = "40716253";
+constexpr const char* ACCESS_CODE_LOGOUT = "59283746";
+
+// Writes an eight-digit access code and two NUL bytes to MB_LOG_IN as five registers, low
+// byte first in each. Returns the mailbox result (negative on failure).
+int write_access_code(const char* digits);
+
+// Name of a device state 0 to 9, or "(null)" for a state that has none.
+const char* device_state_name(unsigned state);
+
 void cmd_login(char** args);
 void cmd_logout(char** args);
 void cmd_status(char** args);
