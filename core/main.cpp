@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "console/console.h"
+#include "core/host_service.h"
 #include "core/lifecycle.h"
 #include "core/tool_config.h"
 #include "link/link.h"
@@ -55,10 +56,14 @@ int main() {
     return -1;
   }
 
+  unsigned service_bits = 0;
+  if (tool_config.iStopOnQpxRun) service_bits = host_service_check();
+
   link_params params = {};
   make_working_copies(tool_config, &params);
 
-  // A Ctrl-C during start-up ends the tool before it connects.
+  // A Ctrl-C during start-up (the service questions included) ends the tool before it
+  // connects; the restore below still puts back what the check changed.
   if (!quit_requested.load()) {
     pthread_create(&link_thread, nullptr, link_thread_main, &params);
     link_started.store(true);
@@ -68,6 +73,7 @@ int main() {
     pthread_join(console_thread, nullptr);
   }
 
+  if (tool_config.iStopOnQpxRun) host_service_restore(service_bits);
   printf("Exit.\n");
   fflush(stdout);
   return 0;
