@@ -1,5 +1,152 @@
 #include "console/dump.h"
 
+#include <cerrno>
+#include <cstdarg>
 #include <cstdio>
 
-void cmd_dump(char**) { printf("Command is not available yet.\n"); }
+#include "core/lifecycle.h"
+#include "link/link.h"
+#include "registers/tokens.h"
+#include "registers/values.h"
+
+namespace {
+
+// The widest register (DWORD_ARRAY_10) covers 20 words, well within one request.
+constexpr int DUMP_MAX_WORDS = 20;
+
+// A stream and the error number of the first write it refused; after a refusal nothing more is
+// written.
+struct dump_stream {
+  FILE* file;
+  bool failed;
+  int error;
+};
+
+__attribute__((format(printf, 2, 3))) void put(dump_stream* out, const char* format, ...) {
+  if (out->failed) return;
+  va_list ap;
+  va_start(ap, format);
+  int n = vfprintf(out->file, format, ap);
+  int err = errno;
+  va_end(ap);
+  if (n < 0) {
+    out->failed = true;
+    out->error = err;
+  }
+}
+
+void put_char(dump_stream* out, char c) {
+  if (out->failed) return;
+  if (fputc(static_cast<unsigned char>(c), out->file) == EOF) {
+    out->failed = true;
+    out->error = errno;
+  }
+}
+
+// Value text of one register in the file. Unlike the screen form, a blank stands between a number
+// and its unit and no hexadecimal forms appear besides the bytes; every item ends with a blank.
+void put_value_text(dump_stream* out, const modbus_reg_entry* e, const uint16_t* w) {
+  switch (e->type) {
+    case FLOAT:
+      put(out, "%g %s", bits_to_float(join_words(w)), e->unit);
+      break;
+    case WORD:
+      put(out, "%d %s", w[0], e->unit);
+      break;
+    case DWORD:
+      put(out, "%d %s", static_cast<int32_t>(join_words(w)), e->unit);
+      break;
+    case READ_CALIB:
+      // A read point is the ADC count followed by the value it stands for.
+      for (int j = 0; j < 5; ++j) {
+        const uint16_t* p = w + 3 * j;
+        put(out, "X%d=%d,Y%d=%g; ", j + 1, p[0], j + 1, bits_to_float(join_words(p + 1)));
+      }
+      break;
+    case SET_CALIB:
+      // A set point is the value followed by the DAC count that produces it.
+      for (int j = 0; j < 5; ++j) {
+        const uint16_t* p = w + 3 * j;
+        put(out, "X%d=%g,Y%d=%d; ", j + 1, bits_to_float(join_words(p)), j + 1, p[2]);
+      }
+      break;
+    case BYTE_ARRAY_06:
+      for (int i = 0; i < 6; ++i) put(out, "%02X ", (w[i / 2] >> (8 * (i % 2))) & 0xFF);
+      break;
+    case CHAR_ARRAY_10:
+      // Low byte first in each word; the text ends before the first NUL or after ten characters.
+      for (int i = 0; i < 10; ++i) {
+        char c = static_cast<char>((w[i / 2] >> (8 * (i % 2))) & 0xFF);
+        if (c == '\0') break;
+        put_char(out, c);
+      }
+      break;
+    case DWORD_ARRAY_10:
+      // The event log holds ten values; the dump keeps the first five (words 0 to 9).
+      for (int i = 0; i < 5; ++i) put(out, "%d ", static_cast<int32_t>(join_words(w + 2 * i)));
+      break;
+    default:
+      break;
+  }
+}
+
+}  // namespace
+
+int write_dump_line(FILE* stream, const modbus_reg_entry* entry, const uint16_t* words) {
+  dump_stream out = {stream, false, 0};
+  put(&out, "%s = ", entry->name);
+  put_value_text(&out, entry, words);
+  put_char(&out, '\n');
+  if (!out.failed) return 0;
+  errno = out.error;
+  return -1;
+}
+
+void cmd_dump(char** args) {
+  char* path = next_token(args);
+  if (path == nullptr) {
+    printf("Missing filename.\n");
+    return;
+  }
+  errno = 0;
+  FILE* f = fopen(path, "w+");
+  if (f == nullptr) {
+    printf("Error opening file: %s [errno=%d]\n", path, errno);
+    return;
+  }
+
+  // A full disk or a device that takes no data shows up as a refused write, often only when the
+  // stream's buffer is flushed, at the latest on the close. The first refusal ends the dump: the
+  // file is incomplete whatever follows, so the remaining registers are not read.
+  bool failed = false;
+  int error = 0;
+  uint16_t words[DUMP_MAX_WORDS];
+  for (int i = 0; i < MODBUS_REG_COUNT; ++i) {
+    // Ctrl-C ends the tool: the registers left are not read and get no line on the screen.
+    if (quit_requested.load()) {
+      fclose(f);
+      return;
+    }
+    const modbus_reg_entry* entry = &modbus_reg_table[i];
+    if (entry->address == 0) continue;
+    if (modbus_cmd_read(entry->address, reg_words_of_type(entry->type), words) < 0) {
+      if (!quit_requested.load()) printf("Error read %s\n", entry->name);
+      continue;
+    }
+    if (write_dump_line(f, entry, words) < 0) {
+      failed = true;
+      error = errno;
+      break;
+    }
+  }
+  errno = 0;
+  if (fclose(f) != 0 && !failed) {
+    failed = true;
+    error = errno;
+  }
+  if (failed) {
+    printf("Error writing file: %s [errno=%d]\n", path, error);
+    return;
+  }
+  printf("Dumped to %s\n", path);
+}

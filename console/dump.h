@@ -1,4 +1,19 @@
-// DUMP: every catalogue register read and written to a text file. Console thread only.
+// DUMP: every catalogue register read and written to a text file, one line per register in
+// catalogue order. Console thread only.
 #pragma once
 
+#include <cstdint>
+#include <cstdio>
+
+#include "registers/catalogue.h"
+
+// DUMP <path>. Reads each catalogue register in turn and writes "NAME = value" lines; a register
+// that can't be read gets "Error read NAME" on the screen and no line in the file. Ends with
+// "Dumped to <path>", or with "Error writing file: <path> [errno=N]" when a write or the close
+// failed. A stop request (Ctrl-C) ends the dump at once, silently.
 void cmd_dump(char** args);
+
+// Writes one dump line for entry, whose value is in words (as many as its type covers), to
+// stream: the name as stored, " = ", the value text of its type, a line feed. Returns 0, or -1
+// when the stream refused a write (errno as the failed call left it).
+int write_dump_line(FILE* stream, const modbus_reg_entry* entry, const uint16_t* words);

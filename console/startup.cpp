@@ -1,6 +1,199 @@
 #include "console/startup.h"
 
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
-void startup_apply() {}
-void cmd_startup(char**) { printf("Command is not available yet.\n"); }
+#include "core/tool_config.h"
+#include "link/link.h"
+#include "registers/catalogue.h"
+#include "registers/tokens.h"
+#include "registers/values.h"
+
+namespace {
+
+// The stored value holds at most two register words (FLOAT, DWORD) or one (WORD).
+constexpr int STARTUP_MAX_WORDS = 2;
+
+// Words of a startup entry's register, or 0 when its type can't be kept in the 32-bit stored
+// value (RAW, and the wide types a hand-edited file may name).
+int startup_words(const modbus_reg_entry* entry) {
+  int words = reg_words_of_type(entry->type);
+  return (words > 0 && words <= STARTUP_MAX_WORDS) ? words : 0;
+}
+
+// The stored value's registers: the low-order half first, then the high-order half, the same
+// layout a typed WRITE of the register uses.
+void raw_to_words(uint32_t raw, uint16_t* words) { split_words(raw, words); }
+
+bool all_digits(const char* s) {
+  if (*s == '\0') return false;
+  for (; *s; ++s)
+    if (*s < '0' || *s > '9') return false;
+  return true;
+}
+
+// Takes the address argument of ADD and DELETE: decimal digits naming a catalogue register.
+// Returns the entry's index, or -1 after printing why not.
+int take_address(char** args) {
+  char* token = next_token(args);
+  if (token == nullptr) {
+    printf("Missing Address.\n");
+    return -1;
+  }
+  int index = -1;
+  if (all_digits(token)) {
+    unsigned long address = strtoul(token, nullptr, 10);
+    if (address <= 0xFFFF) index = reg_find_by_address(static_cast<int>(address));
+  }
+  if (index < 0) printf("Invalid address: %s\n", token);
+  return index;
+}
+
+// Prints each entry in use as "NAME (address) = value"; takes no arguments.
+void list_entries(char**) {
+  for (int slot = 0; slot < STARTUP_ENTRIES; ++slot) {
+    const startup_entry& s = tool_config.startup[slot];
+    if (s.iReg == 0) continue;
+    int index = reg_find_by_address(s.iReg);
+    if (index < 0) {
+      printf("Invalid address: %d\n", s.iReg);
+      continue;
+    }
+    const modbus_reg_entry* entry = &modbus_reg_table[index];
+    int words = startup_words(entry);
+    if (words == 0) continue;
+    uint16_t w[STARTUP_MAX_WORDS];
+    raw_to_words(s.raw_value, w);
+    printf("%s (%d) = ", entry->name, entry->address);
+    print_value_by_type(entry, w, words);
+  }
+}
+
+void add_entry(char** args) {
+  int index = take_address(args);
+  if (index < 0) return;
+  const modbus_reg_entry* entry = &modbus_reg_table[index];
+
+  char* token = next_token(args);
+  if (token == nullptr) {
+    printf("Missing data.\n");
+    return;
+  }
+  uint32_t value = 0;
+  if (parse_value_by_type(entry->type, token, &value) != 0) {
+    printf("Invalid data; %s\n", token);
+    return;
+  }
+
+  int slot = 0;
+  while (slot < STARTUP_ENTRIES && tool_config.startup[slot].iReg != 0) ++slot;
+  if (slot == STARTUP_ENTRIES) {
+    printf("No more startup entry available.\n");
+    return;
+  }
+
+  // A WORD register keeps only the low 16 bits of the number, as a write of it would.
+  int words = startup_words(entry);
+  startup_entry& s = tool_config.startup[slot];
+  s.iReg = entry->address;
+  s.raw_value = words == 1 ? (value & 0xFFFF) : value;
+  if (tool_config_save() != 1) {
+    printf("Error in saving config file.\n");
+    s.iReg = 0;
+    s.raw_value = 0;
+    return;
+  }
+  uint16_t w[STARTUP_MAX_WORDS];
+  raw_to_words(s.raw_value, w);
+  printf("Startup entry added: %d, value = ", s.iReg);
+  print_value_by_type(entry, w, words);
+}
+
+void delete_entry(char** args) {
+  int index = take_address(args);
+  if (index < 0) return;
+  int address = modbus_reg_table[index].address;
+
+  int slot = 0;
+  while (slot < STARTUP_ENTRIES && tool_config.startup[slot].iReg != address) ++slot;
+  if (slot == STARTUP_ENTRIES) {
+    printf("Startup entry not found: %d\n", address);
+    return;
+  }
+
+  startup_entry& s = tool_config.startup[slot];
+  const startup_entry kept = s;
+  s.iReg = 0;
+  s.raw_value = 0;
+  if (tool_config_save() != 1) {
+    printf("Error in saving config file.\n");
+    s = kept;
+    return;
+  }
+  printf("Startup entry deleted: %d\n", address);
+}
+
+struct startup_subcommand {
+  const char* word;
+  void (*handler)(char** args);
+};
+
+// Tried in this order. A sub-command word matches when it begins with the whole keyword, so DEL,
+// shorter than DELETE, matches nothing.
+const startup_subcommand startup_subcommands[] = {
+    {"PRINT", list_entries},
+    {"ADD", add_entry},
+    {"DELETE", delete_entry},
+};
+
+}  // namespace
+
+void startup_apply() {
+  int errors = 0;
+  for (int slot = 0; slot < STARTUP_ENTRIES; ++slot) {
+    const startup_entry& s = tool_config.startup[slot];
+    if (s.iReg == 0) continue;
+    int index = reg_find_by_address(s.iReg);
+    if (index < 0) {
+      printf("Startup: Invalid address: %d\n", s.iReg);
+      ++errors;
+      continue;
+    }
+    const modbus_reg_entry* entry = &modbus_reg_table[index];
+    int words = startup_words(entry);
+    if (words == 0) {
+      printf("Startup: Invalid data type: %d\n", entry->type);
+      ++errors;
+      continue;
+    }
+    uint16_t w[STARTUP_MAX_WORDS];
+    raw_to_words(s.raw_value, w);
+    if (modbus_cmd_write(entry->address, words, w) < 0) {
+      printf("Startup: Error write to reg %d value ", s.iReg);
+      print_value_by_type(entry, w, words);
+      ++errors;
+      continue;
+    }
+    printf("Startup: Reg %s (%d) set to ", entry->name, entry->address);
+    print_value_by_type(entry, w, words);
+  }
+  if (errors > 0) printf("Writing startup registers fail!\n");
+}
+
+void cmd_startup(char** args) {
+  char* word = next_token(args);
+  if (word == nullptr) {
+    list_entries(args);
+    return;
+  }
+  upper_case_in_place(word, static_cast<int>(strlen(word)));
+  for (const startup_subcommand& sub : startup_subcommands) {
+    if (strncmp(word, sub.word, strlen(sub.word)) == 0) {
+      sub.handler(args);
+      return;
+    }
+  }
+  printf("Invalid argument: %s\n", word);
+}

@@ -1,9 +1,14 @@
-// Startup registers: up to five register writes kept in the configuration and replayed every
-// time the console starts. Console thread only.
+// Startup registers: up to five register writes kept in the configuration (tool_config.startup)
+// and replayed every time the console starts, right after the login. Console thread only.
 #pragma once
 
-// Writes every startup entry in use to the device.
+// Writes every startup entry in use to the device, slot 0 to 4, printing one line per entry.
+// An address missing from the catalogue, a register type that does not fit the 32-bit stored
+// value, or a failed write is reported and the other entries are still written; after all
+// entries "Writing startup registers fail!" is printed when any of them failed.
 void startup_apply();
 
-// STARTUP [PRINT | ADD <reg> <value> | DEL <reg>]
+// STARTUP [PRINT | ADD <address> <value> | DELETE <address>]: lists, adds or deletes startup
+// entries. ADD and DELETE save the configuration file at once; when the save fails the change
+// is undone in memory, so the record and the file stay in step.
 void cmd_startup(char** args);
