@@ -21,7 +21,12 @@ void make_working_copies(const tool_config_t& config, link_params* params) {
   copy_text(params->host, config.sIpAddr, sizeof(params->host));
   params->port = static_cast<int>(config.iPort);
   for (int i = 0; i < CAL_DEFINITIONS; i++) {
-    if (config.cal[i].use == 0) continue;
+    // A free slot is cleared rather than skipped, so that it is all zero however often the
+    // copies are made.
+    if (config.cal[i].use == 0) {
+      work_cal[i] = cal_definition{};
+      continue;
+    }
     work_cal[i] = config.cal[i];
     work_cal[i].sMsg[sizeof(work_cal[i].sMsg) - 1] = '\0';
   }

@@ -20,9 +20,11 @@ struct lim_context {
 
 namespace {
 
-// One line of the file and whether it belongs to our group (header included).
+// One line of the file as read, with its line end (the last line may have none), and whether
+// it belongs to our group (header included). Save writes the lines outside our group back
+// from `raw`, so they keep every byte, carriage returns included.
 struct file_line {
-  std::string text;
+  std::string raw;
   bool ours;
 };
 
@@ -100,17 +102,18 @@ int parse_file(const char* file, const char* group, parsed_file* out, bool judge
   size_t cap = 0;
   ssize_t n;
   while ((n = getline(&buf, &cap, f)) >= 0) {
-    std::string text(buf, static_cast<size_t>(n));
+    std::string raw(buf, static_cast<size_t>(n));
+    std::string text = raw;
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
     number++;
     std::string t = trim(text);
     if (!t.empty() && t[0] == '[') {
       ours = (t == header);
       if (ours) out->has_group = true;
-      out->lines.push_back({text, ours});
+      out->lines.push_back({raw, ours});
       continue;
     }
-    out->lines.push_back({text, ours});
+    out->lines.push_back({raw, ours});
     if (!ours || !judge || t.empty() || t[0] == '#') continue;
     std::string key, value;
     int rc = parse_item_line(t, &key, &value);
@@ -348,13 +351,14 @@ int lim_saveFile(const char* file, const char* group, void* record, lim_callback
   bool written = false;
   for (const file_line& l : parsed.lines) {
     if (!l.ours) {
-      out += l.text + "\n";
+      out += l.raw;
     } else if (!written) {
       out += group_text;
       written = true;
     }
   }
   if (!written) {
+    if (!out.empty() && out.back() != '\n') out += "\n";
     if (!out.empty() && !(out.size() >= 2 && out.compare(out.size() - 2, 2, "\n\n") == 0))
       out += "\n";
     out += group_text;
