@@ -1,22 +1,110 @@
 // Calibration: the definitions menu and the guided calibration session, reached from the
-// console's command table. Console thread only.
+// console's command table.
+//
+// A session works on one calibration definition (a working-table slot): it checks that the
+// modulator is in the definition's state, tells the device which table is being calibrated,
+// backs up the set register, loads the device table into five points, lets the operator
+// capture, edit and fine-tune the points and sends the table back.
+//
+// Everything here runs on the console thread only; every device access is one blocking
+// request through the link mailbox. Each function prints its own messages.
 #pragma once
 
-// State of the running calibration session.
+#include <cstdint>
+
+#include "calibration/table_layout.h"
+#include "core/tool_config.h"
+#include "registers/catalogue.h"
+
+// Device registers of the calibration sequence.
+constexpr uint16_t MB_CALIB_SEQUENCE_ID_ADDR = 5453;       // address of the table being calibrated
+constexpr uint16_t MB_CALIB_SEQUENCE_DAC_ADC_ADDR = 5457;  // present DAC or ADC count
+
+// State of the calibration session. One process-wide record, console thread only.
 struct calib_session_t {
-  int iActive;        // 1 while a session runs
-  int iSelected;      // menu number 1 to 16 (working slot + 1), 0 for none
-  int iPoint;         // current calibration point, 0 to 4
-  int iPrecondition;  // -1 until a session has checked the device state
+  int iActive;          // 1 while a session runs, else 0
+  int iSelected;        // menu number 1 to 16 (working slot + 1), 0 for none
+  int iPoint;           // current point index 0 to 4; the prompt shows iPoint + 1
+  int iPrecondition;    // last state check: 0 satisfied, -1 not satisfied or untested,
+                        // -2 the state read failed
+  float fBackup;        // set register value read at session start; 0 when none was read
+  int iBackedUp;        // 1 when fBackup holds a value read from the device
+  int iCurStep;         // DAC/ADC step of interactive editing; its low 16 bits count
+  calib_point pending;  // point being collected by SET, ACTUAL and DAC-ADC
+  calib_point points[CALIB_POINTS];  // entry number k is element k - 1
 };
 
-// Console thread only.
 extern calib_session_t calib_session;
 
-// Called once at the start of the console thread.
+// Called once at the start of the console thread: no definition selected, state untested.
 void calib_console_start();
 
-// Command handlers; each takes its arguments from the command-line cursor.
+// ---- Definitions menu (definitions_menu.cpp)
+
+// CALIBRATE: ends a running session without asking, lists the definitions and reads one
+// answer line: Q leaves, A adds, V views, D deletes, a number starts a session on that
+// definition. Further tokens on the command line are ignored.
+void calib_menu(char** args);
+
+// ---- Session (session.cpp)
+
+// Starts a session on menu number n (1 to 16, slot in use; the menu has stored n in
+// iSelected). Only a failed state read prevents the session.
+void calib_start_session(int n);
+
+// Ends a session at once: nothing is asked, read or written. Points, pending point and step
+// keep their values.
+void calib_reset_session();
+
+// Q inside a session: compares the set register with its backup, offers to restore it, then
+// resets the session.
+void calib_end_session();
+
+// Reads MB_STATE_READ and compares it with the selected definition's iState; sets and
+// returns iPrecondition (0, -1 or -2).
+int calib_check_precondition();
+
+// Loads the device table of the selected definition's iRegCal into points, in the layout
+// the catalogue type of that register gives. Returns 0, or -1 after printing why not.
+int calib_load_from_device();
+
+// The selected definition (working slot iSelected - 1), or nullptr when iSelected is not
+// 1 to 16.
+cal_definition* calib_selected_definition();
+
+// ---- Point capture (point_capture.cpp)
+
+// Command codes handled by calib_point_command; equal to the console's command codes.
+enum calib_point_code {
+  CALIB_CODE_READ = 2,
+  CALIB_CODE_SET = 15,
+  CALIB_CODE_ACTUAL = 16,
+  CALIB_CODE_DAC_ADC = 17,
+  CALIB_CODE_ADD = 18,
+  CALIB_CODE_DEL = 21,
+};
+
+// SET, ACTUAL, DAC-ADC, ADD, DEL and the READ shortcut, behind the session gate and the state
+// gate. args is the command-line cursor (may be nullptr for the READ shortcut).
+void calib_point_command(int code, char** args);
+
+// ---- Table editing and transfer (table_commands.cpp)
+
+// EDIT <entry> ACTUAL|DAC|ADC <value>, or EDIT <entry> -i for the interactive mode. Works
+// with or without a session.
+void calib_edit(char** args);
+// STEP [<step>]: shows or sets iCurStep.
+void calib_step(char** args);
+// PRINT: the device's table against the point table.
+void calib_print_tables();
+// Builds the 15 table words from points and writes them to iRegCal; with confirm, lists the
+// words and asks first, and makes point 1 current again after the write.
+void calib_send_to_device(bool confirm);
+// One point line: "Point <entry>: <count>, " and the value of the read register (reg_read 0:
+// none; row is its catalogue row).
+void calib_print_point(int entry, int reg_read, const modbus_reg_entry* row);
+
+// ---- Console command handlers: each hands its arguments on.
 void cmd_calibrate(char** args);
 void cmd_cal_set(char** args);
 void cmd_cal_actual(char** args);
@@ -27,8 +115,3 @@ void cmd_cal_step(char** args);
 void cmd_cal_del(char** args);
 void cmd_cal_send(char** args);
 void cmd_cal_print(char** args);
-
-// Q inside a session: ends the session and offers to restore the set register.
-void calib_quit_session();
-// READ or WRITE without argument inside a session: reads the point registers.
-void calib_read_shortcut();

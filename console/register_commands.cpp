@@ -142,7 +142,7 @@ void report_write(int result) {
 void cmd_read(char** args) {
   char* token = next_token(args);
   if (!token && calib_session.iActive) {
-    calib_read_shortcut();
+    calib_point_command(CALIB_CODE_READ, nullptr);
     return;
   }
   const modbus_reg_entry* entry = select_register(token);
@@ -162,7 +162,7 @@ void cmd_read(char** args) {
 void cmd_write(char** args) {
   char* token = next_token(args);
   if (!token && calib_session.iActive) {
-    calib_read_shortcut();
+    calib_point_command(CALIB_CODE_READ, nullptr);
     return;
   }
   const modbus_reg_entry* entry = select_register(token);

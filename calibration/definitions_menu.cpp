@@ -1,0 +1,218 @@
+// CALIBRATE: the menu of calibration definitions. Lists the working table, adds, views and
+// deletes definitions (saving the configuration file after each change, undoing the change
+// in memory when the save fails) and starts a session on the chosen definition.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "calibration/calibration.h"
+#include "core/lifecycle.h"
+#include "core/tool_config.h"
+#include "registers/values.h"
+
+namespace {
+
+// Answer line of the menu prompt: up to 255 characters.
+constexpr int MENU_ANSWER_SIZE = 256;
+
+void cut_at_line_end(char* text) { text[strcspn(text, "\r\n")] = '\0'; }
+
+void clear_definition(cal_definition* def) { memset(def, 0, sizeof(*def)); }
+
+// An integer answer to one question; prints the failure message when the answer fails.
+struct int_question {
+  const char* prompt;
+  int32_t cal_definition::*field;
+  int32_t lowest;
+  int32_t highest;
+  const char* failure;
+};
+
+const int_question add_questions[] = {
+    {"Type (0:SET, 1:READ): ", &cal_definition::iType, 0, 1, "Error in getting type."},
+    {"Calibration register (integer): ", &cal_definition::iRegCal, 5120, 6200,
+     "Error in getting cal register."},
+    {"Pairing set register (integer): ", &cal_definition::iRegSet, 5120, 6200,
+     "Error in getting set register."},
+    {"Read register (integer): ", &cal_definition::iRegRead, 5120, 6200,
+     "Error in getting read register."},
+    {"Required state (0:OFF, ..., 9:TRIG): ", &cal_definition::iState, 0, 9,
+     "Error in getting state."},
+    {"DAC/ADC Step for interactive mode (integer): ", &cal_definition::iStep, 0, 65535,
+     "Error in getting step."},
+};
+
+// The description keeps its first 31 characters; the rest of an over-long line is discarded
+// rather than read as the next answer.
+int ask_description(cal_definition* def) {
+  printf("Message/Description: ");
+  fflush(stdout);
+  char line[sizeof(def->sMsg)];
+  if (read_answer_line(line, sizeof(line)) < 0) {
+    def->sMsg[0] = '\0';
+    fprintf(stderr, "Error reading answer.\n");
+    printf("Error in getting message.\n");
+    return -1;
+  }
+  cut_at_line_end(line);
+  snprintf(def->sMsg, sizeof(def->sMsg), "%s", line);
+  return 0;
+}
+
+void add_definition() {
+  int slot = -1;
+  for (int i = 0; i < CAL_DEFINITIONS && slot < 0; i++)
+    if (!work_cal[i].use) slot = i;
+  if (slot < 0) {
+    printf("No more calibration menu available.\n");
+    return;
+  }
+  cal_definition& def = work_cal[slot];
+  clear_definition(&def);
+  if (ask_description(&def) < 0) return;
+  for (const int_question& q : add_questions) {
+    printf("%s", q.prompt);
+    fflush(stdout);
+    if (read_int_in_range(&(def.*q.field), q.lowest, q.highest) < 0) {
+      printf("%s\n", q.failure);
+      return;
+    }
+  }
+
+  cal_definition before = tool_config.cal[slot];
+  tool_config.cal[slot] = def;
+  tool_config.cal[slot].use = 1;
+  if (tool_config_save() != 1) {
+    printf("Error in saving config file.\n");
+    tool_config.cal[slot] = before;
+    def.use = 0;
+    return;
+  }
+  def.use = 1;
+  printf("Calibration menu %d added.\n", slot + 1);
+}
+
+// Reads a menu number 1 to 16 for View and Delete and stores it as the selected number.
+int ask_menu_number(const char* prompt, int* n) {
+  printf("%s", prompt);
+  fflush(stdout);
+  int32_t value = 0;
+  if (read_int_in_range(&value, 1, CAL_DEFINITIONS) < 0) {
+    printf("Error in getting menu number.\n");
+    return -1;
+  }
+  calib_session.iSelected = value;
+  *n = value;
+  return 0;
+}
+
+void view_definition() {
+  int n = 0;
+  if (ask_menu_number("Enter calibration menu number to view: ", &n) < 0) return;
+  const cal_definition& def = tool_config.cal[n - 1];
+  if (!def.use) {
+    printf("Calibration item %d is not used.\n", n - 1);
+    return;
+  }
+  printf("Description: %s\n", def.sMsg);
+  printf("Type: %d (0: Set, 1: Read)\n", def.iType);
+  printf("RegCal: %d\n", def.iRegCal);
+  printf("RegSet: %d\n", def.iRegSet);
+  printf("RegRead: %d\n", def.iRegRead);
+  printf("Required State: %d\n", def.iState);
+  printf("DAC/ADC Step: %d\n", def.iStep);
+}
+
+void delete_definition() {
+  int n = 0;
+  if (ask_menu_number("Enter calibration menu number to delete: ", &n) < 0) return;
+  cal_definition& def = work_cal[n - 1];
+  if (!def.use) {
+    printf("Calibration menu %d is not used!\n", n);
+    return;
+  }
+  printf("Delete calibration menu %d [%s]? (y/n): ", n, def.sMsg);
+  fflush(stdout);
+  int answer = read_yes_no();
+  if (answer < 0) {
+    printf("Error in getting answer.\n");
+    return;
+  }
+  if (answer == 0) {
+    printf("Calibration menu %d not deleted.\n", n);
+    return;
+  }
+  cal_definition before = tool_config.cal[n - 1];
+  clear_definition(&tool_config.cal[n - 1]);
+  if (tool_config_save() != 1) {
+    printf("Error in saving config file.\n");
+    tool_config.cal[n - 1] = before;
+    return;
+  }
+  printf("Calibration menu %d deleted.\n", n);
+  clear_definition(&def);
+}
+
+// Any answer that is not a single option letter selects by its leading decimal number
+// (leading blanks and a sign accepted; no digits gives 0).
+void select_definition(const char* answer) {
+  long n = strtol(answer, nullptr, 10);
+  if (n < 1 || n > CAL_DEFINITIONS) {
+    printf("Invalid selection!\n");
+    return;
+  }
+  if (!work_cal[n - 1].use) {
+    printf("Calibration menu %ld is not used!\n", n);
+    return;
+  }
+  calib_session.iSelected = static_cast<int>(n);
+  calib_start_session(static_cast<int>(n));
+}
+
+}  // namespace
+
+void calib_menu(char**) {
+  calib_reset_session();
+  printf("Calibration menu:\n");
+  for (int i = 0; i < CAL_DEFINITIONS; i++)
+    if (work_cal[i].use) printf("%d : %s\n", i + 1, work_cal[i].sMsg);
+  printf("Press D to delete calibration\n");
+  printf("Press A to add new calibration\n");
+  printf("Press V to add view calibration setting\n");
+  printf("Press Q to exit\n");
+  printf("Select by entering menu number or option: ");
+  fflush(stdout);
+
+  char answer[MENU_ANSWER_SIZE];
+  if (read_answer_line(answer, sizeof(answer)) < 0) {
+    fprintf(stderr, "Error reading answer.\n");
+    printf("Error in getting answer!");
+    fflush(stdout);
+    return;
+  }
+  cut_at_line_end(answer);
+  if (strlen(answer) == 1) {
+    switch (answer[0]) {
+      case 'Q':
+      case 'q':
+        return;
+      case 'D':
+      case 'd':
+        delete_definition();
+        return;
+      case 'A':
+      case 'a':
+        add_definition();
+        return;
+      case 'V':
+      case 'v':
+        view_definition();
+        return;
+      default:
+        break;
+    }
+  }
+  select_definition(answer);
+}
+
+void cmd_calibrate(char** args) { calib_menu(args); }

@@ -1,0 +1,195 @@
+// Editing and transfer of the point table: EDIT (normal mode), STEP, PRINT and SEND, and the
+// point line of the interactive mode.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "calibration/calibration.h"
+#include "calibration/interactive_edit.h"
+#include "link/link.h"
+#include "registers/tokens.h"
+#include "registers/values.h"
+
+namespace {
+
+// EDIT parameter words, tried in this order; DAC and ADC both set the count.
+enum edit_param { EDIT_ACTUAL, EDIT_DAC, EDIT_ADC, EDIT_INTERACTIVE, EDIT_PARAM_COUNT };
+const char* const edit_param_words[EDIT_PARAM_COUNT] = {"ACTUAL", "DAC", "ADC", "-I"};
+
+// PRINT and SEND (and the interactive send) need a running session.
+bool session_gate_passes() {
+  if (calib_session.iSelected < 1 || !calib_session.iActive ||
+      calib_selected_definition() == nullptr) {
+    printf("No calibration is selected! Select using CALIBRATE.\n");
+    return false;
+  }
+  return true;
+}
+
+// A SET definition (type 0) pairs actual value with DAC count; every other type is READ.
+calib_layout layout_of(const cal_definition* def) {
+  return def->iType == 0 ? CALIB_LAYOUT_SET : CALIB_LAYOUT_READ;
+}
+
+const char* count_label(const cal_definition* def) { return def->iType == 0 ? "dac" : "adc"; }
+
+// Integer with automatic base (decimal, 0x hexadecimal, leading 0 octal); the whole token must
+// be a number.
+bool parse_auto_base(const char* token, long long* value) {
+  char* end = nullptr;
+  long long n = strtoll(token, &end, 0);
+  if (end == token || *end != '\0') return false;
+  *value = n;
+  return true;
+}
+
+int edit_param_of(const char* token) {
+  for (int i = 0; i < EDIT_PARAM_COUNT; i++) {
+    const char* word = edit_param_words[i];
+    if (strncmp(token, word, strlen(word)) == 0) return i;
+  }
+  return -1;
+}
+
+void edit_normal(calib_point* point, int param, char** args) {
+  char* token = next_token(args);
+  if (token == nullptr) {
+    printf("Missing new value.\n");
+    return;
+  }
+  if (param == EDIT_ACTUAL) {
+    token[strcspn(token, "\r\n")] = '\0';
+    char* end = nullptr;
+    float value = strtof(token, &end);
+    if (end == token || *end != '\0') {
+      printf("Invalid data: %s\n", token);
+      return;
+    }
+    point->fActual = value;
+  } else {
+    long long value = 0;
+    if (!parse_auto_base(token, &value)) {
+      printf("Invalid data: %s\n", token);
+      return;
+    }
+    point->wDacAdc = static_cast<uint16_t>(value & 0xFFFF);
+  }
+}
+
+}  // namespace
+
+void calib_edit(char** args) {
+  char* token = next_token(args);
+  if (token == nullptr) {
+    printf("Missing point.\n");
+    return;
+  }
+  uint32_t n = 0;
+  if (parse_unsigned(token, 10, &n) != 0) {
+    printf("Invalid point: %s\n", token);
+    return;
+  }
+  if (n < 1 || n > CALIB_POINTS) {
+    printf("Point out-of-range: %d\n", static_cast<int>(n));
+    return;
+  }
+  char* word = next_token(args);
+  if (word == nullptr) {
+    printf("Missing parameter.\n");
+    return;
+  }
+  upper_case_in_place(word, static_cast<int>(strlen(word)));
+  int param = edit_param_of(word);
+  if (param < 0) {
+    printf("Invalid parameter: %s\n", word);
+    return;
+  }
+  int entry = static_cast<int>(n);
+  if (param == EDIT_INTERACTIVE) {
+    calib_interactive_edit(entry);
+  } else {
+    edit_normal(&calib_session.points[entry - 1], param, args);
+  }
+}
+
+void calib_step(char** args) {
+  char* token = next_token(args);
+  if (token == nullptr) {
+    printf("Step = %d\n", calib_session.iCurStep);
+    return;
+  }
+  long long value = 0;
+  if (!parse_auto_base(token, &value)) {
+    printf("Invalid data: %s\n", token);
+    return;
+  }
+  calib_session.iCurStep = static_cast<int>(value & 0xFFFF);
+}
+
+void calib_print_tables() {
+  if (!session_gate_passes()) return;
+  const cal_definition* def = calib_selected_definition();
+  uint16_t words[CALIB_TABLE_WORDS];
+  if (modbus_cmd_read(static_cast<uint16_t>(def->iRegCal), CALIB_TABLE_WORDS, words) < 0) {
+    printf("Error read.\n");
+    return;
+  }
+  calib_point device[CALIB_POINTS];
+  calib_table_decode(words, layout_of(def), device);
+  const char* label = count_label(def);
+  for (int k = 1; k <= CALIB_POINTS; k++) {
+    const calib_point& dev = device[k - 1];
+    const calib_point& mine = calib_session.points[k - 1];
+    printf("device  : %d : ____________, %-7s=%7.2f, %-4s=%6d\n", k, "actual", dev.fActual, label,
+           dev.wDacAdc);
+    printf("to write: %d : %-4s=%7.2f, %-7s=%7.2f, %-4s=%6d\n", k, "set", mine.fSet, "actual",
+           mine.fActual, label, mine.wDacAdc);
+  }
+}
+
+void calib_send_to_device(bool confirm) {
+  if (!session_gate_passes()) return;
+  const cal_definition* def = calib_selected_definition();
+  uint16_t words[CALIB_TABLE_WORDS];
+  calib_table_encode(calib_session.points, layout_of(def), words);
+  uint16_t address = static_cast<uint16_t>(def->iRegCal);
+
+  if (!confirm) {
+    if (modbus_cmd_write(address, CALIB_TABLE_WORDS, words) < 0)
+      printf("Fail sending calibration!\n");
+    return;
+  }
+
+  for (int i = 0; i < CALIB_TABLE_WORDS; i++)
+    printf("%04X (%u)%s", static_cast<unsigned>(words[i]), static_cast<unsigned>(words[i]),
+           i % 3 == 2 ? ", " : " ");
+  printf(" send? (y=send, other-key=cancel) ");
+  fflush(stdout);
+  if (read_yes_no() != 1) {
+    printf("not sent.\n");
+    return;
+  }
+  if (modbus_cmd_write(address, CALIB_TABLE_WORDS, words) < 0) {
+    printf(" --> NOK!!!\n");
+  } else {
+    printf(" --> OK\n");
+  }
+  calib_session.iPoint = 0;
+}
+
+void calib_print_point(int entry, int reg_read, const modbus_reg_entry* row) {
+  printf("Point %d: %d, ", entry, calib_session.points[entry - 1].wDacAdc);
+  uint16_t words[2];
+  if (reg_read == 0 || row == nullptr ||
+      modbus_cmd_read(static_cast<uint16_t>(reg_read), 2, words) < 0) {
+    printf("\n");
+  } else {
+    print_value_by_type(row, words, 2);
+  }
+  fflush(stdout);
+}
+
+void cmd_cal_edit(char** args) { calib_edit(args); }
+void cmd_cal_step(char** args) { calib_step(args); }
+void cmd_cal_send(char**) { calib_send_to_device(true); }
+void cmd_cal_print(char**) { calib_print_tables(); }
