@@ -1,0 +1,65 @@
+// A simulator, a scratch directory with a configuration pointing at it, and batch runs of the
+// tool there; shared by the console integration tests.
+#ifndef VELTRONA_TESTS_CONSOLE_FIXTURE_H_
+#define VELTRONA_TESTS_CONSOLE_FIXTURE_H_
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/harness.h"
+
+// One register preset given to the simulator before the tool starts.
+struct preset {
+  int address;
+  std::vector<uint16_t> values;
+};
+
+class console_session : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(sim.start(), 0) << sim.error();
+    ASSERT_EQ(dir.create("vt_console_"), 0);
+    ASSERT_EQ(write_tool_config(dir.path(), tool_config_lines(sim.port())), 0);
+  }
+
+  void configure(const std::vector<std::string>& extra) {
+    std::vector<std::string> items = tool_config_lines(sim.port());
+    items.insert(items.end(), extra.begin(), extra.end());
+    ASSERT_EQ(write_tool_config(dir.path(), items), 0);
+  }
+
+  void apply(const std::vector<preset>& presets) {
+    for (const preset& p : presets) ASSERT_EQ(sim.set_registers(p.address, p.values), 0);
+  }
+
+  std::string connected() const {
+    return "Connect to 127.0.0.1:" + std::to_string(sim.port()) + " is OK.\n";
+  }
+
+  // Runs the script to its end; expects a clean exit.
+  tool_result run(const std::string& script) {
+    tool_result r = run_tool_batch(dir.path(), script);
+    EXPECT_FALSE(r.timed_out);
+    EXPECT_EQ(r.status, 0);
+    return r;
+  }
+
+  // The writes the simulator saw after the session-start login, which must come first.
+  std::vector<sim_write> writes_after_login() {
+    std::vector<sim_write> all = sim.writes();
+    sim_write login = {16, 5121, access_code_words("40716253")};
+    if (all.empty() || !(all[0] == login)) {
+      ADD_FAILURE() << "the first write is not the session-start login";
+      return all;
+    }
+    all.erase(all.begin());
+    return all;
+  }
+
+  sim_process sim;
+  scratch_dir dir;
+};
+
+#endif  // VELTRONA_TESTS_CONSOLE_FIXTURE_H_
