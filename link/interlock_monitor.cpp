@@ -1,8 +1,7 @@
 #include "link/interlock_monitor.h"
 
-#include <cstdio>
-
 #include "core/lifecycle.h"
+#include "link/async_output.h"
 
 namespace {
 
@@ -27,10 +26,9 @@ void interlock_report(const char* label, const char (*names)[64], uint32_t now_w
     if (!(changed & (1u << k)) || names[k][0] == '\0') continue;
     unsigned was = (previous_word >> k) & 1u;
     unsigned is = (now_word >> k) & 1u;
-    printf("%s ilock change: %s%d->%d: %s%s\n", label, is ? "\033[31m" : "\033[32m",
-           static_cast<int>(was), static_cast<int>(is), names[k], "\033[0m");
+    link_printf("%s ilock change: %s%d->%d: %s%s\n", label, is ? "\033[31m" : "\033[32m",
+                static_cast<int>(was), static_cast<int>(is), names[k], "\033[0m");
   }
-  fflush(stdout);
 }
 
 void interlock_monitor_pass(modbus_t* ctx, interlock_memory* memory) {

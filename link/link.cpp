@@ -6,9 +6,9 @@
 
 #include <atomic>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 
+#include "link/async_output.h"
 #include "link/interlock_monitor.h"
 
 namespace {
@@ -62,8 +62,7 @@ void serve_request(modbus_t* ctx, int code) {
   } else if (code == CMD_WRITE) {
     cmd_result = modbus_write_registers(ctx, cmd_addr, cmd_words, cmd_buf);
   } else {
-    printf("Unknown new_cmd = %d\n", code);
-    fflush(stdout);
+    link_printf("Unknown new_cmd = %d\n", code);
   }
   new_cmd.store(0, std::memory_order_release);
   signal_all();
@@ -73,8 +72,7 @@ void poll_device(modbus_t* ctx, interlock_memory* memory) {
   uint16_t state;
   int rc = modbus_read_registers(ctx, MB_STATE_READ_ADDR, 1, &state);
   if (rc <= 0) {
-    printf("Polling fail: %d\n", rc);
-    fflush(stdout);
+    link_printf("Polling fail: %d\n", rc);
   }
   if (tool_config.iPrintIlockChange) interlock_monitor_pass(ctx, memory);
 }
@@ -132,8 +130,7 @@ void* link_thread_main(void* arg) {
   const link_params* params = static_cast<const link_params*>(arg);
   modbus_t* ctx = params->host[0] ? modbus_new_tcp(params->host, params->port) : nullptr;
   int connect_errno = ctx ? 0 : EINVAL;
-  printf("Connect to %s:%d is ", params->host, params->port);
-  fflush(stdout);
+  link_printf("Connect to %s:%d is ", params->host, params->port);
 
   pthread_mutex_lock(&link_mutex);
   if (link_status.load() == 0) {
@@ -141,20 +138,18 @@ void* link_thread_main(void* arg) {
     if (rc == -1) {
       if (ctx) connect_errno = errno;
       link_status.store(-1);
-      printf("FAIL.\n");
+      link_printf("FAIL.\n");
     } else {
       link_serving.store(true);
       link_status.store(1);
-      printf("OK.\n");
+      link_printf("OK.\n");
     }
-    fflush(stdout);
     pthread_cond_broadcast(&link_cond);
   }
   pthread_mutex_unlock(&link_mutex);
 
   if (link_status.load() == -1) {
-    printf("%s ERRNO:[%s]\n", "Modbus Connection failed!", modbus_strerror(connect_errno));
-    fflush(stdout);
+    link_printf("%s ERRNO:[%s]\n", "Modbus Connection failed!", modbus_strerror(connect_errno));
     if (ctx) modbus_free(ctx);
     return nullptr;
   }
