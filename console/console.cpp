@@ -8,6 +8,7 @@
 #include "calibration/calibration.h"
 #include "console/command_table.h"
 #include "console/device_commands.h"
+#include "console/line_editor.h"
 #include "console/startup.h"
 #include "core/lifecycle.h"
 #include "link/link.h"
@@ -19,20 +20,18 @@ namespace {
 // The command line; tokens handed to the commands point into it. Console thread only.
 char line_buffer[512];
 
-void print_prompt() {
+void format_prompt(char* prompt, size_t size) {
   if (calib_session.iActive) {
-    printf("[%s,%d]>> ", work_cal[calib_session.iSelected - 1].sMsg, calib_session.iPoint + 1);
+    snprintf(prompt, size, "[%s,%d]>> ", work_cal[calib_session.iSelected - 1].sMsg,
+             calib_session.iPoint + 1);
   } else {
-    printf(">> ");
+    snprintf(prompt, size, ">> ");
   }
-  fflush(stdout);
 }
-
-enum read_result { LINE_OK, LINE_END, LINE_INTERRUPTED, LINE_ERROR, LINE_TOO_LONG };
 
 // Reads one command line. A line that does not fit the buffer is read to its end and
 // dropped, so no piece of it is ever run as a command.
-read_result read_command_line() {
+line_read_result read_command_line() {
   errno = 0;
   if (!fgets(line_buffer, sizeof(line_buffer), stdin)) {
     line_buffer[0] = '\0';
@@ -54,8 +53,17 @@ read_result read_command_line() {
 
 void command_loop() {
   while (!quit_requested.load()) {
-    print_prompt();
-    switch (read_command_line()) {
+    char prompt[80];
+    format_prompt(prompt, sizeof(prompt));
+    line_read_result got;
+    if (line_editor_active()) {
+      got = line_editor_read(prompt, line_buffer, sizeof(line_buffer));
+    } else {
+      fputs(prompt, stdout);
+      fflush(stdout);
+      got = read_command_line();
+    }
+    switch (got) {
       case LINE_END:
         quit_requested.store(1);
         return;
@@ -92,7 +100,9 @@ void* console_thread_main(void*) {
   if (link_wait_status() == -1) return nullptr;
   if (write_access_code(ACCESS_CODE_LOGIN) < 0) printf("Login fail!\n");
   startup_apply();
+  line_editor_start();
   command_loop();
+  line_editor_stop();
   quit_requested.store(1);
   link_wake();
   return nullptr;
