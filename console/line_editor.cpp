@@ -178,9 +178,9 @@ unsigned char complete_key(EditLine*, int) {
   }
   if (c.choices.empty()) return CC_REFRESH;
   if (end_row > cursor_row) printf("\033[%dB", end_row - cursor_row);
-  fputs("\r\n", stdout);
+  fputs("\n", stdout);
   for (const std::string& row : layout_columns(c.choices, terminal_columns() - 1))
-    printf("%s\r\n", row.c_str());
+    printf("%s\n", row.c_str());
   fflush(stdout);
   el_set(editor, EL_REFRESH);
   return CC_REFRESH;

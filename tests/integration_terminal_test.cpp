@@ -1,0 +1,383 @@
+// The tool at a terminal: the real binary on a pseudo-terminal against the simulator, typing
+// keys as an operator would. Line editing, completion, history across runs, link lines printed
+// while a line is half typed, Ctrl-C and Ctrl-D; and plain output whenever input is piped.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tests/harness.h"
+
+namespace {
+
+long long now_ms() {
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+// The tool on a fresh pseudo-terminal of 100 by 30 characters, with TERM=xterm and HOME given.
+// Everything it writes to the terminal is collected in out(); every wait has a time limit; the
+// tool is killed and reaped when the object dies.
+class terminal_tool {
+ public:
+  ~terminal_tool() { kill_and_reap(); }
+
+  // With piped_input, standard input is a pipe fed by type() and closed by close_input(), while
+  // standard output stays the terminal.
+  int start(const std::string& dir, const std::string& home, bool piped_input = false) {
+    int in_pipe[2] = {-1, -1};
+    if (piped_input && pipe2(in_pipe, O_CLOEXEC) != 0) return -1;
+    winsize size = {};
+    size.ws_row = 30;
+    size.ws_col = 100;
+    pid_ = forkpty(&master_, nullptr, nullptr, &size);
+    if (pid_ < 0) return -1;
+    if (pid_ == 0) {
+      if (piped_input) dup2(in_pipe[0], STDIN_FILENO);
+      setenv("HOME", home.c_str(), 1);
+      setenv("TERM", "xterm", 1);
+      if (chdir(dir.c_str()) != 0) _exit(126);
+      execl(VT_TOOL_PATH, VT_TOOL_PATH, static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    if (piped_input) {
+      close(in_pipe[0]);
+      input_ = in_pipe[1];
+    } else {
+      input_ = master_;
+    }
+    fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
+    // The terminal's modes before the tool has touched them.
+    return tcgetattr(master_, &initial_modes_);
+  }
+
+  int type(std::string_view keys) {
+    while (!keys.empty()) {
+      ssize_t n = write(input_, keys.data(), keys.size());
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && errno == EAGAIN) {
+        pump(now_ms() + 50);
+        continue;
+      }
+      if (n <= 0) return -1;
+      keys.remove_prefix(static_cast<size_t>(n));
+    }
+    return 0;
+  }
+
+  void close_input() {
+    if (input_ >= 0 && input_ != master_) close(input_);
+    input_ = -1;
+  }
+
+  // Waits until text appears in the output at or after position from; returns its position or
+  // std::string::npos after timeout_ms.
+  size_t wait_for(std::string_view text, size_t from = 0, int timeout_ms = VT_WAIT_MS) {
+    long long deadline = now_ms() + timeout_ms;
+    for (;;) {
+      size_t at = out_.find(text, from);
+      if (at != std::string::npos) return at;
+      if (now_ms() >= deadline || !pump(deadline)) return out_.find(text, from);
+    }
+  }
+
+  // Waits for the end of the tool and reaps it; returns its exit status, or -1 after timeout_ms.
+  int wait_exit(int timeout_ms = VT_WAIT_MS) {
+    long long deadline = now_ms() + timeout_ms;
+    while (pid_ > 0) {
+      int status = 0;
+      pid_t r = waitpid(pid_, &status, WNOHANG);
+      if (r == pid_) {
+        pid_ = -1;
+        exit_status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        break;
+      }
+      if (now_ms() >= deadline) return -1;
+      if (!pump(std::min(deadline, now_ms() + 20))) usleep(10000);
+    }
+    while (pump(now_ms() + 50)) {
+    }
+    return exit_status_;
+  }
+
+  // The terminal's modes now, compared with those before the tool started.
+  bool modes_restored() {
+    termios now;
+    if (tcgetattr(master_, &now) != 0) return false;
+    return now.c_lflag == initial_modes_.c_lflag && now.c_iflag == initial_modes_.c_iflag &&
+           now.c_oflag == initial_modes_.c_oflag;
+  }
+
+  void kill_and_reap() {
+    if (pid_ > 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+      pid_ = -1;
+    }
+    close_input();
+    if (master_ >= 0) close(master_);
+    master_ = -1;
+  }
+
+  const std::string& out() const { return out_; }
+  size_t mark() const { return out_.size(); }
+
+ private:
+  // Reads what is there, waiting until the deadline for something. Returns false when nothing
+  // came and nothing more can come before the deadline.
+  bool pump(long long deadline) {
+    if (master_ < 0) return false;
+    pollfd fd = {master_, POLLIN, 0};
+    int wait = static_cast<int>(std::max(0LL, deadline - now_ms()));
+    if (poll(&fd, 1, wait) <= 0) return false;
+    char buf[4096];
+    ssize_t n = read(master_, buf, sizeof(buf));
+    if (n <= 0) return false;  // EIO once the tool has closed the terminal
+    out_.append(buf, static_cast<size_t>(n));
+    return true;
+  }
+
+  pid_t pid_ = -1;
+  int master_ = -1;
+  int input_ = -1;
+  int exit_status_ = -1;
+  termios initial_modes_ = {};
+  std::string out_;
+};
+
+std::string without_carriage_returns(const std::string& text) {
+  std::string out;
+  for (char c : text)
+    if (c != '\r') out += c;
+  return out;
+}
+
+class terminal_session : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(sim.start(), 0) << sim.error();
+    ASSERT_EQ(dir.create("vt_terminal_"), 0);
+    ASSERT_EQ(home.create("vt_terminal_home_"), 0);
+    configure({});
+  }
+
+  void configure(const std::vector<std::string>& extra) {
+    std::vector<std::string> items = tool_config_lines(sim.port());
+    items.insert(items.end(), extra.begin(), extra.end());
+    ASSERT_EQ(write_tool_config(dir.path(), items), 0);
+  }
+
+  std::string connected() const {
+    return "Connect to 127.0.0.1:" + std::to_string(sim.port()) + " is OK.\n";
+  }
+
+  // Starts the tool and waits for its first prompt.
+  void start(terminal_tool& tool) {
+    ASSERT_EQ(tool.start(dir.path(), home.path()), 0);
+    ASSERT_NE(tool.wait_for(">> "), std::string::npos) << tool.out();
+  }
+
+  // Types q and expects a clean end.
+  void quit(terminal_tool& tool) {
+    ASSERT_EQ(tool.type("q\r"), 0);
+    EXPECT_EQ(tool.wait_exit(), 0) << tool.out();
+    EXPECT_NE(tool.out().find("Exit."), std::string::npos) << tool.out();
+    EXPECT_TRUE(tool.modes_restored());
+  }
+
+  std::string history_file() const { return home.file(".veltrona_tool_history"); }
+
+  sim_process sim;
+  scratch_dir dir;
+  scratch_dir home;
+};
+
+TEST_F(terminal_session, TabCompletesACommandWord) {
+  terminal_tool tool;
+  start(tool);
+  // Without the completion, "rea" is no command.
+  ASSERT_EQ(tool.type("rea\t"), 0);
+  ASSERT_NE(tool.wait_for("READ "), std::string::npos) << tool.out();
+  ASSERT_EQ(tool.type("5120\r"), 0);
+  size_t mark = tool.wait_for("MB_STATE_SET (5120, WORD)\r\n0 (0x0000)\r\n");
+  ASSERT_NE(mark, std::string::npos) << tool.out();
+  EXPECT_EQ(tool.out().find("Unknown command"), std::string::npos);
+  ASSERT_NE(tool.wait_for(">> ", mark), std::string::npos) << tool.out();
+
+  mark = tool.mark();
+  ASSERT_EQ(tool.type("sta\t"), 0);
+  EXPECT_NE(tool.wait_for("STATUS   STATE    STARTUP", mark), std::string::npos) << tool.out();
+  ASSERT_EQ(tool.type("\x15"), 0);  // Ctrl-U empties the line
+  quit(tool);
+}
+
+TEST_F(terminal_session, TabCompletesARegisterName) {
+  terminal_tool tool;
+  start(tool);
+  ASSERT_EQ(tool.type("read mb_state_r\t\r"), 0);
+  size_t mark = tool.wait_for("MB_STATE_READ (5480, WORD)\r\n");
+  ASSERT_NE(mark, std::string::npos) << tool.out();
+  ASSERT_NE(tool.wait_for(">> ", mark), std::string::npos) << tool.out();
+
+  mark = tool.mark();
+  ASSERT_EQ(tool.type("READ MB_STATE_\t"), 0);
+  ASSERT_NE(tool.wait_for("MB_STATE_READ  MB_STATE_SET\r\n", mark), std::string::npos)
+      << tool.out();
+  ASSERT_EQ(tool.type("S\t\r"), 0);
+  ASSERT_NE(tool.wait_for("MB_STATE_SET (5120, WORD)\r\n", mark), std::string::npos) << tool.out();
+
+  mark = tool.mark();
+  ASSERT_EQ(tool.type("state \t"), 0);
+  EXPECT_NE(tool.wait_for("OFF      STANDBY  HV       TRIGGER\r\n", mark), std::string::npos)
+      << tool.out();
+  ASSERT_EQ(tool.type("\x15"), 0);
+  quit(tool);
+}
+
+TEST_F(terminal_session, HistoryIsRecalledAfterARestart) {
+  {
+    terminal_tool tool;
+    start(tool);
+    ASSERT_EQ(tool.type("READ 5120\r   \rREAD 5120\rREAD 5480\r"), 0);
+    ASSERT_NE(tool.wait_for("MB_STATE_READ (5480, WORD)"), std::string::npos) << tool.out();
+    quit(tool);
+  }
+  std::string saved;
+  ASSERT_EQ(read_text_file(history_file(), &saved), 0);
+  // Blank lines and a repeat of the previous line are not kept.
+  EXPECT_EQ("_HiStOrY_V2_\nREAD\\0405120\nREAD\\0405480\nq\n", saved);
+
+  terminal_tool tool;
+  start(tool);
+  size_t mark = tool.mark();
+  ASSERT_EQ(tool.type("\033[A\033[A\r"), 0);  // Up twice: past q to READ 5480
+  mark = tool.wait_for("MB_STATE_READ (5480, WORD)", mark);
+  ASSERT_NE(mark, std::string::npos) << tool.out();
+  ASSERT_NE(tool.wait_for(">> ", mark), std::string::npos) << tool.out();
+  mark = tool.mark();
+  ASSERT_EQ(tool.type("\x12"
+                      "5120\r"),
+            0);  // Ctrl-R searches backwards; Enter runs the line found
+  ASSERT_NE(tool.wait_for("MB_STATE_SET (5120, WORD)", mark), std::string::npos) << tool.out();
+  quit(tool);
+}
+
+TEST_F(terminal_session, HistoryKeepsTheLast1000Lines) {
+  std::string text = "_HiStOrY_V2_\n";
+  for (int i = 1; i <= 1100; i++) text += "c" + std::to_string(i) + "\n";
+  ASSERT_EQ(write_text_file(history_file(), text), 0);
+  terminal_tool tool;
+  start(tool);
+  quit(tool);
+  std::string saved;
+  ASSERT_EQ(read_text_file(history_file(), &saved), 0);
+  std::string expected = "_HiStOrY_V2_\n";
+  for (int i = 102; i <= 1100; i++) expected += "c" + std::to_string(i) + "\n";
+  expected += "q\n";
+  EXPECT_EQ(expected, saved);
+}
+
+TEST_F(terminal_session, InterlockChangeWhileALineIsHalfTyped) {
+  configure({"iPrintIlockChange = 1"});
+  terminal_tool tool;
+  ASSERT_EQ(tool.start(dir.path(), home.path()), 0);
+  // The simulator starts with standby bit 2 set: reported at the first poll.
+  ASSERT_NE(tool.wait_for("Customer Interface Standby 1 Interlock"), std::string::npos)
+      << tool.out();
+  ASSERT_NE(tool.wait_for(">> "), std::string::npos) << tool.out();
+  ASSERT_EQ(tool.type("READ 51"), 0);
+  size_t typed = tool.wait_for("READ 51");
+  ASSERT_NE(typed, std::string::npos) << tool.out();
+
+  ASSERT_EQ(sim.set_registers(5532, {0x0005, 0x0000}), 0) << sim.error();
+  std::string change = "Standby ilock change: \033[31m0->1: Filament Voltage Interlock\033[0m\r\n";
+  size_t at = tool.wait_for(change, typed);
+  ASSERT_NE(at, std::string::npos) << tool.out();
+  // The half-typed line was erased before the message, and drawn again below it.
+  EXPECT_EQ("\033[J", tool.out().substr(at - 3, 3)) << tool.out();
+  ASSERT_NE(tool.wait_for(">> READ 51", at), std::string::npos) << tool.out();
+
+  // The typed text survives and runs as typed.
+  ASSERT_EQ(tool.type("20\r"), 0);
+  ASSERT_NE(tool.wait_for("MB_STATE_SET (5120, WORD)\r\n0 (0x0000)\r\n", at), std::string::npos)
+      << tool.out();
+  quit(tool);
+}
+
+TEST_F(terminal_session, CtrlCAtAnEditedLineEndsTheTool) {
+  terminal_tool tool;
+  start(tool);
+  ASSERT_EQ(tool.type("READ 51"), 0);
+  ASSERT_NE(tool.wait_for("READ 51"), std::string::npos) << tool.out();
+  ASSERT_EQ(tool.type("\x03"), 0);
+  EXPECT_EQ(tool.wait_exit(), 0) << tool.out();
+  std::string out = without_carriage_returns(tool.out());
+  EXPECT_NE(out.find("\nExit.\n"), std::string::npos) << out;
+  EXPECT_EQ(out.find("Error reading cmd."), std::string::npos) << out;
+  EXPECT_EQ(out.find("MB_STATE_SET"), std::string::npos) << out;
+  EXPECT_TRUE(tool.modes_restored());
+}
+
+TEST_F(terminal_session, CtrlDOnAnEmptyLineEndsTheTool) {
+  terminal_tool tool;
+  start(tool);
+  ASSERT_EQ(tool.type("\x04"), 0);
+  EXPECT_EQ(tool.wait_exit(), 0) << tool.out();
+  EXPECT_NE(tool.out().find("Exit."), std::string::npos) << tool.out();
+  EXPECT_TRUE(tool.modes_restored());
+}
+
+TEST_F(terminal_session, EditedLinesObeyTheLengthRule) {
+  terminal_tool tool;
+  start(tool);
+  size_t mark = tool.mark();
+  ASSERT_EQ(tool.type("READ 5120" + std::string(502, ' ') + "\r"), 0);
+  ASSERT_NE(tool.wait_for("MB_STATE_SET (5120, WORD)", mark), std::string::npos) << tool.out();
+  mark = tool.mark();
+  ASSERT_EQ(tool.type("READ 5120" + std::string(503, ' ') + "\r"), 0);
+  ASSERT_NE(tool.wait_for("Error: command line too long.\r\n", mark), std::string::npos)
+      << tool.out();
+  EXPECT_EQ(tool.out().find("MB_STATE_SET", mark), std::string::npos);
+  quit(tool);
+}
+
+// Standard output on the terminal but input from a pipe: plain reading, plain prompts, no
+// history, and the exact output of a piped run.
+TEST_F(terminal_session, PipedInputKeepsThePlainTranscript) {
+  terminal_tool tool;
+  ASSERT_EQ(tool.start(dir.path(), home.path(), true), 0);
+  ASSERT_EQ(tool.type("READ 5120\nrea\t5120\nq\n"), 0);
+  tool.close_input();
+  EXPECT_EQ(tool.wait_exit(), 0) << tool.out();
+  EXPECT_EQ(connected() +
+                ">> MB_STATE_SET (5120, WORD)\n0 (0x0000)\n"
+                ">> Error: Unknown command.\nError parsing cmd.\n>> Exit.\n",
+            without_carriage_returns(tool.out()));
+  EXPECT_NE(0, access(history_file().c_str(), F_OK));
+}
+
+TEST_F(terminal_session, FullyPipedTranscriptIsUnchanged) {
+  setenv("HOME", home.path().c_str(), 1);
+  tool_result r = run_tool_batch(dir.path(), "READ 5120\nrea\t5120\n   \nq\n");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(connected() +
+                ">> MB_STATE_SET (5120, WORD)\n0 (0x0000)\n"
+                ">> Error: Unknown command.\nError parsing cmd.\n>> >> Exit.\n",
+            r.out);
+  EXPECT_EQ("", r.err);
+  EXPECT_NE(0, access(history_file().c_str(), F_OK));
+}
+
+}  // namespace
