@@ -212,7 +212,8 @@ void remember(const char* text, size_t len) {
 
 void bind_keys() {
   el_set(editor, EL_EDITOR, "emacs");
-  el_set(editor, EL_ADDFN, "vt-complete", "Complete the word before the cursor", complete_key);
+  // The wide call keeps the names as given; the narrow one copies them and never frees the copies.
+  el_wset(editor, EL_ADDFN, L"vt-complete", L"Complete the word before the cursor", complete_key);
   // Key, function: the usual emacs keys where libedit's defaults differ.
   const char* const bindings[][2] = {
       {"^I", "vt-complete"},
