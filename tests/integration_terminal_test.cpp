@@ -112,6 +112,19 @@ class terminal_tool {
     return exit_status_;
   }
 
+  // Waits until the terminal has left canonical mode: the tool is reading keys for an edited
+  // line. The prompt is drawn just before, so keys typed at once after it would still be taken
+  // by the terminal's own line editing (where Ctrl-D and Ctrl-R mean other things).
+  bool wait_editing(int timeout_ms = VT_WAIT_MS) {
+    long long deadline = now_ms() + timeout_ms;
+    for (;;) {
+      termios now;
+      if (tcgetattr(master_, &now) == 0 && !(now.c_lflag & ICANON)) return true;
+      if (now_ms() >= deadline) return false;
+      pump(now_ms() + 2);
+    }
+  }
+
   // The terminal's modes now, compared with those before the tool started.
   bool modes_restored() {
     termios now;
@@ -187,6 +200,7 @@ class terminal_session : public ::testing::Test {
   void start(terminal_tool& tool) {
     ASSERT_EQ(tool.start(dir.path(), home.path()), 0);
     ASSERT_NE(tool.wait_for(">> "), std::string::npos) << tool.out();
+    ASSERT_TRUE(tool.wait_editing()) << tool.out();
   }
 
   // Types q and expects a clean end.
@@ -266,6 +280,7 @@ TEST_F(terminal_session, HistoryIsRecalledAfterARestart) {
   mark = tool.wait_for("MB_STATE_READ (5480, WORD)", mark);
   ASSERT_NE(mark, std::string::npos) << tool.out();
   ASSERT_NE(tool.wait_for(">> ", mark), std::string::npos) << tool.out();
+  ASSERT_TRUE(tool.wait_editing());
   mark = tool.mark();
   ASSERT_EQ(tool.type("\x12"
                       "5120\r"),
@@ -297,6 +312,7 @@ TEST_F(terminal_session, InterlockChangeWhileALineIsHalfTyped) {
   ASSERT_NE(tool.wait_for("Customer Interface Standby 1 Interlock"), std::string::npos)
       << tool.out();
   ASSERT_NE(tool.wait_for(">> "), std::string::npos) << tool.out();
+  ASSERT_TRUE(tool.wait_editing());
   ASSERT_EQ(tool.type("READ 51"), 0);
   size_t typed = tool.wait_for("READ 51");
   ASSERT_NE(typed, std::string::npos) << tool.out();
