@@ -260,6 +260,21 @@ TEST_F(terminal_session, TabCompletesARegisterName) {
   quit(tool);
 }
 
+TEST_F(terminal_session, EmacsKeysEditTheLine) {
+  terminal_tool tool;
+  start(tool);
+  // Ctrl-W drops the last word, Ctrl-A and Ctrl-E move to the ends, Ctrl-U empties the line.
+  ASSERT_EQ(tool.type("EAD 5120 junk\x17\x01R\x05\r"), 0);
+  size_t mark = tool.wait_for("MB_STATE_SET (5120, WORD)\r\n");
+  ASSERT_NE(mark, std::string::npos) << tool.out();
+  ASSERT_NE(tool.wait_for(">> ", mark), std::string::npos) << tool.out();
+  ASSERT_TRUE(tool.wait_editing());
+  ASSERT_EQ(tool.type("garbage\x15READ 5480\r"), 0);
+  ASSERT_NE(tool.wait_for("MB_STATE_READ (5480, WORD)\r\n", mark), std::string::npos) << tool.out();
+  EXPECT_EQ(tool.out().find("Unknown command"), std::string::npos) << tool.out();
+  quit(tool);
+}
+
 TEST_F(terminal_session, HistoryIsRecalledAfterARestart) {
   {
     terminal_tool tool;
