@@ -8,6 +8,7 @@
 #include "calibration/calibration.h"
 #include "core/lifecycle.h"
 #include "registers/catalogue.h"
+#include "registers/values.h"
 
 namespace {
 
@@ -59,6 +60,7 @@ void calib_interactive_edit(int entry) {
 
   key_mode mode;
   while (!quit_requested.load()) {
+    if (wait_for_input() < 0) break;
     int c = getc(stdin);
     if (c == EOF) {
       // Ctrl-C (EINTR) or a read error: the console's next read must not see a stale error

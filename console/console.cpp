@@ -32,6 +32,7 @@ void format_prompt(char* prompt, size_t size) {
 // Reads one command line. A line that does not fit the buffer is read to its end and
 // dropped, so no piece of it is ever run as a command.
 line_read_result read_command_line() {
+  if (wait_for_input() < 0) return LINE_INTERRUPTED;
   errno = 0;
   if (!fgets(line_buffer, sizeof(line_buffer), stdin)) {
     line_buffer[0] = '\0';

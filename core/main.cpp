@@ -12,6 +12,7 @@
 #include "core/lifecycle.h"
 #include "core/tool_config.h"
 #include "link/link.h"
+#include "registers/values.h"
 
 namespace {
 
@@ -49,6 +50,10 @@ int main() {
     perror("sigaction");
     return -1;
   }
+
+  // Every wait for input watches the stop flag, so a Ctrl-C that lands just before a read
+  // still ends it.
+  set_input_stop_flag(&quit_requested);
 
   if (tool_config_load() != 1) {
     printf("Failed to load veltrona_tool.conf");

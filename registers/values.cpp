@@ -1,5 +1,8 @@
 #include "registers/values.h"
 
+#include <poll.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -156,10 +159,36 @@ void upper_case_in_place(char *text, int limit) {
   }
 }
 
+namespace {
+
+const std::atomic<int> *input_stop_flag = nullptr;
+
+bool stop_requested() { return input_stop_flag && input_stop_flag->load(); }
+
+}  // namespace
+
+void set_input_stop_flag(const std::atomic<int> *flag) { input_stop_flag = flag; }
+
+int wait_for_input() {
+  for (;;) {
+    if (stop_requested()) return -1;
+    // Bytes that an earlier read already pulled into the stream's buffer (glibc's stdio).
+    if (stdin->_IO_read_ptr < stdin->_IO_read_end || feof(stdin)) return 0;
+    pollfd pfd = {STDIN_FILENO, POLLIN, 0};
+    int rc = poll(&pfd, 1, 200);
+    if (rc > 0) return stop_requested() ? -1 : 0;
+    if (rc < 0 && errno != EINTR) return 0;  // let the read itself report the error
+  }
+}
+
 int read_answer_line(char *buf, int size) {
   if (buf == nullptr || size <= 0) return -1;
   buf[0] = '\0';
   fflush(stdout);
+  if (wait_for_input() < 0) {
+    errno = EINTR;
+    return -1;
+  }
   if (fgets(buf, size, stdin) == nullptr) {
     buf[0] = '\0';
     // A read interrupted by Ctrl-C must not leave the error flag for the next reader; end of

@@ -13,6 +13,7 @@
 #ifndef VELTRONA_REGISTERS_VALUES_H_
 #define VELTRONA_REGISTERS_VALUES_H_
 
+#include <atomic>
 #include <cstdint>
 
 #include "registers/catalogue.h"
@@ -50,6 +51,16 @@ int parse_unsigned(char *text, int base, uint32_t *value);
 
 // Upper-cases a to z in the first limit characters of text, or in all of it when it is shorter.
 void upper_case_in_place(char *text, int limit);
+
+// The stop flag that every wait for standard input watches (the process-wide quit flag); set
+// once at start, before any thread reads input.
+void set_input_stop_flag(const std::atomic<int> *flag);
+
+// Waits until standard input has data (or end of input) to read without blocking, looking at
+// the stop flag several times a second, so that Ctrl-C ends a read even when the signal came
+// just before the read began. Bytes already in the stdin buffer count as data. Returns 0 when
+// a read will not block, -1 when the stop flag is set.
+int wait_for_input();
 
 // Reads one whole line from stdin into buf (size bytes, line end included when it fits, always
 // NUL-terminated). What does not fit is read and discarded, so no fragment of the line is ever

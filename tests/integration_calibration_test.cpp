@@ -708,6 +708,8 @@ class pty_tool {
     if (pid_ < 0) return -1;
     if (pid_ == 0) {
       if (chdir(dir.c_str()) != 0) _exit(126);
+      // Plain line reading at the prompt: these cases watch the key mode of EDIT -i alone.
+      setenv("TERM", "dumb", 1);
       execl(VT_TOOL_PATH, VT_TOOL_PATH, static_cast<char*>(nullptr));
       _exit(127);
     }
