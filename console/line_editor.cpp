@@ -116,6 +116,32 @@ void show_pending() {
   el_set(editor, EL_REFRESH);
 }
 
+// Bytes that stdio has already taken from the terminal for stdin but nobody has read yet (the
+// interactive key mode reads keys through stdio and may leave typeahead behind). glibc keeps
+// them between the read pointers of the FILE.
+bool stdin_has_buffered_bytes() { return stdin->_IO_read_ptr < stdin->_IO_read_end; }
+
+// Takes the next byte for read_key: first what stdio holds, then the terminal itself once it has
+// one. Returns 1, 0 at end of input, -1 with errno set, or 2 when nothing came (woken or
+// interrupted).
+int next_byte(char* byte, const sigset_t* wait_mask) {
+  if (stdin_has_buffered_bytes()) {
+    int c = getc(stdin);
+    if (c != EOF) {
+      *byte = static_cast<char>(c);
+      return 1;
+    }
+    clearerr(stdin);
+  }
+  pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {wake_read, POLLIN, 0}};
+  if (ppoll(fds, 2, nullptr, wait_mask) < 0) return errno == EINTR ? 2 : -1;
+  if (fds[1].revents) drain_wake_pipe();
+  if (!fds[0].revents) return 2;
+  ssize_t n = read(STDIN_FILENO, byte, 1);
+  if (n < 0 && (errno == EINTR || errno == EAGAIN)) return 2;
+  return static_cast<int>(n);
+}
+
 // Reads one character for libedit. Blocks SIGINT except inside the wait itself, so a Ctrl-C
 // forwarded to this thread always ends the wait, however close it comes to the wait's start.
 int read_key(EditLine*, wchar_t* wc) {
@@ -131,19 +157,11 @@ int read_key(EditLine*, wchar_t* wc) {
       break;
     }
     show_pending();
-    pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {wake_read, POLLIN, 0}};
-    if (ppoll(fds, 2, nullptr, &previous) < 0) {
-      if (errno == EINTR) continue;
-      result = -1;
-      break;
-    }
-    if (fds[1].revents) drain_wake_pipe();
-    if (!fds[0].revents) continue;
     char byte;
-    ssize_t n = read(STDIN_FILENO, &byte, 1);
-    if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-    if (n <= 0) {
-      result = static_cast<int>(n);
+    int got = next_byte(&byte, &previous);
+    if (got == 2) continue;
+    if (got <= 0) {
+      result = got;
       break;
     }
     wchar_t decoded;

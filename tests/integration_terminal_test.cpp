@@ -347,6 +347,31 @@ TEST_F(terminal_session, InterlockChangeWhileALineIsHalfTyped) {
   quit(tool);
 }
 
+// The interactive key mode reads keys through stdio; what it read ahead beyond its q is the next
+// command line, as with plain line reading.
+TEST_F(terminal_session, KeysTypedAheadInTheKeyModeAreTheNextLine) {
+  ASSERT_EQ(sim.set_registers(5480, {3}), 0);
+  ASSERT_EQ(sim.set_registers(5288, std::vector<uint16_t>(15, 0xFFFF)), 0);
+  terminal_tool tool;
+  start(tool);
+  ASSERT_EQ(tool.type("CALIBRATE\r"), 0);
+  size_t at = tool.wait_for("Select by entering menu number or option: ");
+  ASSERT_NE(at, std::string::npos) << tool.out();
+  ASSERT_EQ(tool.type("1\r"), 0);
+  at = tool.wait_for("[Filament Set,1]>> ", at);
+  ASSERT_NE(at, std::string::npos) << tool.out();
+  ASSERT_TRUE(tool.wait_editing());
+  ASSERT_EQ(tool.type("EDIT 2 -i\r"), 0);
+  at = tool.wait_for("Point 2: 65535, \r\n", at);
+  ASSERT_NE(at, std::string::npos) << tool.out();
+  ASSERT_EQ(tool.type("qREAD 5480\r"), 0);  // one read of the terminal
+  ASSERT_NE(tool.wait_for("MB_STATE_READ (5480, WORD)\r\n3 (0x0003)\r\n", at), std::string::npos)
+      << tool.out();
+  ASSERT_EQ(tool.type("q\r"), 0);
+  ASSERT_NE(tool.wait_for(">> ", at), std::string::npos) << tool.out();
+  quit(tool);
+}
+
 TEST_F(terminal_session, CtrlCAtAnEditedLineEndsTheTool) {
   terminal_tool tool;
   start(tool);
