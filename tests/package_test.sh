@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# Builds the Debian package from a build tree, unpacks it into a scratch root and runs the
+# installed tool once against the bundled simulator.
+#   package_test.sh BUILD_DIR
+set -euo pipefail
+build=$(cd "$1" && pwd)
+scratch=$(mktemp -d /tmp/vt_package.XXXXXX)
+sim_pid=
+cleanup() {
+  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
+  rm -rf "$scratch"
+}
+trap cleanup EXIT
+fail() { echo "package_test: $*" >&2; exit 1; }
+
+(cd "$build" && cpack -G DEB -B "$scratch/pkg" >"$scratch/cpack.log" 2>&1) ||
+  { cat "$scratch/cpack.log" >&2; fail "cpack failed"; }
+deb=$(ls "$scratch"/pkg/*.deb)
+dpkg-deb -f "$deb" Depends | grep -q 'libmodbus5' || fail "no dependency on libmodbus5"
+dpkg-deb -x "$deb" "$scratch/root"
+root=$scratch/root
+for f in usr/bin/veltrona_tool usr/bin/veltrona_sim; do
+  [ -x "$root/$f" ] || fail "$f missing"
+done
+ls "$root"/usr/share/man/man1/veltrona_tool.1* >/dev/null || fail "man page missing"
+[ -f "$root/usr/share/doc/veltrona-tool/veltrona_tool.conf.example" ] || fail "example missing"
+
+"$root/usr/bin/veltrona_sim" --port 0 --port-file "$scratch/port" >"$scratch/sim.log" 2>&1 &
+sim_pid=$!
+for _ in $(seq 200); do
+  [ -s "$scratch/port" ] && break
+  sleep 0.05
+done
+[ -s "$scratch/port" ] || fail "the simulator did not start"
+port=$(cat "$scratch/port")
+
+mkdir "$scratch/work"
+cp "$root/usr/share/doc/veltrona-tool/veltrona_tool.conf.example" "$scratch/work/veltrona_tool.conf"
+sed -i "s/^iPort = .*/iPort = $port/" "$scratch/work/veltrona_tool.conf"
+out=$(cd "$scratch/work" && printf 'READ 5120\nq\n' | timeout 20 "$root/usr/bin/veltrona_tool")
+expected="Connect to 127.0.0.1:$port is OK.
+>> MB_STATE_SET (5120, WORD)"
+[ "${out:0:${#expected}}" = "$expected" ] || fail "unexpected output: $out"
+[ "$(printf '%s\n' "$out" | tail -n 1)" = ">> Exit." ] || fail "no Exit.: $out"
+echo "package_test: OK"
