@@ -99,8 +99,11 @@ void command_loop() {
 void* console_thread_main(void*) {
   calib_console_start();
   if (link_wait_status() == -1) return nullptr;
-  if (write_access_code(ACCESS_CODE_LOGIN) < 0) printf("Login fail!\n");
-  startup_apply();
+  // Ctrl-C while connecting: no login and no startup writes, which would only fail.
+  if (!quit_requested.load()) {
+    if (write_access_code(ACCESS_CODE_LOGIN) < 0) printf("Login fail!\n");
+    startup_apply();
+  }
   line_editor_start();
   command_loop();
   line_editor_stop();

@@ -16,13 +16,37 @@
 
 namespace {
 
-// Thread handles, written by the main thread before the matching *_started flag is set and
-// only read afterwards (also by the SIGINT handler).
+// Thread handles, written by the main thread before the matching worker state becomes
+// WORKER_RUNNING and only read afterwards (also by the SIGINT handler).
 pthread_t main_thread;
 pthread_t link_thread;
 pthread_t console_thread;
-std::atomic<bool> link_started{false};
-std::atomic<bool> console_started{false};
+
+// A worker's state as the SIGINT handler sees it. The main thread moves it from NOT_STARTED
+// to RUNNING once the handle is stored; the worker itself sets ENDED as its last step, before
+// it can be joined, so the handler never signals a thread that has been joined (a second
+// Ctrl-C during the host-service restore, say).
+enum worker_state { WORKER_NOT_STARTED, WORKER_RUNNING, WORKER_ENDED };
+std::atomic<int> link_state{WORKER_NOT_STARTED};
+std::atomic<int> console_state{WORKER_NOT_STARTED};
+
+void* link_entry(void* arg) {
+  link_thread_main(arg);
+  link_state.store(WORKER_ENDED);
+  return nullptr;
+}
+
+void* console_entry(void* arg) {
+  console_thread_main(arg);
+  console_state.store(WORKER_ENDED);
+  return nullptr;
+}
+
+void start_worker(pthread_t* handle, void* (*entry)(void*), void* arg, std::atomic<int>* state) {
+  pthread_create(handle, nullptr, entry, arg);
+  int expected = WORKER_NOT_STARTED;
+  state->compare_exchange_strong(expected, WORKER_RUNNING);
+}
 
 void on_sigint(int) {
   if (!pthread_equal(pthread_self(), main_thread)) {
@@ -32,8 +56,8 @@ void on_sigint(int) {
   }
   quit_requested.store(1);
   // Only interrupts a blocking call; the workers' handlers return at once.
-  if (link_started.load()) pthread_kill(link_thread, SIGINT);
-  if (console_started.load()) pthread_kill(console_thread, SIGINT);
+  if (link_state.load() == WORKER_RUNNING) pthread_kill(link_thread, SIGINT);
+  if (console_state.load() == WORKER_RUNNING) pthread_kill(console_thread, SIGINT);
 }
 
 }  // namespace
@@ -70,10 +94,8 @@ int main() {
   // A Ctrl-C during start-up (the service questions included) ends the tool before it
   // connects; the restore below still puts back what the check changed.
   if (!quit_requested.load()) {
-    pthread_create(&link_thread, nullptr, link_thread_main, &params);
-    link_started.store(true);
-    pthread_create(&console_thread, nullptr, console_thread_main, nullptr);
-    console_started.store(true);
+    start_worker(&link_thread, link_entry, &params, &link_state);
+    start_worker(&console_thread, console_entry, nullptr, &console_state);
     pthread_join(link_thread, nullptr);
     pthread_join(console_thread, nullptr);
   }

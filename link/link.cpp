@@ -57,7 +57,11 @@ void wait_for_work(int64_t last_poll) {
 }
 
 void serve_request(modbus_t* ctx, int code) {
-  if (code == CMD_READ) {
+  if (quit_requested.load()) {
+    // Posted just before the stop (Ctrl-C): after it nothing more reaches the device, and a
+    // read is not worth waiting for either.
+    cmd_result = -1;
+  } else if (code == CMD_READ) {
     cmd_result = modbus_read_registers(ctx, cmd_addr, cmd_words, cmd_buf);
   } else if (code == CMD_WRITE) {
     cmd_result = modbus_write_registers(ctx, cmd_addr, cmd_words, cmd_buf);
@@ -74,7 +78,9 @@ void poll_device(modbus_t* ctx, interlock_memory* memory) {
   if (rc <= 0) {
     link_printf("Polling fail: %d\n", rc);
   }
-  if (tool_config.iPrintIlockChange) interlock_monitor_pass(ctx, memory);
+  // After a stop the three interlock reads would only delay the end, by up to three response
+  // time-outs when the device answers late.
+  if (tool_config.iPrintIlockChange && !quit_requested.load()) interlock_monitor_pass(ctx, memory);
 }
 
 void serve_loop(modbus_t* ctx) {
@@ -85,6 +91,8 @@ void serve_loop(modbus_t* ctx) {
     int code = new_cmd.load(std::memory_order_acquire);
     if (code > 0) {
       serve_request(ctx, code);
+    } else if (quit_requested.load()) {
+      break;
     } else if (now > last_poll) {
       poll_device(ctx, &memory);
       last_poll = now;
@@ -104,7 +112,8 @@ int post_request(int code, uint16_t address, int count, const uint16_t* src, uin
     pthread_cond_wait(&link_cond, &link_mutex);
   bool serving = link_serving.load();
   pthread_mutex_unlock(&link_mutex);
-  if (!serving) return -1;
+  // Once the tool is stopping (Ctrl-C, Q, end of input) no request goes out any more.
+  if (!serving || quit_requested.load()) return -1;
 
   cmd_addr = address;
   cmd_words = count;
