@@ -303,7 +303,8 @@ int lim_loadFile(const char* file, const char* group, void* record, lim_callback
       }
       refs.push_back(&storage[i]);
     }
-    qsort(refs.data(), refs.size(), sizeof(refs[0]), compare_entries);
+    // qsort must not be handed the null data of an empty vector.
+    if (!refs.empty()) qsort(refs.data(), refs.size(), sizeof(refs[0]), compare_entries);
     // A key given twice: the later line counts.
     std::vector<const lim_entry*> unique;
     for (const lim_entry* e : refs) {

@@ -70,7 +70,9 @@ void print_value_by_type(const modbus_reg_entry *entry, const uint16_t *words, i
   // A caller may hold fewer words than the type covers (a stored 32-bit startup value shown for
   // a register whose type is wider); the missing words read as 0 rather than past its buffer.
   uint16_t w[MAX_VALUE_WORDS] = {};
-  std::memcpy(w, words, sizeof(uint16_t) * (count < MAX_VALUE_WORDS ? count : MAX_VALUE_WORDS));
+  // memcpy must not be handed a null source, even for no words.
+  if (count > 0)
+    std::memcpy(w, words, sizeof(uint16_t) * (count < MAX_VALUE_WORDS ? count : MAX_VALUE_WORDS));
 
   switch (entry->type) {
     case FLOAT:
