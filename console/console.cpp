@@ -34,14 +34,15 @@ void format_prompt(char* prompt, size_t size) {
 line_read_result read_command_line() {
   if (wait_for_input() < 0) return LINE_INTERRUPTED;
   errno = 0;
-  if (!fgets(line_buffer, sizeof(line_buffer), stdin)) {
-    line_buffer[0] = '\0';
+  int got = read_line_bytes(line_buffer, sizeof(line_buffer));
+  if (got < 0) {
     if (feof(stdin)) return LINE_END;
     bool interrupted = errno == EINTR;
     clearerr(stdin);
     return interrupted ? LINE_INTERRUPTED : LINE_ERROR;
   }
-  size_t len = strlen(line_buffer);
+  // Counted in bytes read, not by strlen: a NUL byte in a long line must not let its rest run.
+  size_t len = static_cast<size_t>(got);
   if (len == sizeof(line_buffer) - 1 && line_buffer[len - 1] != '\n') {
     int c = getc(stdin);
     if (c == '\n' || c == EOF) return LINE_OK;

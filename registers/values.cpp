@@ -183,6 +183,19 @@ int wait_for_input() {
   }
 }
 
+int read_line_bytes(char *buf, int size) {
+  if (buf == nullptr || size <= 0) return -1;
+  // fgets writes one NUL after the bytes it read and leaves the rest of the buffer alone; with
+  // the buffer filled with a byte that is not NUL first, the last NUL is that terminator.
+  memset(buf, '\n', static_cast<size_t>(size));
+  if (fgets(buf, size, stdin) == nullptr) {
+    buf[0] = '\0';
+    return -1;
+  }
+  const void *end = memrchr(buf, '\0', static_cast<size_t>(size));
+  return static_cast<int>(static_cast<const char *>(end) - buf);
+}
+
 int read_answer_line(char *buf, int size) {
   if (buf == nullptr || size <= 0) return -1;
   buf[0] = '\0';
@@ -191,8 +204,8 @@ int read_answer_line(char *buf, int size) {
     errno = EINTR;
     return -1;
   }
-  if (fgets(buf, size, stdin) == nullptr) {
-    buf[0] = '\0';
+  int len = read_line_bytes(buf, size);
+  if (len < 0) {
     // A read interrupted by Ctrl-C must not leave the error flag for the next reader; end of
     // input stays sticky.
     int err = errno;
@@ -201,9 +214,9 @@ int read_answer_line(char *buf, int size) {
     return -1;
   }
   // Discard the rest of an over-long line: on a high-voltage device a fragment of an answer must
-  // never be taken as the next answer or run as a command.
-  size_t len = std::strlen(buf);
-  if (len > 0 && len + 1 == static_cast<size_t>(size) && buf[len - 1] != '\n' && !feof(stdin)) {
+  // never be taken as the next answer or run as a command. The length is counted in bytes read,
+  // not by strlen, so that a NUL byte in the line does not keep its rest.
+  if (len > 0 && len + 1 == size && buf[len - 1] != '\n' && !feof(stdin)) {
     int c;
     while ((c = getc(stdin)) != EOF && c != '\n') {
     }

@@ -62,6 +62,12 @@ void set_input_stop_flag(const std::atomic<int> *flag);
 // a read will not block, -1 when the stop flag is set.
 int wait_for_input();
 
+// fgets on stdin into buf (size bytes), and the number of bytes it stored: NUL bytes inside the
+// line count, so a caller can tell a line that filled the buffer even when strlen stops early.
+// Returns -1 when fgets read nothing (end of input or a read error; errno and the stream's flags
+// as fgets left them).
+int read_line_bytes(char *buf, int size);
+
 // Reads one whole line from stdin into buf (size bytes, line end included when it fits, always
 // NUL-terminated). What does not fit is read and discarded, so no fragment of the line is ever
 // taken as a later answer or command. Flushes stdout first. Returns 0, or -1 at end of input or on

@@ -247,4 +247,21 @@ TEST(Values, OverLongIntegerAnswerIsDiscardedWhole) {
   EXPECT_EQ(out.finish(), "Out of range: -1.\n");
 }
 
+TEST(Values, ReadLineBytesCountsNulBytes) {
+  feed_stdin(std::string("a\0b\n", 4) + std::string("\0\0\0\0\0\0\0", 7) + "\n");
+  char buf[6];
+  EXPECT_EQ(read_line_bytes(buf, sizeof buf), 4);
+  EXPECT_EQ(std::string(buf, 4), std::string("a\0b\n", 4));
+  EXPECT_EQ(read_line_bytes(buf, sizeof buf), 5);  // full buffer of NUL bytes
+  EXPECT_EQ(read_line_bytes(buf, sizeof buf), 3);
+  EXPECT_EQ(read_line_bytes(buf, sizeof buf), -1);
+}
+
+// The rest of a long answer went on to the next reader when a NUL byte made strlen stop early.
+TEST(Values, OverLongAnswerWithANulByteIsDiscardedWhole) {
+  feed_stdin(std::string("y\0", 2) + std::string(40, 'x') + "QUIT\nREAD STATE\n");
+  EXPECT_EQ(read_yes_no(), 1);
+  EXPECT_EQ(next_stdin_line(), "READ STATE\n");
+}
+
 }  // namespace
