@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <string>
 #include <vector>
 
@@ -61,5 +62,36 @@ class console_session : public ::testing::Test {
   sim_process sim;
   scratch_dir dir;
 };
+
+// One scripted session: presets, the input, the output between the connection line and
+// "Exit.\n", and every write after the session-start login.
+struct transcript_case {
+  const char* name;
+  std::vector<preset> presets;
+  std::string script;
+  std::string output;
+  std::vector<sim_write> writes;
+};
+
+class transcript_session : public console_session,
+                           public ::testing::WithParamInterface<transcript_case> {
+ protected:
+  void check_transcript() {
+    const transcript_case& c = GetParam();
+    apply(c.presets);
+    tool_result r = run(c.script);
+    EXPECT_EQ(r.out, connected() + c.output + "Exit.\n");
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(writes_after_login(), c.writes);
+  }
+};
+
+// A test name made of the case's name: letters and digits kept, the rest '_'.
+inline std::string transcript_case_name(const ::testing::TestParamInfo<transcript_case>& info) {
+  std::string name;
+  for (const char* p = info.param.name; *p; p++)
+    name += (isalnum(static_cast<unsigned char>(*p)) ? *p : '_');
+  return name;
+}
 
 #endif  // VELTRONA_TESTS_CONSOLE_FIXTURE_H_

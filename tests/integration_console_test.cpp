@@ -10,14 +10,6 @@
 
 namespace {
 
-struct transcript_case {
-  const char* name;
-  std::vector<preset> presets;
-  std::string script;
-  std::string output;  // between the connection line and "Exit.\n"
-  std::vector<sim_write> writes;
-};
-
 std::vector<uint16_t> zeros(int n) { return std::vector<uint16_t>(static_cast<size_t>(n), 0); }
 
 std::string repeat(const std::string& s, int n) {
@@ -222,28 +214,14 @@ std::vector<transcript_case> register_cases() {
   };
 }
 
-class TranscriptTest : public console_session,
-                       public ::testing::WithParamInterface<transcript_case> {};
+class TranscriptTest : public transcript_session {};
 
-TEST_P(TranscriptTest, OutputAndWrites) {
-  const transcript_case& c = GetParam();
-  apply(c.presets);
-  tool_result r = run(c.script);
-  EXPECT_EQ(r.out, connected() + c.output + "Exit.\n");
-  EXPECT_EQ(r.err, "");
-  EXPECT_EQ(writes_after_login(), c.writes);
-}
+TEST_P(TranscriptTest, OutputAndWrites) { check_transcript(); }
 
-std::string case_name(const ::testing::TestParamInfo<transcript_case>& info) {
-  std::string name;
-  for (const char* p = info.param.name; *p; p++)
-    name += (isalnum(static_cast<unsigned char>(*p)) ? *p : '_');
-  return name;
-}
-
-INSTANTIATE_TEST_SUITE_P(Console, TranscriptTest, ::testing::ValuesIn(console_cases()), case_name);
+INSTANTIATE_TEST_SUITE_P(Console, TranscriptTest, ::testing::ValuesIn(console_cases()),
+                         transcript_case_name);
 INSTANTIATE_TEST_SUITE_P(Registers, TranscriptTest, ::testing::ValuesIn(register_cases()),
-                         case_name);
+                         transcript_case_name);
 
 TEST_F(console_session, HelpText) {
   tool_result r = run("HELP\n");

@@ -9,14 +9,6 @@
 
 namespace {
 
-struct device_case {
-  const char* name;
-  std::vector<preset> presets;
-  std::string script;
-  std::string output;  // between the connection line and "Exit.\n"
-  std::vector<sim_write> writes;
-};
-
 const std::string standby_ok = ">> Write State = 3 (STANDBY) is OK.\n";
 
 // Interlock words: all clear.
@@ -24,7 +16,7 @@ const std::vector<preset> no_interlocks = {{5532, {0, 0, 0, 0, 0, 0}}};
 
 std::string long_lists(uint32_t standby, uint32_t hv, uint32_t trig);
 
-std::vector<device_case> device_cases() {
+std::vector<transcript_case> device_cases() {
   return {
       {"STATE 3", {}, "STATE 3\n", standby_ok + ">> ", {{16, 5120, {3}}}},
       {"STATE STANDBY", {}, "STATE STANDBY\n", standby_ok + ">> ", {{16, 5120, {3}}}},
@@ -130,24 +122,12 @@ std::string long_lists(uint32_t standby, uint32_t hv, uint32_t trig) {
   return out;
 }
 
-class DeviceTest : public console_session, public ::testing::WithParamInterface<device_case> {};
+class DeviceTest : public transcript_session {};
 
-TEST_P(DeviceTest, OutputAndWrites) {
-  const device_case& c = GetParam();
-  apply(c.presets);
-  tool_result r = run(c.script);
-  EXPECT_EQ(r.out, connected() + c.output + "Exit.\n");
-  EXPECT_EQ(writes_after_login(), c.writes);
-}
+TEST_P(DeviceTest, OutputAndWrites) { check_transcript(); }
 
-std::string case_name(const ::testing::TestParamInfo<device_case>& info) {
-  std::string name;
-  for (const char* p = info.param.name; *p; p++)
-    name += (isalnum(static_cast<unsigned char>(*p)) ? *p : '_');
-  return name;
-}
-
-INSTANTIATE_TEST_SUITE_P(Device, DeviceTest, ::testing::ValuesIn(device_cases()), case_name);
+INSTANTIATE_TEST_SUITE_P(Device, DeviceTest, ::testing::ValuesIn(device_cases()),
+                         transcript_case_name);
 
 TEST_F(console_session, StatusReportsEachFailedReadAndGoesOn) {
   apply({{5480, {3}}, {5525, float_words(3.5f)}, {5532, {0x0004, 0x0000, 0, 0, 0, 0}}});
