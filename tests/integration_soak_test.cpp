@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 #include <random>
 #include <string>
 #include <vector>
@@ -26,17 +27,17 @@ namespace {
 
 // The command words in command-table order.
 const char *const command_words[] = {
-    "Q",     "HELP",   "READ", "WRITE",     "RR",  "RW",     "SETBIT",  "LOGIN",
-    "LOGOUT", "STATUS", "STATE", "RESET",   "DUMP", "STARTUP", "CALIBRATE", "SET",
-    "ACTUAL", "DAC-ADC", "ADD", "EDIT",     "STEP", "DEL",    "SEND",    "PRINT",
+    "Q",      "HELP",    "READ",  "WRITE", "RR",   "RW",      "SETBIT",    "LOGIN",
+    "LOGOUT", "STATUS",  "STATE", "RESET", "DUMP", "STARTUP", "CALIBRATE", "SET",
+    "ACTUAL", "DAC-ADC", "ADD",   "EDIT",  "STEP", "DEL",     "SEND",      "PRINT",
 };
 constexpr int COMMAND_WORDS = sizeof(command_words) / sizeof(command_words[0]);
 
 // Argument words the commands and their questions know.
 const char *const keywords[] = {
-    "FLOAT", "WORD", "DWORD", "RAW", "short", "long", "OFF", "STANDBY", "HV", "TRIG",
-    "ADD",   "DEL",  "PRINT", "ACTUAL", "DAC", "ADC", "-i", "-I", "y", "n",
-    "Y",     "N",    "yes",  "no", "A", "D", "V", "v", "0", "16",
+    "FLOAT", "WORD", "DWORD", "RAW",    "short", "long", "OFF", "STANDBY", "HV", "TRIG",
+    "ADD",   "DEL",  "PRINT", "ACTUAL", "DAC",   "ADC",  "-i",  "-I",      "y",  "n",
+    "Y",     "N",    "yes",   "no",     "A",     "D",    "V",   "v",       "0",  "16",
 };
 
 // The first command word of a line as the console sees it: up to the first NUL byte, cut at
@@ -58,6 +59,20 @@ bool starts_with(const std::string &s, const char *prefix) {
   return s.compare(0, strlen(prefix), prefix) == 0;
 }
 
+// The words with a blank between each two. A braced list is evaluated from left to right, so
+// the random parts of a line come in the same order with every compiler.
+std::string join(std::initializer_list<std::string> words) {
+  std::string line;
+  for (const std::string &w : words) {
+    if (!line.empty() && !w.empty()) line += " ";
+    line += w;
+  }
+  return line;
+}
+
+// Random lines of a fixed seed. Every part of a line takes its random numbers in a sequenced
+// order (statements or braced lists, never the operands of one +), so a seed gives the same
+// script with every compiler.
 class soak_script {
  public:
   explicit soak_script(uint32_t seed) : random_(seed) {}
@@ -102,7 +117,7 @@ class soak_script {
       case 1:
         return word + " no_such_dir/dump.txt";
       default:
-        return word + " dump_" + std::to_string(below(5)) + ".txt" + (chance(30) ? " extra" : "");
+        return join({word, "dump_" + std::to_string(below(5)) + ".txt", chance(30) ? "extra" : ""});
     }
   }
 
@@ -198,7 +213,8 @@ class soak_script {
 
   std::string hexadecimal() {
     const char digits[] = "0123456789abcdefABCDEF";
-    std::string h = sign() + (chance(50) ? "0x" : "0X");
+    std::string h = sign();
+    h += chance(50) ? "0x" : "0X";
     for (uint32_t i = 0, n = below(10); i < n; i++) h += digits[below(sizeof(digits) - 1)];
     return h;
   }
@@ -206,9 +222,13 @@ class soak_script {
   std::string floating() {
     const char *const special[] = {"nan", "inf", "-inf", "1e39", "-1e-50", ".", "1.5V", "0.93"};
     if (chance(20)) return one_of(special);
-    std::string f = sign() + std::to_string(below(100000));
+    std::string f = sign();
+    f += std::to_string(below(100000));
     if (chance(70)) f += "." + std::to_string(below(1000));
-    if (chance(30)) f += std::string("e") + (chance(50) ? "-" : "") + std::to_string(below(45));
+    if (chance(30)) {
+      f += chance(50) ? "e-" : "e";
+      f += std::to_string(below(45));
+    }
     return f;
   }
 
@@ -248,7 +268,10 @@ class soak_script {
   std::string command_line() {
     std::string line = chance(10) ? std::string(1 + below(3), ' ') : "";
     line += command_word();
-    for (uint32_t i = 0, n = below(6); i < n; i++) line += separator() + token();
+    for (uint32_t i = 0, n = below(6); i < n; i++) {
+      line += separator();
+      line += token();
+    }
     if (chance(10)) line += std::string(1 + below(3), ' ');
     if (chance(5)) line += "\r";
     if (chance(3)) line.insert(below(static_cast<uint32_t>(line.size()) + 1), 1, '\0');
@@ -256,8 +279,8 @@ class soak_script {
   }
 
   std::string answer() {
-    const char *const answers[] = {"y", "n", "Y", "no", "yes", "", "A", "D", "V", "1", "2",
-                                   "0", "17", "-1", "abc", "5288", "5126", "3", "65535"};
+    const char *const answers[] = {"y", "n", "Y",  "no", "yes", "",     "A",    "D", "V",    "1",
+                                   "2", "0", "17", "-1", "abc", "5288", "5126", "3", "65535"};
     return one_of(answers);
   }
 
@@ -287,25 +310,28 @@ class soak_script {
     switch (below(7)) {
       case 0:
         return {"STATE 3", "CALIBRATE", "1", "SET " + floating(), "DAC-ADC", "ACTUAL " + floating(),
-                "ADD", "PRINT"};
+                "ADD",     "PRINT"};
       case 1:
-        return {"CALIBRATE", "A", "soak " + register_name(), std::to_string(below(3)),
-                std::to_string(5120 + below(1100)), std::to_string(5120 + below(1100)),
-                std::to_string(5120 + below(1100)), std::to_string(below(10)),
+        return {"CALIBRATE",
+                "A",
+                "soak " + register_name(),
+                std::to_string(below(3)),
+                std::to_string(5120 + below(1100)),
+                std::to_string(5120 + below(1100)),
+                std::to_string(5120 + below(1100)),
+                std::to_string(below(10)),
                 std::to_string(below(70000))};
       case 2:
         return {"CALIBRATE", one_of({"D", "V"}), std::to_string(below(18)), answer()};
       case 3:
-        return {"WRITE " + register_name() + " " + token(), answer(), answer(), answer()};
+        return {join({"WRITE", register_name(), token()}), answer(), answer(), answer()};
       case 4:
-        return {"STARTUP " + std::string(chance(50) ? "ADD" : "DEL") + " " + decimal() + " " +
-                    token(),
-                "STARTUP"};
+        return {join({"STARTUP", chance(50) ? "ADD" : "DEL", decimal(), token()}), "STARTUP"};
       case 5:
         return {"STATE 3", "CALIBRATE", "1", "EDIT " + std::to_string(1 + below(5)) + " -i"};
       default:
         return {"SEND", answer(), "STEP " + decimal(), "DEL " + std::to_string(below(7)),
-                "EDIT " + std::to_string(below(7)) + " " + one_of(keywords) + " " + token()};
+                join({"EDIT", std::to_string(below(7)), one_of(keywords), token()})};
     }
   }
 
@@ -363,7 +389,8 @@ TEST_P(soak, random_command_lines_neither_crash_nor_hang_the_tool) {
   size_t start = 0;
   while (start < r.err.size()) {
     size_t end = r.err.find('\n', start);
-    std::string line = r.err.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    std::string line =
+        r.err.substr(start, end == std::string::npos ? std::string::npos : end - start);
     if (line != "Error reading answer.") {
       ADD_FAILURE() << "seed " << seed << ": unexpected standard error line: " << line
                     << "\nstderr:\n"
