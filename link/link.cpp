@@ -1,6 +1,7 @@
 #include "link/link.h"
 
 #include <modbus.h>
+#include <poll.h>
 #include <pthread.h>
 #include <time.h>
 
@@ -56,15 +57,66 @@ void wait_for_work(int64_t last_poll) {
   pthread_mutex_unlock(&link_mutex);
 }
 
+// Link thread only. A reply that comes after the library's response time-out stays in the
+// socket and is taken for the reply to the next request; its transaction number doesn't match,
+// so that request fails too, and its own reply is left for the one after: without help the
+// link would never get back in step, even once the device answers in time again. So after a
+// time-out or a reply to another request, late replies are discarded until the line has been
+// quiet for a moment; and before a request that follows any failure, or a monitor pass (whose
+// reads fail unseen here), whatever has arrived meanwhile is discarded too.
+constexpr int QUIET_MS = 50;
+constexpr int64_t DISCARD_LIMIT_MS = 500;
+bool replies_out_of_step = false;
+
+int64_t monotonic_ms() {
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+void discard_late_replies(modbus_t* ctx) {
+  int fd = modbus_get_socket(ctx);
+  int64_t give_up = monotonic_ms() + DISCARD_LIMIT_MS;
+  while (fd >= 0 && !quit_requested.load() && monotonic_ms() < give_up) {
+    pollfd pfd = {fd, POLLIN, 0};
+    if (poll(&pfd, 1, QUIET_MS) <= 0) return;
+    // Nothing to discard although the socket is readable: the device closed the connection.
+    if (modbus_flush(ctx) <= 0) return;
+  }
+}
+
+void after_transfer(modbus_t* ctx, int rc) {
+  if (rc >= 0) return;
+  int err = errno;
+  replies_out_of_step = true;
+  if (err == ETIMEDOUT || err == EMBBADDATA) discard_late_replies(ctx);
+}
+
+int read_registers(modbus_t* ctx, int address, int count, uint16_t* dest) {
+  if (replies_out_of_step) modbus_flush(ctx);
+  replies_out_of_step = false;
+  int rc = modbus_read_registers(ctx, address, count, dest);
+  after_transfer(ctx, rc);
+  return rc;
+}
+
+int write_registers(modbus_t* ctx, int address, int count, const uint16_t* src) {
+  if (replies_out_of_step) modbus_flush(ctx);
+  replies_out_of_step = false;
+  int rc = modbus_write_registers(ctx, address, count, src);
+  after_transfer(ctx, rc);
+  return rc;
+}
+
 void serve_request(modbus_t* ctx, int code) {
   if (quit_requested.load()) {
     // Posted just before the stop (Ctrl-C): after it nothing more reaches the device, and a
     // read is not worth waiting for either.
     cmd_result = -1;
   } else if (code == CMD_READ) {
-    cmd_result = modbus_read_registers(ctx, cmd_addr, cmd_words, cmd_buf);
+    cmd_result = read_registers(ctx, cmd_addr, cmd_words, cmd_buf);
   } else if (code == CMD_WRITE) {
-    cmd_result = modbus_write_registers(ctx, cmd_addr, cmd_words, cmd_buf);
+    cmd_result = write_registers(ctx, cmd_addr, cmd_words, cmd_buf);
   } else {
     link_printf("Unknown new_cmd = %d\n", code);
   }
@@ -74,13 +126,16 @@ void serve_request(modbus_t* ctx, int code) {
 
 void poll_device(modbus_t* ctx, interlock_memory* memory) {
   uint16_t state;
-  int rc = modbus_read_registers(ctx, MB_STATE_READ_ADDR, 1, &state);
+  int rc = read_registers(ctx, MB_STATE_READ_ADDR, 1, &state);
   if (rc <= 0) {
     link_printf("Polling fail: %d\n", rc);
   }
   // After a stop the three interlock reads would only delay the end, by up to three response
   // time-outs when the device answers late.
-  if (tool_config.iPrintIlockChange && !quit_requested.load()) interlock_monitor_pass(ctx, memory);
+  if (tool_config.iPrintIlockChange && !quit_requested.load()) {
+    interlock_monitor_pass(ctx, memory);
+    replies_out_of_step = true;
+  }
 }
 
 void serve_loop(modbus_t* ctx) {

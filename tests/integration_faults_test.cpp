@@ -1,0 +1,540 @@
+// The tool under faults: Ctrl-C from every place that waits (the prompt, each question,
+// interactive editing, a slow dump, the startup replay), a device that drops the connection,
+// answers late or answers with exceptions, and one session of commands, interlock reports and
+// Ctrl-C that must run clean under ThreadSanitizer.
+//
+// After Ctrl-C the tool must end promptly with "Exit." as the end of its output and status 0,
+// without asking the interrupted question again and without writing to the device. The time
+// from the signal to the end is checked only against a generous bound; the tool aims at well
+// under a second.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "registers/catalogue.h"
+#include "tests/child_process.h"
+#include "tests/console_fixture.h"
+
+namespace {
+
+// Loose bound for the end after Ctrl-C, also for sanitizer builds.
+constexpr long long INTERRUPT_BOUND_MS = 3000;
+
+bool ends_with(const std::string& text, const std::string& suffix) {
+  return text.size() >= suffix.size() &&
+         text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+size_t count_of(const std::string& text, const std::string& part) {
+  size_t n = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) n++;
+  return n;
+}
+
+// The output without the link thread's poll failure lines, which land wherever the poll
+// happens to fall.
+std::string without_poll_failures(std::string text) {
+  const std::string line = "Polling fail: -1\n";
+  for (size_t at = text.find(line); at != std::string::npos; at = text.find(line, at))
+    text.erase(at, line.size());
+  return text;
+}
+
+std::string repeat(const std::string& s, int n) {
+  std::string out;
+  for (int i = 0; i < n; i++) out += s;
+  return out;
+}
+
+uint32_t float_bits(float f) {
+  uint32_t bits = 0;
+  std::memcpy(&bits, &f, sizeof bits);
+  return bits;
+}
+
+const std::string menu_text =
+    "Calibration menu:\n"
+    "1 : Filament Set\n"
+    "Press D to delete calibration\n"
+    "Press A to add new calibration\n"
+    "Press V to add view calibration setting\n"
+    "Press Q to exit\n"
+    "Select by entering menu number or option: ";
+
+const std::string session_start =
+    "5453 is set to 5288\n"
+    "Reg 5126 with value 6.3 V,A is backed up\n"
+    "Calibration started.\n";
+
+const std::string interactive_keys =
+    "Press V : increase ADC/DAC\n      v : decrease ADC/DAC\n"
+    "    r/R : re-read calibration read register\n    q/Q : exit\n";
+
+const std::vector<uint16_t> empty_table(15, 0xFFFF);
+
+sim_write login_write() { return {16, 5121, access_code_words("40716253")}; }
+
+// How a run that got Ctrl-C ended.
+struct interrupted_run {
+  tool_result result;
+  long long ms = 0;               // from the signal to the end
+  std::vector<sim_write> before;  // the device's writes when the signal went out
+  std::vector<sim_write> after;   // and at the end
+};
+
+class fault_session : public console_session {
+ protected:
+  void SetUp() override {
+    // A ThreadSanitizer report fails the tool's exit status (a no-op in other builds).
+    setenv("TSAN_OPTIONS", "halt_on_error=1", 0);
+    console_session::SetUp();
+  }
+
+  // Starts the tool and waits for its first prompt.
+  void start() {
+    ASSERT_EQ(tool.start(dir.path()), 0) << tool.error();
+    ASSERT_EQ(tool.wait_for_output(">> "), 0) << tool.out();
+  }
+
+  // Types input and waits until text has been printed.
+  void type_until(const std::string& input, const std::string& text) {
+    ASSERT_EQ(tool.write_input(input), 0);
+    ASSERT_EQ(tool.wait_for_output(text), 0) << "waiting for: " << text << "\n" << tool.out();
+  }
+
+  // Keeps collecting the tool's output for ms milliseconds.
+  void collect_for(int ms) { tool.wait_for_output("\x01never printed\x01", ms); }
+
+  // Waits until the device has seen more than n writes; returns the list then.
+  std::vector<sim_write> wait_for_writes_beyond(size_t n) {
+    long long deadline = monotonic_ms() + VT_WAIT_MS;
+    std::vector<sim_write> w = sim.writes();
+    while (w.size() <= n && monotonic_ms() < deadline) {
+      tool.wait_for_output("\x01never printed\x01", 5);
+      w = sim.writes();
+    }
+    EXPECT_GT(w.size(), n) << tool.out();
+    return w;
+  }
+
+  // Sends Ctrl-C and waits for the end.
+  interrupted_run interrupt(std::vector<sim_write> before = {}, bool have_before = false) {
+    interrupted_run run;
+    run.before = have_before ? before : sim.writes();
+    long long t0 = monotonic_ms();
+    EXPECT_EQ(tool.send_signal(SIGINT), 0);
+    run.result = tool.finish();
+    run.ms = monotonic_ms() - t0;
+    run.after = sim.writes();
+    RecordProperty("interrupt_to_exit_ms", static_cast<int>(run.ms));
+    return run;
+  }
+
+  // The promises of Ctrl-C: a prompt, clean end whose output ends with tail, nothing written
+  // after the signal.
+  void expect_clean_interrupt(const interrupted_run& run, const std::string& tail) {
+    EXPECT_FALSE(run.result.timed_out);
+    EXPECT_EQ(run.result.status, 0);
+    EXPECT_LT(run.ms, INTERRUPT_BOUND_MS);
+    EXPECT_TRUE(ends_with(run.result.out, tail)) << "expected the end:\n"
+                                                 << tail << "\ngot:\n"
+                                                 << run.result.out;
+    EXPECT_TRUE(ends_with(run.result.out, "Exit.\n")) << run.result.out;
+    EXPECT_EQ(run.after, run.before);
+    EXPECT_EQ(run.result.err.find("ThreadSanitizer"), std::string::npos) << run.result.err;
+  }
+
+  // An interrupted question is asked once.
+  void expect_asked_once(const interrupted_run& run, const std::string& question) {
+    EXPECT_EQ(count_of(run.result.out, question), 1u) << run.result.out;
+  }
+
+  std::string config_text() {
+    std::string text;
+    EXPECT_EQ(read_text_file(dir.file("veltrona_tool.conf"), &text), 0);
+    return text;
+  }
+
+  tool_process tool;
+};
+
+// ---- Ctrl-C at the prompt and in the register and menu questions
+
+TEST_F(fault_session, CtrlCAtThePrompt) {
+  start();
+  interrupted_run run = interrupt();
+  expect_clean_interrupt(run, ">> Exit.\n");
+  EXPECT_EQ(run.result.out, connected() + ">> Exit.\n");
+  EXPECT_EQ(run.result.err, "");
+  EXPECT_EQ(run.after, std::vector<sim_write>{login_write()});
+}
+
+TEST_F(fault_session, CtrlCAtTheWriteConfirmation) {
+  start();
+  const std::string question = "Confirm write \"3\"? (Y/N): ";
+  type_until("WRITE 5120 3\n", question);
+  interrupted_run run = interrupt();
+  expect_clean_interrupt(run, question + "No write.\nExit.\n");
+  expect_asked_once(run, question);
+  EXPECT_EQ(run.result.err, "Error reading answer.\n");
+  EXPECT_EQ(run.after, std::vector<sim_write>{login_write()});
+}
+
+TEST_F(fault_session, CtrlCAtTheCalibrationMenu) {
+  start();
+  type_until("CALIBRATE\n", menu_text);
+  interrupted_run run = interrupt();
+  expect_clean_interrupt(run, ">> " + menu_text + "Error in getting answer!Exit.\n");
+  expect_asked_once(run, menu_text);
+  EXPECT_EQ(run.after, std::vector<sim_write>{login_write()});
+}
+
+// Every question of adding a definition: the first (text), the second and the last (numbers);
+// an interrupted add saves nothing.
+struct add_case {
+  const char* name;
+  std::string answers;
+  std::string question;
+  std::string failure;
+};
+
+void PrintTo(const add_case& c, std::ostream* os) { *os << c.name; }
+
+class CtrlCWhileAdding : public fault_session, public ::testing::WithParamInterface<add_case> {};
+
+TEST_P(CtrlCWhileAdding, SavesNothing) {
+  const add_case& c = GetParam();
+  std::string config = config_text();
+  start();
+  type_until("CALIBRATE\nA\n" + c.answers, c.question);
+  interrupted_run run = interrupt();
+  expect_clean_interrupt(run, c.question + c.failure + "\nExit.\n");
+  expect_asked_once(run, c.question);
+  EXPECT_EQ(config_text(), config);
+  EXPECT_EQ(run.after, std::vector<sim_write>{login_write()});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Menu, CtrlCWhileAdding,
+    ::testing::Values(
+        add_case{"Description", "", "Message/Description: ", "Error in getting message."},
+        add_case{"Type", "Probe\n", "Type (0:SET, 1:READ): ", "Error in getting type."},
+        add_case{"Step", "Probe\n0\n5288\n5126\n5480\n3\n",
+                 "DAC/ADC Step for interactive mode (integer): ", "Error in getting step."}),
+    [](const ::testing::TestParamInfo<add_case>& info) { return std::string(info.param.name); });
+
+TEST_F(fault_session, CtrlCAtTheViewQuestion) {
+  start();
+  const std::string question = "Enter calibration menu number to view: ";
+  type_until("CALIBRATE\nV\n", question);
+  interrupted_run run = interrupt();
+  expect_clean_interrupt(run, question + "Error in getting menu number.\nExit.\n");
+  expect_asked_once(run, question);
+  EXPECT_EQ(run.after, std::vector<sim_write>{login_write()});
+}
+
+TEST_F(fault_session, CtrlCAtTheDeleteNumberQuestion) {
+  std::string config = config_text();
+  start();
+  const std::string question = "Enter calibration menu number to delete: ";
+  type_until("CALIBRATE\nD\n", question);
+  interrupted_run run = interrupt();
+  expect_clean_interrupt(run, question + "Error in getting menu number.\nExit.\n");
+  expect_asked_once(run, question);
+  EXPECT_EQ(config_text(), config);
+  EXPECT_EQ(run.after, std::vector<sim_write>{login_write()});
+}
+
+TEST_F(fault_session, CtrlCAtTheDeleteConfirmationKeepsTheDefinition) {
+  std::string config = config_text();
+  start();
+  const std::string question = "Delete calibration menu 1 [Filament Set]? (y/n): ";
+  type_until("CALIBRATE\nD\n1\n", question);
+  interrupted_run run = interrupt();
+  expect_clean_interrupt(run, question + "Error in getting answer.\nExit.\n");
+  expect_asked_once(run, question);
+  EXPECT_EQ(run.result.err, "Error reading answer.\n");
+  EXPECT_EQ(config_text(), config);
+  EXPECT_EQ(run.after, std::vector<sim_write>{login_write()});
+}
+
+// ---- Ctrl-C inside a calibration session
+
+class CtrlCInSession : public fault_session {
+ protected:
+  // A session on the default definition (menu 1) with the device in state 3 and an empty
+  // device table.
+  void start_session() {
+    apply({{5480, {3}}, {5288, empty_table}});
+    start();
+    type_until("CALIBRATE\n1\n", "[Filament Set,1]>> ");
+  }
+  std::vector<sim_write> session_writes() { return {login_write(), {16, 5453, {5288}}}; }
+};
+
+TEST_F(CtrlCInSession, AtTheAddQuestion) {
+  start_session();
+  const std::string question = "Set is empty. Do you want to continue? (y/n): ";
+  type_until("ADD\n", question);
+  interrupted_run run = interrupt();
+  expect_clean_interrupt(run,
+                         "[Filament Set,1]>> " + question + "Error in getting answer.\nExit.\n");
+  expect_asked_once(run, question);
+  EXPECT_EQ(run.after, session_writes());
+}
+
+TEST_F(CtrlCInSession, AtTheSendConfirmation) {
+  start_session();
+  const std::string question = " send? (y=send, other-key=cancel) ";
+  type_until("SEND\n", question);
+  interrupted_run run = interrupt();
+  expect_clean_interrupt(
+      run, repeat("FFFF (65535) FFFF (65535) FFFF (65535), ", 5) + question + "not sent.\nExit.\n");
+  expect_asked_once(run, question);
+  EXPECT_EQ(run.after, session_writes());
+}
+
+TEST_F(CtrlCInSession, AtTheRestoreQuestionRestoresNothing) {
+  start_session();
+  type_until("SET 12\n", "Write 12.000000 to 5126.\n");
+  const std::string question = "Restore reg 5126 value from 12 V,A to 6.3 V,A? (y/n) ";
+  type_until("Q\n", question);
+  interrupted_run run = interrupt();
+  expect_clean_interrupt(run, "[Filament Set,1]>> " + question + "Restore cancelled.\nExit.\n");
+  expect_asked_once(run, question);
+  std::vector<sim_write> expected = session_writes();
+  expected.push_back({16, 5126, float_words(12.0f)});
+  EXPECT_EQ(run.after, expected);
+}
+
+TEST_F(CtrlCInSession, InInteractiveEditing) {
+  start_session();
+  type_until("EDIT 1 -i\n", interactive_keys + "Point 1: 65535, \n");
+  interrupted_run run = interrupt();
+  expect_clean_interrupt(run, interactive_keys + "Point 1: 65535, \nExit.\n");
+  EXPECT_EQ(run.after, session_writes());
+}
+
+// A key that was acted on before the signal wrote its table; nothing follows the signal.
+TEST_F(CtrlCInSession, InInteractiveEditingAfterAKey) {
+  start_session();
+  type_until("EDIT 1 -i\n", "Point 1: 65535, \n");
+  type_until("V", "Point 1: 0, \n");
+  interrupted_run run = interrupt();
+  expect_clean_interrupt(run, "Point 1: 65535, \nPoint 1: 0, \nExit.\n");
+  std::vector<uint16_t> table = empty_table;
+  table[2] = 0;
+  std::vector<sim_write> expected = session_writes();
+  expected.push_back({16, 5288, table});
+  EXPECT_EQ(run.after, expected);
+}
+
+// Keys queued faster than the device answers: the write in progress at the signal is the last.
+TEST_F(CtrlCInSession, InInteractiveEditingWithKeysQueued) {
+  start_session();
+  type_until("EDIT 1 -i\n", "Point 1: 65535, \n");
+  ASSERT_EQ(sim.set_delay_ms(150), 0);
+  ASSERT_EQ(tool.write_input(std::string(40, 'V')), 0);
+  // Signal right after the device has seen the third table write; the next can't come before
+  // its reply, 150 ms later.
+  std::vector<sim_write> seen = wait_for_writes_beyond(session_writes().size() + 2);
+  interrupted_run run = interrupt(seen, true);
+  expect_clean_interrupt(run, "Exit.\n");
+}
+
+// ---- Ctrl-C while requests are under way
+
+TEST_F(fault_session, CtrlCDuringASlowDump) {
+  start();
+  ASSERT_EQ(sim.set_delay_ms(50), 0);
+  ASSERT_EQ(sim.clear_reads(), 0);
+  ASSERT_EQ(tool.write_input("DUMP regs.txt\n"), 0);
+  long long deadline = monotonic_ms() + VT_WAIT_MS;
+  while (sim.reads().size() < 10 && monotonic_ms() < deadline) collect_for(20);
+  interrupted_run run = interrupt();
+  expect_clean_interrupt(run, ">> Exit.\n");
+  EXPECT_EQ(run.result.out, connected() + ">> Exit.\n");
+  EXPECT_EQ(run.after, std::vector<sim_write>{login_write()});
+}
+
+// Every read of the dump runs into the library's response time-out.
+TEST_F(fault_session, CtrlCDuringADumpOfLateAnswers) {
+  start();
+  ASSERT_EQ(sim.set_delay_ms(700), 0);
+  type_until("DUMP regs.txt\n", "Error read MB_LOG_IN\n");
+  interrupted_run run = interrupt();
+  expect_clean_interrupt(run, "Exit.\n");
+  EXPECT_EQ(run.result.out.find("Dumped to"), std::string::npos) << run.result.out;
+  EXPECT_EQ(run.after, std::vector<sim_write>{login_write()});
+}
+
+// Startup writes left when the signal comes are not made.
+TEST_F(fault_session, CtrlCDuringTheStartupReplay) {
+  configure({"startup[0].iReg = 5136", "startup[0].raw_value = " + std::to_string(float_bits(0.5f)),
+             "startup[1].iReg = 5126", "startup[1].raw_value = " + std::to_string(float_bits(6.0f)),
+             "startup[2].iReg = 5252",
+             "startup[2].raw_value = " + std::to_string(float_bits(0.93f))});
+  ASSERT_EQ(sim.set_delay_ms(300), 0);
+  ASSERT_EQ(tool.start(dir.path()), 0) << tool.error();
+  std::vector<sim_write> seen = wait_for_writes_beyond(1);
+  interrupted_run run = interrupt(seen, true);
+  expect_clean_interrupt(run, "Exit.\n");
+  EXPECT_EQ(run.result.out.find(">> "), std::string::npos) << run.result.out;
+  EXPECT_EQ(run.after, (std::vector<sim_write>{login_write(), {16, 5136, float_words(0.5f)}}));
+}
+
+// ---- Device faults
+
+// The same commands against a failing device; each prints its own failure.
+const std::string fault_script =
+    "READ 5120\nWRITE 5120 3\ny\nRR WORD 5120\nRW WORD 5120 1\nSETBIT 5120 1 1\nSTATE\n"
+    "STATE 3\nRESET\nLOGIN\nLOGOUT\nSTATUS\nCALIBRATE\n1\n";
+
+const std::string fault_transcript =
+    ">> MB_STATE_SET (5120, WORD)\nError read.\n"
+    ">> MB_STATE_SET (5120, WORD)\nConfirm write \"3\"? (Y/N): Error write.\n"
+    ">> Error read.\n"
+    ">> Error write.\n"
+    ">> MB_STATE_SET (5120, WORD)\nError read.\n"
+    ">> Error read.\n"
+    ">> Error write.\n"
+    ">> Error write.\n"
+    ">> Login fail!\n"
+    ">> Logout fail!\n"
+    ">> Error read 5480\nError read 5529\nError read 5525\nError read 5532\nError read 5534\n"
+    "Error read 5536\n"
+    ">> " +
+    menu_text + "calib_check_precondition: modbus_cmd_read error!\nModbus comm error!\n>> ";
+
+// The writes the script makes that reach a device which refuses or answers late.
+std::vector<sim_write> fault_script_writes() {
+  return {{16, 5120, {3}}, {16, 5120, {1}}, {16, 5120, {3}},
+          {16, 5140, {1}}, login_write(),   {16, 5121, access_code_words("59283746")}};
+}
+
+// One "Error read NAME" line per register of the catalogue, then the file counts as written.
+std::string failed_dump(const std::string& path) {
+  std::string out;
+  for (const modbus_reg_entry& e : modbus_reg_table)
+    if (e.address != 0) out += std::string("Error read ") + e.name + "\n";
+  return out + "Dumped to " + path + "\n";
+}
+
+// Counts the poll failures printed while the tool idles for about three seconds: at most one
+// per wall-clock second, and polling goes on.
+void expect_poll_failures_once_a_second(tool_process* tool) {
+  size_t from = tool->out().size();
+  long long t0 = monotonic_ms();
+  tool->wait_for_output("\x01never printed\x01", 3000);
+  long long seconds = (monotonic_ms() - t0) / 1000;
+  size_t n = count_of(tool->out().substr(from), "Polling fail: -1\n");
+  EXPECT_LE(n, static_cast<size_t>(seconds + 2)) << tool->out().substr(from);
+  EXPECT_GE(n, 1u) << tool->out().substr(from);
+}
+
+TEST_F(fault_session, DroppedConnectionMidSession) {
+  apply({{5120, {0}}});
+  start();
+  type_until("READ 5120\n", "0 (0x0000)\n>> ");
+  ASSERT_EQ(sim.command("DROP"), 0);
+  type_until(fault_script + "DUMP lost.txt\n", "Dumped to lost.txt\n");
+  expect_poll_failures_once_a_second(&tool);
+  ASSERT_EQ(tool.write_input("Q\n"), 0);
+  tool_result r = tool.finish();
+  EXPECT_FALSE(r.timed_out);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(without_poll_failures(r.out),
+            connected() + ">> MB_STATE_SET (5120, WORD)\n0 (0x0000)\n" + fault_transcript +
+                failed_dump("lost.txt") + ">> Exit.\n");
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(sim.writes(), std::vector<sim_write>{login_write()});
+}
+
+TEST_F(fault_session, ModbusExceptions) {
+  start();
+  ASSERT_EQ(sim.command("FAIL READ 0 6400"), 0);
+  ASSERT_EQ(sim.command("FAIL WRITE 0 6400 4"), 0);
+  type_until(fault_script + "DUMP refused.txt\n", "Dumped to refused.txt\n");
+  expect_poll_failures_once_a_second(&tool);
+  ASSERT_EQ(tool.write_input("Q\n"), 0);
+  tool_result r = tool.finish();
+  EXPECT_FALSE(r.timed_out);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(without_poll_failures(r.out),
+            connected() + fault_transcript + failed_dump("refused.txt") + ">> Exit.\n");
+  EXPECT_EQ(r.err, "");
+  std::vector<sim_write> expected = {login_write()};
+  for (const sim_write& w : fault_script_writes()) expected.push_back(w);
+  EXPECT_EQ(sim.writes(), expected);
+}
+
+// Answers later than the library waits: every request fails after its time-out, and once the
+// device answers in time again the link is back in step with it.
+TEST_F(fault_session, LateAnswersFailAndTheLinkRecovers) {
+  start();
+  ASSERT_EQ(sim.set_delay_ms(700), 0);
+  type_until(fault_script, "Modbus comm error!\n");
+  ASSERT_EQ(sim.set_delay_ms(0), 0);
+  // Requests that queued up at the device while it was slow are answered first, each reply
+  // costing a request of the tool until the queue is empty.
+  std::string got;
+  long long give_up = monotonic_ms() + VT_WAIT_MS;
+  while (monotonic_ms() < give_up) {
+    size_t from = tool.out().size();
+    ASSERT_EQ(tool.write_input("READ 5120\n"), 0);
+    while (monotonic_ms() < give_up && count_of(tool.out().substr(from), ">> ") == 0)
+      collect_for(20);
+    got = without_poll_failures(tool.out().substr(from));
+    if (got.find("3 (0x0003)\n") != std::string::npos) break;
+  }
+  // The late writes were carried out: STATE 3 came last.
+  EXPECT_NE(got.find("MB_STATE_SET (5120, WORD)\n3 (0x0003)\n"), std::string::npos) << tool.out();
+  tool.close_input();
+  tool_result r = tool.finish();
+  EXPECT_FALSE(r.timed_out);
+  EXPECT_EQ(r.status, 0);
+  std::string out = without_poll_failures(r.out);
+  EXPECT_EQ(out.substr(0, connected().size() + fault_transcript.size()),
+            connected() + fault_transcript)
+      << out;
+  EXPECT_TRUE(ends_with(out, "3 (0x0003)\n>> Exit.\n")) << out;
+  std::vector<sim_write> expected = {login_write()};
+  for (const sim_write& w : fault_script_writes()) expected.push_back(w);
+  EXPECT_EQ(sim.writes(), expected);
+}
+
+// ---- One session for ThreadSanitizer: commands on the console thread, interlock reports on
+// the link thread, Ctrl-C through the main thread.
+
+TEST_F(fault_session, ThreadsSessionWithMonitorAndCtrlC) {
+  configure({"iPrintIlockChange = 1"});
+  apply({{5532, {0, 0, 0, 0, 0, 0}}, {5480, {3}}, {5288, empty_table}, {5200, {0, 0}}});
+  start();
+  type_until("READ 5120\nWRITE 5120 3\ny\n", "Write 1 words OK\n");
+  ASSERT_EQ(sim.set_registers(5532, {0x0001, 0x0000}), 0);  // Filament Voltage Interlock
+  type_until("STATUS SHORT\nRR RAW 5000 100\nSETBIT 5200 3 1\n", "Write 2 words OK\n");
+  ASSERT_EQ(tool.wait_for_output("Standby ilock change: \033[31m0->1: Filament Voltage Interlock"),
+            0)
+      << tool.out();
+  type_until("DUMP regs.txt\n", "Dumped to regs.txt\n");
+  ASSERT_EQ(sim.set_registers(5532, {0x0000, 0x0000}), 0);
+  type_until("CALIBRATE\n1\nSET 7\nDAC-ADC\nACTUAL 7.1\nADD\nPRINT\nRESET\n", "Reset sent.\n");
+  ASSERT_EQ(tool.wait_for_output("Standby ilock change: \033[32m1->0: Filament Voltage Interlock"),
+            0)
+      << tool.out();
+  interrupted_run run = interrupt();
+  expect_clean_interrupt(run, "Exit.\n");
+  EXPECT_EQ(run.result.err, "");
+  EXPECT_EQ(run.after, (std::vector<sim_write>{login_write(),
+                                               {16, 5120, {3}},
+                                               {16, 5200, {0x0008, 0x0000}},
+                                               {16, 5453, {5288}},
+                                               {16, 5126, float_words(7.0f)},
+                                               {16, 5140, {1}}}));
+}
+
+}  // namespace
