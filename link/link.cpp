@@ -3,6 +3,7 @@
 #include <modbus.h>
 #include <poll.h>
 #include <pthread.h>
+#include <sched.h>
 #include <time.h>
 
 #include <atomic>
@@ -39,10 +40,14 @@ int64_t realtime_seconds() {
   return static_cast<int64_t>(ts.tv_sec);
 }
 
+// Wakes every waiter after the caller has changed what they wait for. Taking and dropping the
+// mutex first means a waiter has either seen the change or already sleeps in its wait, so the
+// wake-up can't be lost; signalling after the unlock keeps the woken thread (often on the same
+// core) from running straight into the held mutex and sleeping again.
 void signal_all() {
   pthread_mutex_lock(&link_mutex);
-  pthread_cond_broadcast(&link_cond);
   pthread_mutex_unlock(&link_mutex);
+  pthread_cond_broadcast(&link_cond);
 }
 
 // Blocks until a request is posted, quit is requested or the wall clock reaches the next
@@ -138,9 +143,34 @@ void poll_device(modbus_t* ctx, interlock_memory* memory) {
   }
 }
 
+// How long the link thread keeps looking for the next request after serving one before it
+// blocks. Commands post their requests back to back (DUMP makes 248), and the console needs only
+// a few microseconds between them; catching the next one here saves putting the link thread to
+// sleep and waking it again, which costs more than the spin. The spin yields the processor on
+// every turn, so on a shared core the console runs at once; it happens only right after a
+// request, so an idle tool never spins.
+constexpr int64_t REQUEST_SPIN_NS = 50000;
+
+int64_t monotonic_ns() {
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+// Returns true when a request was posted (or a stop requested) within REQUEST_SPIN_NS.
+bool request_follows() {
+  int64_t give_up = monotonic_ns() + REQUEST_SPIN_NS;
+  do {
+    if (new_cmd.load(std::memory_order_acquire) > 0 || quit_requested.load()) return true;
+    sched_yield();
+  } while (monotonic_ns() < give_up);
+  return false;
+}
+
 void serve_loop(modbus_t* ctx) {
   interlock_memory memory = {};
   int64_t last_poll = 0;
+  bool just_served = false;
   for (;;) {
     int64_t now = realtime_seconds();
     int code = new_cmd.load(std::memory_order_acquire);
@@ -151,9 +181,10 @@ void serve_loop(modbus_t* ctx) {
     } else if (now > last_poll) {
       poll_device(ctx, &memory);
       last_poll = now;
-    } else {
+    } else if (!just_served || !request_follows()) {
       wait_for_work(last_poll);
     }
+    just_served = code > 0;
     if (quit_requested.load()) break;
   }
 }
@@ -174,9 +205,9 @@ int post_request(int code, uint16_t address, int count, const uint16_t* src, uin
   cmd_words = count;
   if (src) memcpy(cmd_buf, src, sizeof(uint16_t) * static_cast<size_t>(count));
   new_cmd.store(code, std::memory_order_release);
+  signal_all();
 
   pthread_mutex_lock(&link_mutex);
-  pthread_cond_broadcast(&link_cond);
   while (new_cmd.load(std::memory_order_acquire) > 0 && link_serving.load())
     pthread_cond_wait(&link_cond, &link_mutex);
   bool served = new_cmd.load(std::memory_order_acquire) == 0;
