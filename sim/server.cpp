@@ -8,6 +8,7 @@
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/select.h>
+#include <sys/signalfd.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <time.h>
@@ -349,9 +350,13 @@ void server::run() {
   sigemptyset(&blocked);
   sigaddset(&blocked, SIGINT);
   sigaddset(&blocked, SIGTERM);
-  // The signals are let through only inside pselect, so a stop is never missed between the check
-  // of stop_signal and the wait.
   sigprocmask(SIG_BLOCK, &blocked, &original);
+  // The stop signals stay blocked and are read from a descriptor the loop watches, so a stop is
+  // never missed between a check and the wait. (A handler let through only inside pselect does
+  // the same, but ThreadSanitizer defers handlers until the signal is unblocked again, which
+  // left a sanitized simulator waiting for good.) Without the descriptor, that handler is used.
+  int signal_fd = signalfd(-1, &blocked, SFD_CLOEXEC);
+  const sigset_t *wait_mask = signal_fd >= 0 ? nullptr : &original;
   while (stop_signal == 0 && !state_.quit_requested) {
     fd_set readable;
     FD_ZERO(&readable);
@@ -361,6 +366,7 @@ void server::run() {
       if (fd > top) top = fd;
     };
     watch(listen_fd_);
+    if (signal_fd >= 0) watch(signal_fd);
     if (control_fd_ >= 0) watch(control_fd_);
     for (const control_client &c : controls_) watch(c.fd_in);
     bool any_pending = false;
@@ -385,12 +391,13 @@ void server::run() {
       }
       timeout_p = &timeout;
     }
-    int ready = pselect(top + 1, &readable, nullptr, nullptr, timeout_p, &original);
+    int ready = pselect(top + 1, &readable, nullptr, nullptr, timeout_p, wait_mask);
     if (ready < 0) {
       if (errno == EINTR) continue;
       std::fprintf(stderr, "veltrona_sim: select: %s\n", std::strerror(errno));
       break;
     }
+    if (signal_fd >= 0 && FD_ISSET(signal_fd, &readable)) break;
     answer_due();
     if (FD_ISSET(listen_fd_, &readable)) accept_modbus();
     if (control_fd_ >= 0 && FD_ISSET(control_fd_, &readable)) accept_control();
@@ -418,6 +425,7 @@ void server::run() {
       controls_.erase(controls_.begin() + static_cast<long>(i));
     }
   }
+  if (signal_fd >= 0) close(signal_fd);
   sigprocmask(SIG_SETMASK, &original, nullptr);
 }
 
