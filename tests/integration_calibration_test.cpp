@@ -559,6 +559,7 @@ TEST_F(console_session, AddKeepsThirtyOneCharactersOfTheDescription) {
   std::string file = read_file(dir.file("veltrona_tool.conf"));
   EXPECT_TRUE(has_line(file, "cal[1].sMsg = \"0123456789012345678901234567890\"")) << file;
   EXPECT_TRUE(has_line(file, "cal[1].iType = 1")) << file;
+  EXPECT_EQ(writes_after_login(), std::vector<sim_write>{});
 }
 
 TEST_F(console_session, ConfirmedDeleteIsSaved) {
@@ -574,6 +575,7 @@ TEST_F(console_session, ConfirmedDeleteIsSaved) {
   EXPECT_TRUE(has_line(file, "cal[2].sMsg = \"\"")) << file;
   r = run("CALIBRATE\nq\n");
   EXPECT_EQ(r.out, connected() + ">> " + menu(default_list) + ">> Exit.\n");
+  EXPECT_EQ(writes_after_login(), std::vector<sim_write>{session_start_login()});
 }
 
 // A directory in place of the configuration file can't be saved to, whoever runs the test.
@@ -620,6 +622,7 @@ TEST_F(console_session, FailedSaveLeavesMenuAndFileAsBefore) {
 
   r = run("CALIBRATE\nq\n");
   EXPECT_EQ(r.out, connected() + ">> " + menu_out + ">> Exit.\n");
+  EXPECT_EQ(writes_after_login(), std::vector<sim_write>{session_start_login()});
 }
 
 TEST_F(console_session, FailedStateReadStartsNoSession) {
@@ -654,6 +657,8 @@ TEST_F(console_session, SessionStartGoesOnAfterFailedWriteAndLoad) {
                        "Calibration started.\nError read.\n"
                        "Error in loading calibration data from device.\n" +
                        prompt(1) + "Error read.\n" + prompt(1) + "Exit.\n");
+  // The refused write is in the device's log as well.
+  EXPECT_EQ(writes_after_login(), std::vector<sim_write>{sequence_id_5288});
 }
 
 TEST_F(console_session, LinkFailuresInPointCaptureAndSend) {

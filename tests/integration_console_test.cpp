@@ -256,6 +256,9 @@ TEST_F(console_session, HelpMatchesAnyTail) {
   tool_result a = run("helpme\n");
   tool_result b = run("HELP\n");
   EXPECT_EQ(a.out, b.out);
+  // The second run's login.
+  sim_write login = {16, 5121, access_code_words("40716253")};
+  EXPECT_EQ(writes_after_login(), std::vector<sim_write>{login});
 }
 
 TEST_F(console_session, RawReadAboveMailboxSizeGoesInPieces) {
@@ -296,6 +299,9 @@ TEST_F(console_session, FailedWritesReportErrorWrite) {
   EXPECT_EQ(r.out, connected() +
                        ">> MB_STATE_SET (5120, WORD)\nConfirm write \"3\"? (Y/N): Error write.\n"
                        ">> Error write.\n>> Error write.\n>> Exit.\n");
+  // Refused writes are in the device's log as well.
+  EXPECT_EQ(writes_after_login(),
+            (std::vector<sim_write>{{16, 5120, {3}}, {16, 5120, {1}}, {16, 5120, {1}}}));
 }
 
 TEST_F(console_session, EndOfInputAtConfirmationWritesNothing) {

@@ -138,6 +138,7 @@ TEST_F(console_session, StatusReportsEachFailedReadAndGoesOn) {
                        ">> State = 3 (STANDBY)\nError read 5529\nPulse Width = 3.5 us\n"
                        "Standby interlock = 0x00000004\nError read 5534\n"
                        "Trigger interlock = 0x00000000\n>> Exit.\n");
+  EXPECT_EQ(writes_after_login(), std::vector<sim_write>{});
 }
 
 TEST_F(console_session, LoginFailures) {
@@ -154,6 +155,17 @@ TEST_F(console_session, LoginFailures) {
             ">> Error write.\n>> Error write.\n>> State = 3 (STANDBY)\n>> Exit.\n");
   // The link thread polls the same register and reports its own failure in between.
   EXPECT_NE(failed_read.out.find("Error read.\n"), std::string::npos) << failed_read.out;
+  // Refused writes are in the device's log as well: three runs, each starting with its login.
+  sim_write login = {16, 5121, access_code_words("40716253")};
+  EXPECT_EQ(sim.writes(), (std::vector<sim_write>{login,
+                                                  login,
+                                                  {16, 5121, access_code_words("59283746")},
+                                                  {16, 5120, {3}},
+                                                  {16, 5140, {1}},
+                                                  login,
+                                                  {16, 5120, {3}},
+                                                  {16, 5140, {1}},
+                                                  login}));
 }
 
 // The interlock change monitor runs on the link thread once a second; these cases watch the
@@ -169,6 +181,8 @@ class InterlockMonitor : public console_session {
     EXPECT_EQ(tool.write_input("q\n"), 0);
     tool_result r = tool.finish();
     EXPECT_EQ(r.status, 0);
+    // The monitor only reads.
+    EXPECT_EQ(writes_after_login(), std::vector<sim_write>{});
     return r.out;
   }
   // Waits until the link thread has read the given register at least `count` more times.

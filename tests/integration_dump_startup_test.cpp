@@ -228,6 +228,7 @@ TEST_F(dump_case, failed_reads_leave_gaps_and_screen_lines) {
                        "Error read MB_FAN_CONTROL_PC_READ\n"
                        "Dumped to regs.txt\n>> Exit.\n");
   EXPECT_EQ(file_text("regs.txt"), expected_dump({5120, 5561, 6129, 6186}));
+  EXPECT_EQ(writes(), std::vector<sim_write>{session_start_login()});
 }
 
 // The state poll of the link thread fails too while every read fails; its lines are its own.
@@ -249,6 +250,7 @@ TEST_F(dump_case, existing_file_is_emptied_when_no_read_succeeds) {
   EXPECT_EQ(without_poll_failures(r.out),
             connect_ok_line(sim.port()) + ">> " + screen + "Dumped to regs.txt\n>> Exit.\n");
   EXPECT_EQ(file_text("regs.txt"), "");
+  EXPECT_EQ(writes(), std::vector<sim_write>{session_start_login()});
 }
 
 TEST_F(dump_case, existing_file_is_rewritten) {
@@ -256,6 +258,7 @@ TEST_F(dump_case, existing_file_is_rewritten) {
   tool_result r = run("DUMP regs.txt\n");
   EXPECT_EQ(r.out, connect_ok_line(sim.port()) + ">> Dumped to regs.txt\n>> Exit.\n");
   EXPECT_EQ(file_text("regs.txt"), expected_dump());
+  EXPECT_EQ(writes(), std::vector<sim_write>{session_start_login()});
 }
 
 TEST_F(dump_case, missing_filename_and_missing_directory) {
@@ -266,6 +269,7 @@ TEST_F(dump_case, missing_filename_and_missing_directory) {
                        ">> Missing filename.\n"
                        ">> Exit.\n");
   for (const sim_read& rd : sim.reads()) EXPECT_EQ(rd.address, 5480) << rd;
+  EXPECT_EQ(writes(), std::vector<sim_write>{session_start_login()});
 }
 
 // A device that takes no data: the refusal is reported instead of the success line.
@@ -273,6 +277,7 @@ TEST_F(dump_case, full_target_reports_the_write_error) {
   tool_result r = run("DUMP /dev/full\n");
   EXPECT_EQ(r.out, connect_ok_line(sim.port()) +
                        ">> Error writing file: /dev/full [errno=28]\n>> Exit.\n");
+  EXPECT_EQ(writes(), std::vector<sim_write>{session_start_login()});
 }
 
 TEST_F(dump_case, directory_as_target_cannot_be_opened) {
@@ -280,6 +285,7 @@ TEST_F(dump_case, directory_as_target_cannot_be_opened) {
   tool_result r = run("DUMP sub\n");
   EXPECT_EQ(r.out,
             connect_ok_line(sim.port()) + ">> Error opening file: sub [errno=21]\n>> Exit.\n");
+  EXPECT_EQ(writes(), std::vector<sim_write>{session_start_login()});
 }
 
 // Ctrl-C in the middle of a dump ends the tool at once: no screen line for the registers left.
@@ -298,6 +304,7 @@ TEST_F(dump_case, ctrl_c_stops_the_dump_at_once) {
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, connect_ok_line(sim.port()) + ">> Exit.\n");
   EXPECT_LT(split_lines(file_text("regs.txt")).size(), 248u);
+  EXPECT_EQ(writes(), std::vector<sim_write>{session_start_login()});
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -348,6 +355,8 @@ TEST_F(tool_case, startup_del_is_refused_and_delete_deletes) {
   std::string conf = saved_config(dir());
   EXPECT_TRUE(contains(conf, "startup[0].iReg = 0\n")) << conf;
   EXPECT_TRUE(contains(conf, "startup[0].raw_value = 0\n")) << conf;
+  // Startup entries reach the device only at the next start.
+  EXPECT_EQ(writes(), std::vector<sim_write>{session_start_login()});
 }
 
 TEST_F(tool_case, startup_table_fills_up_and_holes_are_filled) {
@@ -408,6 +417,7 @@ TEST_F(tool_case, startup_refuses_bad_arguments) {
                        ">> Invalid address: 5133\n"
                        ">> Invalid argument: LIST\n"
                        ">> Exit.\n");
+  EXPECT_EQ(writes(), std::vector<sim_write>{session_start_login()});
 }
 
 // A save that fails leaves memory as it was: the slot of a refused ADD stays free, a refused
@@ -450,6 +460,9 @@ TEST_F(tool_case, failed_save_is_undone_in_memory) {
   EXPECT_TRUE(contains(saved, "startup[0].iReg = 5136\n")) << saved;
   EXPECT_TRUE(contains(saved, "startup[1].iReg = 5140\n")) << saved;
   EXPECT_TRUE(contains(saved, "startup[2].iReg = 0\n")) << saved;
+  // Only the replay of the entry configured at the start.
+  EXPECT_EQ(writes(),
+            (std::vector<sim_write>{session_start_login(), {16, 5136, float_words(0.5f)}}));
 }
 
 TEST_F(tool_case, replay_reports_failures_and_the_summary) {

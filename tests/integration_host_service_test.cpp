@@ -125,6 +125,12 @@ class HostService : public ::testing::Test {
   child_process tool;
 };
 
+// The login the tool writes at every start, the only write these sessions make.
+std::vector<sim_write> logins(int runs) {
+  return std::vector<sim_write>(static_cast<size_t>(runs),
+                                sim_write{16, 5121, access_code_words("40716253")});
+}
+
 const std::string restart_question =
     "QPX is running with veltrona thread. Restart QPX with veltrona thread disabled? (y/n) ";
 const std::string start_question =
@@ -143,6 +149,7 @@ TEST_F(HostService, RunningWithThreadRestartedAndRestored) {
               "sudo systemctl restart qpx8\nsystemctl restart qpx8\n");
     EXPECT_EQ(service_config(), "# service settings\n\n" + enabled_line + "\nqpx8_nv.iother = 2\n");
   }
+  EXPECT_EQ(sim.writes(), logins(3));
 }
 
 TEST_F(HostService, DeclinedRestartChangesNothing) {
@@ -154,6 +161,7 @@ TEST_F(HostService, DeclinedRestartChangesNothing) {
     EXPECT_EQ(calls(), "ps_lumo\n");
     EXPECT_EQ(service_config(), "# service settings\n\n" + enabled_line + "\nqpx8_nv.iother = 2\n");
   }
+  EXPECT_EQ(sim.writes(), logins(4));
 }
 
 TEST_F(HostService, RunningWithoutThreadGoodToGo) {
@@ -162,6 +170,7 @@ TEST_F(HostService, RunningWithoutThreadGoodToGo) {
   EXPECT_EQ(r.out, "QPX is running without veltrona thread. Good to go!\n" + connected() +
                        ">> Exit.\n");
   EXPECT_EQ(calls(), "ps_lumo\n");
+  EXPECT_EQ(sim.writes(), logins(1));
 }
 
 TEST_F(HostService, StoppedServiceStartedAndStoppedAgain) {
@@ -173,6 +182,7 @@ TEST_F(HostService, StoppedServiceStartedAndStoppedAgain) {
             "ps_lumo\nsudo systemctl start qpx8\nsystemctl start qpx8\nps_lumo\n"
             "sudo systemctl stop qpx8\nsystemctl stop qpx8\n");
   EXPECT_EQ(service_config(), "# service settings\n\n" + enabled_line + "\nqpx8_nv.iother = 2\n");
+  EXPECT_EQ(sim.writes(), logins(1));
 }
 
 TEST_F(HostService, StoppedServiceWithoutThreadOnlyStopped) {
@@ -183,6 +193,7 @@ TEST_F(HostService, StoppedServiceWithoutThreadOnlyStopped) {
   EXPECT_EQ(calls(),
             "ps_lumo\nsudo systemctl start qpx8\nsystemctl start qpx8\nps_lumo\n"
             "sudo systemctl stop qpx8\nsystemctl stop qpx8\n");
+  EXPECT_EQ(sim.writes(), logins(1));
 }
 
 TEST_F(HostService, EndOfInputAtTheQuestionDeclines) {
@@ -191,6 +202,7 @@ TEST_F(HostService, EndOfInputAtTheQuestionDeclines) {
   EXPECT_EQ(r.out, start_question + "QPX not started.\n" + connected() + ">> Exit.\n");
   EXPECT_EQ(r.err, "Error reading answer.\n");
   EXPECT_EQ(calls(), "ps_lumo\n");
+  EXPECT_EQ(sim.writes(), logins(1));
 }
 
 TEST_F(HostService, CtrlCAtTheQuestionEndsWithoutConnecting) {
@@ -215,6 +227,7 @@ TEST_F(HostService, CtrlCAtThePromptStillRestores) {
   EXPECT_EQ(tool.exit_status(), 0);
   EXPECT_EQ(tool.out(), start_question + "Disabling veltrona in qpx8.conf.\nQPX started.\n" +
                             connected() + ">> Stopping QPX.\nExit.\n");
+  EXPECT_EQ(sim.writes(), logins(1));
 }
 
 }  // namespace

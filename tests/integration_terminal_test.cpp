@@ -213,6 +213,13 @@ class terminal_session : public ::testing::Test {
 
   std::string history_file() const { return home.file(".veltrona_tool_history"); }
 
+  // The device's complete write log when the runs only read: each run's session-start login.
+  void expect_only_logins(int runs) {
+    EXPECT_EQ(sim.writes(),
+              std::vector<sim_write>(static_cast<size_t>(runs),
+                                     sim_write{16, 5121, access_code_words("40716253")}));
+  }
+
   sim_process sim;
   scratch_dir dir;
   scratch_dir home;
@@ -235,6 +242,7 @@ TEST_F(terminal_session, TabCompletesACommandWord) {
   EXPECT_NE(tool.wait_for("STATUS   STATE    STARTUP", mark), std::string::npos) << tool.out();
   ASSERT_EQ(tool.type("\x15"), 0);  // Ctrl-U empties the line
   quit(tool);
+  expect_only_logins(1);
 }
 
 TEST_F(terminal_session, TabCompletesARegisterName) {
@@ -258,6 +266,7 @@ TEST_F(terminal_session, TabCompletesARegisterName) {
       << tool.out();
   ASSERT_EQ(tool.type("\x15"), 0);
   quit(tool);
+  expect_only_logins(1);
 }
 
 TEST_F(terminal_session, EmacsKeysEditTheLine) {
@@ -273,6 +282,7 @@ TEST_F(terminal_session, EmacsKeysEditTheLine) {
   ASSERT_NE(tool.wait_for("MB_STATE_READ (5480, WORD)\r\n", mark), std::string::npos) << tool.out();
   EXPECT_EQ(tool.out().find("Unknown command"), std::string::npos) << tool.out();
   quit(tool);
+  expect_only_logins(1);
 }
 
 TEST_F(terminal_session, HistoryIsRecalledAfterARestart) {
@@ -302,6 +312,7 @@ TEST_F(terminal_session, HistoryIsRecalledAfterARestart) {
             0);  // Ctrl-R searches backwards; Enter runs the line found
   ASSERT_NE(tool.wait_for("MB_STATE_SET (5120, WORD)", mark), std::string::npos) << tool.out();
   quit(tool);
+  expect_only_logins(2);
 }
 
 TEST_F(terminal_session, HistoryKeepsTheLast1000Lines) {
@@ -317,6 +328,7 @@ TEST_F(terminal_session, HistoryKeepsTheLast1000Lines) {
   for (int i = 102; i <= 1100; i++) expected += "c" + std::to_string(i) + "\n";
   expected += "q\n";
   EXPECT_EQ(expected, saved);
+  expect_only_logins(1);
 }
 
 TEST_F(terminal_session, InterlockChangeWhileALineIsHalfTyped) {
@@ -345,6 +357,7 @@ TEST_F(terminal_session, InterlockChangeWhileALineIsHalfTyped) {
   ASSERT_NE(tool.wait_for("MB_STATE_SET (5120, WORD)\r\n0 (0x0000)\r\n", at), std::string::npos)
       << tool.out();
   quit(tool);
+  expect_only_logins(1);
 }
 
 // The interactive key mode reads keys through stdio; what it read ahead beyond its q is the next
@@ -370,6 +383,9 @@ TEST_F(terminal_session, KeysTypedAheadInTheKeyModeAreTheNextLine) {
   ASSERT_EQ(tool.type("q\r"), 0);
   ASSERT_NE(tool.wait_for(">> ", at), std::string::npos) << tool.out();
   quit(tool);
+  // The session start names the table being calibrated; the key q writes nothing.
+  EXPECT_EQ(sim.writes(), (std::vector<sim_write>{{16, 5121, access_code_words("40716253")},
+                                                  {16, 5453, {5288}}}));
 }
 
 TEST_F(terminal_session, CtrlCAtAnEditedLineEndsTheTool) {
@@ -384,6 +400,7 @@ TEST_F(terminal_session, CtrlCAtAnEditedLineEndsTheTool) {
   EXPECT_EQ(out.find("Error reading cmd."), std::string::npos) << out;
   EXPECT_EQ(out.find("MB_STATE_SET"), std::string::npos) << out;
   EXPECT_TRUE(tool.modes_restored());
+  expect_only_logins(1);
 }
 
 TEST_F(terminal_session, CtrlDOnAnEmptyLineEndsTheTool) {
@@ -393,6 +410,7 @@ TEST_F(terminal_session, CtrlDOnAnEmptyLineEndsTheTool) {
   EXPECT_EQ(tool.wait_exit(), 0) << tool.out();
   EXPECT_NE(tool.out().find("Exit."), std::string::npos) << tool.out();
   EXPECT_TRUE(tool.modes_restored());
+  expect_only_logins(1);
 }
 
 TEST_F(terminal_session, EditedLinesObeyTheLengthRule) {
@@ -407,6 +425,7 @@ TEST_F(terminal_session, EditedLinesObeyTheLengthRule) {
       << tool.out();
   EXPECT_EQ(tool.out().find("MB_STATE_SET", mark), std::string::npos);
   quit(tool);
+  expect_only_logins(1);
 }
 
 // Standard output on the terminal but input from a pipe: plain reading, plain prompts, no
@@ -422,6 +441,7 @@ TEST_F(terminal_session, PipedInputKeepsThePlainTranscript) {
                 ">> Error: Unknown command.\nError parsing cmd.\n>> Exit.\n",
             without_carriage_returns(tool.out()));
   EXPECT_NE(0, access(history_file().c_str(), F_OK));
+  expect_only_logins(1);
 }
 
 TEST_F(terminal_session, FullyPipedTranscriptIsUnchanged) {
@@ -434,6 +454,7 @@ TEST_F(terminal_session, FullyPipedTranscriptIsUnchanged) {
             r.out);
   EXPECT_EQ("", r.err);
   EXPECT_NE(0, access(history_file().c_str(), F_OK));
+  expect_only_logins(1);
 }
 
 }  // namespace

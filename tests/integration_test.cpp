@@ -38,6 +38,7 @@ TEST_F(tool_case, login_sets_device_access_level) {
   std::vector<uint16_t> level;
   ASSERT_EQ(sim.get_registers(5559, 1, &level), 0) << sim.error();
   EXPECT_EQ(level, std::vector<uint16_t>{1});
+  EXPECT_EQ(writes(), std::vector<sim_write>{session_start_login()});
 }
 
 TEST_F(tool_case, refused_connection_reports_and_exits_normally) {
@@ -56,7 +57,8 @@ TEST_F(tool_case, refused_connection_reports_and_exits_normally) {
 TEST_F(tool_case, ctrl_c_at_the_prompt_exits_cleanly) {
   tool_process tool;
   ASSERT_EQ(tool.start(dir()), 0) << tool.error();
-  ASSERT_EQ(tool.wait_for_output("OK."), 0) << tool.out();
+  // At the prompt the login is done, so the write log is known.
+  ASSERT_EQ(tool.wait_for_output(">> "), 0) << tool.out();
   // Standard input stays open until the tool has ended: the signal alone must end it.
   ASSERT_EQ(tool.send_signal(SIGINT), 0);
   tool_result r = tool.finish();
@@ -64,6 +66,7 @@ TEST_F(tool_case, ctrl_c_at_the_prompt_exits_cleanly) {
   EXPECT_EQ(r.status, 0);
   EXPECT_TRUE(starts_with(r.out, connect_ok_line(sim.port()))) << r.out;
   EXPECT_TRUE(ends_with(r.out, "Exit.\n")) << r.out;
+  EXPECT_EQ(writes(), std::vector<sim_write>{session_start_login()});
 }
 
 TEST_F(tool_case, bad_configuration_line_fails_the_load) {
