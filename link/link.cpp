@@ -143,13 +143,15 @@ void poll_device(modbus_t* ctx, interlock_memory* memory) {
   }
 }
 
-// How long the link thread keeps looking for the next request after serving one before it
-// blocks. Commands post their requests back to back (DUMP makes 248), and the console needs only
-// a few microseconds between them; catching the next one here saves putting the link thread to
-// sleep and waking it again, which costs more than the spin. The spin yields the processor on
-// every turn, so on a shared core the console runs at once; it happens only right after a
-// request, so an idle tool never spins.
+// Brief spins before blocking. A command posts its requests back to back (DUMP makes 248) and a
+// request on loopback or a local network is answered within tens of microseconds; putting a
+// thread to sleep and waking it costs about as much again, and when the threads sit on
+// different cores the wake-up crosses cores too. So the link thread looks for the next request
+// for a moment after serving one, and the console looks for the result for a moment before it
+// waits. Both spins yield the processor on every turn, so on a shared core the other thread runs
+// at once, and both happen only around a request: an idle tool never spins.
 constexpr int64_t REQUEST_SPIN_NS = 50000;
+constexpr int64_t RESULT_SPIN_NS = 200000;
 
 int64_t monotonic_ns() {
   timespec ts;
@@ -157,14 +159,22 @@ int64_t monotonic_ns() {
   return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
 }
 
+// Yields until done() holds or ns have passed; returns done().
+template <typename condition>
+bool spin_until(int64_t ns, condition done) {
+  int64_t give_up = monotonic_ns() + ns;
+  while (!done()) {
+    if (monotonic_ns() >= give_up) return false;
+    sched_yield();
+  }
+  return true;
+}
+
 // Returns true when a request was posted (or a stop requested) within REQUEST_SPIN_NS.
 bool request_follows() {
-  int64_t give_up = monotonic_ns() + REQUEST_SPIN_NS;
-  do {
-    if (new_cmd.load(std::memory_order_acquire) > 0 || quit_requested.load()) return true;
-    sched_yield();
-  } while (monotonic_ns() < give_up);
-  return false;
+  return spin_until(REQUEST_SPIN_NS, [] {
+    return new_cmd.load(std::memory_order_acquire) > 0 || quit_requested.load();
+  });
 }
 
 void serve_loop(modbus_t* ctx) {
@@ -206,6 +216,8 @@ int post_request(int code, uint16_t address, int count, const uint16_t* src, uin
   if (src) memcpy(cmd_buf, src, sizeof(uint16_t) * static_cast<size_t>(count));
   new_cmd.store(code, std::memory_order_release);
   signal_all();
+  spin_until(RESULT_SPIN_NS,
+             [] { return new_cmd.load(std::memory_order_acquire) <= 0 || !link_serving.load(); });
 
   pthread_mutex_lock(&link_mutex);
   while (new_cmd.load(std::memory_order_acquire) > 0 && link_serving.load())
