@@ -22,11 +22,15 @@ int link_wait_status();
 // for the result. Returns the number of registers read, or -1. Console thread only.
 // After a failed transfer dest still receives `count` registers of the mailbox buffer; a
 // request for more than MAILBOX_WORDS registers, or one made when the link thread no longer
-// serves, fails at once with -1 and leaves dest untouched.
+// serves or once quit_requested is set, fails at once with -1 and leaves dest untouched; a
+// request still waiting for the link thread when quit_requested is set fails without a transfer.
+// After a failure the link thread discards replies that come late, so that requests and replies
+// get back in step once the device answers in time again.
 int modbus_cmd_read(uint16_t address, int count, uint16_t* dest);
 
 // Writes `count` registers from src at `address` (function 16, also for one register).
-// Returns the number of registers written, or -1. Console thread only.
+// Returns the number of registers written, or -1; fails like modbus_cmd_read, so that nothing
+// is written after the stop. Console thread only.
 int modbus_cmd_write(uint16_t address, int count, const uint16_t* src);
 
 // Wakes the link thread so that it sees quit_requested at once. Any thread but a signal
