@@ -15,6 +15,7 @@
 #include "core/lifecycle.h"
 #include "core/tool_config.h"
 #include "registers/values.h"
+#include "tests/stream_capture.h"
 
 constexpr bool same_code(int a, int b) { return a == b; }
 static_assert(same_code(CALIB_CODE_READ, CODE_READ) && same_code(CALIB_CODE_SET, CODE_SET) &&
@@ -24,31 +25,6 @@ static_assert(same_code(CALIB_CODE_READ, CODE_READ) && same_code(CALIB_CODE_SET,
               "point command codes follow the console's command codes");
 
 namespace {
-
-// Redirects stdout's file descriptor to a temporary file until finish().
-class capture {
- public:
-  capture() {
-    fflush(stdout);
-    tmp_ = tmpfile();
-    saved_ = dup(1);
-    dup2(fileno(tmp_), 1);
-  }
-  std::string finish() {
-    fflush(stdout);
-    dup2(saved_, 1);
-    close(saved_);
-    std::string text;
-    rewind(tmp_);
-    for (int c; (c = getc(tmp_)) != EOF;) text += static_cast<char>(c);
-    fclose(tmp_);
-    return text;
-  }
-
- private:
-  int saved_;
-  FILE* tmp_;
-};
 
 // Makes stdin read the given text from a pipe, as answers arrive when the tool is scripted.
 void feed_stdin(const std::string& text) {
@@ -125,7 +101,7 @@ std::string run(F handler, const char* arguments) {
   char line[512];
   snprintf(line, sizeof(line), "%s", arguments);
   char* cursor = line;
-  capture out;
+  stream_capture out;
   handler(&cursor);
   return out.finish();
 }

@@ -11,33 +11,9 @@
 
 #include "core/lifecycle.h"
 #include "registers/values.h"
+#include "tests/stream_capture.h"
 
 namespace {
-
-// Redirects stdout's file descriptor to a temporary file until finish().
-class stdout_capture {
- public:
-  stdout_capture() {
-    fflush(stdout);
-    tmp_ = tmpfile();
-    saved_ = dup(STDOUT_FILENO);
-    dup2(fileno(tmp_), STDOUT_FILENO);
-  }
-  std::string finish() {
-    fflush(stdout);
-    dup2(saved_, STDOUT_FILENO);
-    close(saved_);
-    std::string text;
-    rewind(tmp_);
-    for (int c; (c = getc(tmp_)) != EOF;) text += static_cast<char>(c);
-    fclose(tmp_);
-    return text;
-  }
-
- private:
-  int saved_;
-  FILE* tmp_;
-};
 
 std::string read_file(const std::string& path) {
   std::string text;
@@ -120,7 +96,7 @@ TEST(DumpLine, RefusedWriteReportsItsErrno) {
 std::string run_dump(const std::string& args) {
   std::string line = args;
   char* cursor = line.data();
-  stdout_capture out;
+  stream_capture out;
   cmd_dump(&cursor);
   return out.finish();
 }

@@ -10,32 +10,9 @@
 #include <string>
 
 #include "core/tool_config.h"
+#include "tests/stream_capture.h"
 
 namespace {
-
-class stdout_capture {
- public:
-  stdout_capture() {
-    fflush(stdout);
-    tmp_ = tmpfile();
-    saved_ = dup(STDOUT_FILENO);
-    dup2(fileno(tmp_), STDOUT_FILENO);
-  }
-  std::string finish() {
-    fflush(stdout);
-    dup2(saved_, STDOUT_FILENO);
-    close(saved_);
-    std::string text;
-    rewind(tmp_);
-    for (int c; (c = getc(tmp_)) != EOF;) text += static_cast<char>(c);
-    fclose(tmp_);
-    return text;
-  }
-
- private:
-  int saved_;
-  FILE* tmp_;
-};
 
 std::string read_file(const char* path) {
   std::string text;
@@ -54,13 +31,13 @@ bool ends_with(const std::string& text, const std::string& tail) {
 std::string run_startup(const std::string& args) {
   std::string line = args;
   char* cursor = line.data();
-  stdout_capture out;
+  stream_capture out;
   cmd_startup(&cursor);
   return out.finish();
 }
 
 std::string run_apply() {
-  stdout_capture out;
+  stream_capture out;
   startup_apply();
   return out.finish();
 }

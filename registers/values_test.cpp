@@ -8,34 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "tests/stream_capture.h"
+
 namespace {
-
-// Redirects a standard stream's file descriptor to a temporary file until finish().
-class capture {
- public:
-  explicit capture(FILE *stream) : stream_(stream), fd_(fileno(stream)) {
-    fflush(stream_);
-    tmp_ = tmpfile();
-    saved_ = dup(fd_);
-    dup2(fileno(tmp_), fd_);
-  }
-  std::string finish() {
-    fflush(stream_);
-    dup2(saved_, fd_);
-    close(saved_);
-    std::string text;
-    rewind(tmp_);
-    for (int c; (c = getc(tmp_)) != EOF;) text += static_cast<char>(c);
-    fclose(tmp_);
-    return text;
-  }
-
- private:
-  FILE *stream_;
-  int fd_;
-  int saved_;
-  FILE *tmp_;
-};
 
 // Makes stdin read the given text from a pipe, as answers arrive when the tool is scripted.
 void feed_stdin(const std::string &text) {
@@ -111,7 +86,7 @@ TEST(Values, PrintByType) {
     std::strcpy(entry.unit, ex.unit);
     std::vector<uint16_t> words = ex.words;
     words.resize(20);
-    capture out(stdout);
+    stream_capture out(stdout);
     print_value_by_type(&entry, words.data(), ex.count);
     EXPECT_EQ(out.finish(), ex.out) << "type " << ex.type;
   }
@@ -195,7 +170,7 @@ TEST(Values, UpperCaseInPlace) {
 TEST(Values, YesNoAnswersFromPipe) {
   feed_stdin("y\nYes\nyellow\nn\nNo\n\nmaybe\n");
   for (int expected : {1, 1, 1, 0, 0, -1, -1}) EXPECT_EQ(read_yes_no(), expected);
-  capture err(stderr);
+  stream_capture err(stderr);
   EXPECT_EQ(read_yes_no(), -1);
   EXPECT_EQ(err.finish(), "Error reading answer.\n");
 }
@@ -228,7 +203,7 @@ TEST(Values, IntegerAnswersFromPipe) {
   // clang-format on
   for (const example &ex : examples) {
     int32_t value = -7;
-    capture out(stdout);
+    stream_capture out(stdout);
     EXPECT_EQ(read_int_in_range(&value, ex.lowest, ex.highest), ex.result);
     EXPECT_EQ(out.finish(), ex.out);
     EXPECT_EQ(value, ex.value);
@@ -238,7 +213,7 @@ TEST(Values, IntegerAnswersFromPipe) {
 TEST(Values, OverLongIntegerAnswerIsDiscardedWhole) {
   feed_stdin(std::string(300, '1') + "\n" + std::string(299, '0') + "3\n7\n");
   int32_t value = -7;
-  capture out(stdout);
+  stream_capture out(stdout);
   EXPECT_EQ(read_int_in_range(&value, 1, 16), -3);
   EXPECT_EQ(read_int_in_range(&value, 0, 9), 0);
   EXPECT_EQ(value, 0);  // judged on the kept zeros; the 3 went with the rest
