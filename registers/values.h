@@ -62,6 +62,26 @@ void set_input_stop_flag(const std::atomic<int> *flag);
 // a read will not block, -1 when the stop flag is set.
 int wait_for_input();
 
+// Standard input that fails every read (a directory, a terminal that hung up) would keep the
+// prompt and the questions asking forever. Every reader that reads again after a failed read
+// reports each read here, so that a run of failures ends input as end of input does. The count is
+// kept for the thread that reads standard input (the main thread during the start-up questions,
+// then the console thread); no two threads read it at once.
+constexpr int STDIN_FAILURE_LIMIT = 10;
+
+// Counts one failed read of standard input. A read interrupted by a signal (EINTR) is no failure:
+// callers neither count it nor let it break the run. Returns true when this is the
+// STDIN_FAILURE_LIMIT-th failure in a row (or input was given up before): from now on standard
+// input counts as ended.
+bool stdin_read_failed();
+
+// A read of standard input delivered data: the run of failures is broken.
+void stdin_read_succeeded();
+
+// Whether standard input has been given up after STDIN_FAILURE_LIMIT failed reads in a row. It
+// stays given up: every reader then reports end of input without reading.
+bool stdin_given_up();
+
 // fgets on stdin into buf (size bytes), and the number of bytes it stored: NUL bytes inside the
 // line count, so a caller can tell a line that filled the buffer even when strlen stops early.
 // Returns -1 when fgets read nothing (end of input or a read error; errno and the stream's flags
@@ -70,8 +90,9 @@ int read_line_bytes(char *buf, int size);
 
 // Reads one whole line from stdin into buf (size bytes, line end included when it fits, always
 // NUL-terminated). What does not fit is read and discarded, so no fragment of the line is ever
-// taken as a later answer or command. Flushes stdout first. Returns 0, or -1 at end of input or on
-// a read error (errno from the failed read is kept; nothing printed).
+// taken as a later answer or command. Flushes stdout first. Returns 0, or -1 at end of input, on
+// a read error (errno from the failed read is kept; nothing printed) and once standard input has
+// been given up. Each read counts towards the limit above.
 int read_answer_line(char *buf, int size);
 
 // Reads a yes/no answer line; only its first character counts, in either case. Lines are judged

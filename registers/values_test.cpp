@@ -239,4 +239,30 @@ TEST(Values, OverLongAnswerWithANulByteIsDiscardedWhole) {
   EXPECT_EQ(next_stdin_line(), "READ STATE\n");
 }
 
+// Makes stdin a directory: every read fails with EISDIR.
+void stdin_from_directory() { ASSERT_NE(freopen("/", "r", stdin), nullptr); }
+
+// Giving up on standard input lasts for the rest of the process, so the case runs in a child.
+TEST(Values, StdinIsGivenUpAfterTenFailedReadsInARow) {
+  auto run = [] {
+    stream_capture err(stderr);
+    stdin_from_directory();
+    for (int i = 0; i < STDIN_FAILURE_LIMIT - 1; i++)
+      if (read_yes_no() != -1) exit(1);
+    feed_stdin("y\n");
+    if (read_yes_no() != 1) exit(2);  // a good read breaks the run
+    stdin_from_directory();
+    for (int i = 0; i < STDIN_FAILURE_LIMIT - 1; i++)
+      if (read_yes_no() != -1 || stdin_given_up()) exit(3);
+    if (read_yes_no() != -1 || !stdin_given_up()) exit(4);
+    feed_stdin("y\n");
+    if (read_yes_no() != -1) exit(5);  // ended for good: the line is not read
+    if (next_stdin_line() != "y\n") exit(6);
+    std::string expected;
+    for (int i = 0; i < 2 * STDIN_FAILURE_LIMIT; i++) expected += "Error reading answer.\n";
+    exit(err.finish() == expected ? 0 : 7);
+  };
+  EXPECT_EXIT(run(), ::testing::ExitedWithCode(0), "");
+}
+
 }  // namespace

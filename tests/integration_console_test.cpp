@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/child_process.h"
 #include "tests/console_fixture.h"
 
 namespace {
@@ -309,6 +310,21 @@ TEST_F(console_session, EndOfInputAtConfirmationWritesNothing) {
   EXPECT_EQ(r.out, connected() + ">> MB_STATE_SET (5120, WORD)\n" +
                        repeat("Confirm write \"3\"? (Y/N): ", 3) + "No write.\n>> Exit.\n");
   EXPECT_EQ(r.err, repeat("Error reading answer.\n", 3));
+  EXPECT_EQ(writes_after_login(), std::vector<sim_write>{});
+}
+
+// A directory as standard input fails every read (EISDIR): a few error lines, then the tool ends
+// as at end of input instead of printing them forever.
+TEST_F(console_session, StdinThatFailsEveryReadEndsAfterTenErrors) {
+  child_process tool;
+  ASSERT_EQ(tool.start({"/bin/sh", "-c", "exec \"$0\" < \"$1\"", VT_TOOL_PATH, dir.path()},
+                       dir.path()),
+            0)
+      << tool.error();
+  ASSERT_EQ(tool.wait_exit(VT_WAIT_MS), 0) << tool.out().substr(0, 2000);
+  EXPECT_EQ(tool.exit_status(), 0);
+  EXPECT_EQ(tool.out(), connected() + repeat(">> Error reading cmd.\n", 10) + ">> Exit.\n");
+  EXPECT_EQ(tool.err(), "");
   EXPECT_EQ(writes_after_login(), std::vector<sim_write>{});
 }
 
