@@ -61,7 +61,7 @@ void edit_normal(calib_point* point, int param, char** args) {
     token[strcspn(token, "\r\n")] = '\0';
     char* end = nullptr;
     float value = strtof(token, &end);
-    if (end == token || *end != '\0') {
+    if (end == token || *end != '\0' || !float_value_valid(value)) {
       printf("Invalid data: %s\n", token);
       return;
     }

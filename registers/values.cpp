@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -128,6 +129,8 @@ int parse_unsigned(char *text, int base, uint32_t *value) {
   return *end == '\0' ? 0 : -2;
 }
 
+bool float_value_valid(float value) { return std::isfinite(value); }
+
 int parse_value_by_type(int32_t type, char *token, uint32_t *value) {
   switch (type) {
     case FLOAT: {
@@ -135,7 +138,7 @@ int parse_value_by_type(int32_t type, char *token, uint32_t *value) {
       cut_at_line_end(token);
       char *end = nullptr;
       float f = std::strtof(token, &end);
-      if (*end != '\0') return -2;
+      if (*end != '\0' || !float_value_valid(f)) return -2;
       *value = float_to_bits(f);
       return 0;
     }

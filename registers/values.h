@@ -34,12 +34,22 @@ float bits_to_float(uint32_t bits);
 // other types, words beyond count are taken as 0. A type code outside 0 to 8 prints nothing.
 void print_value_by_type(const modbus_reg_entry *entry, const uint16_t *words, int count);
 
+// Whether a float that strtof made of the user's text may go to the device, into the
+// configuration or into a calibration point: only a finite number may. NaN and the infinities
+// typed as such ("nan", "-inf") are refused, and so is a number that overflows single precision.
+// strtof rounds to nearest, so a number overflows exactly when it rounds to infinity: a magnitude
+// of 2^128 - 2^103 (half a unit above FLT_MAX, about 3.40282357e38) or more, which strtof returns
+// as an infinity. Every finite result is valid whatever errno says: FLT_MAX, a number just above
+// it that rounds down to it, denormals, and numbers so small that they round to 0.
+bool float_value_valid(float value);
+
 // Parses token as a value of a register of the given type into *value (float bits for FLOAT).
 // WORD and DWORD tokens are hexadecimal only when they begin with "0X" (capital X), else decimal;
 // no range check is made. token is cut at its first CR or LF.
 // Returns 0 on success; -1 for a type without a text form (all but FLOAT, WORD and DWORD; nothing
-// stored); -2 when a FLOAT token is not wholly a number (nothing stored); -3 when a WORD or DWORD
-// token is not wholly a number (*value may hold the partial number).
+// stored); -2 when a FLOAT token is not wholly a number or not a valid float (float_value_valid;
+// nothing stored); -3 when a WORD or DWORD token is not wholly a number (*value may hold the
+// partial number).
 int parse_value_by_type(int32_t type, char *token, uint32_t *value);
 
 // Parses text as an unsigned number in base 10 or 16 into *value (the low 32 bits). Leading blanks

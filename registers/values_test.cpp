@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -144,6 +145,46 @@ TEST(Values, ParseByType) {
     uint32_t value = untouched;
     EXPECT_EQ(parse_value_by_type(ex.type, token, &value), ex.result) << ex.token;
     EXPECT_EQ(value, ex.value) << ex.token;
+  }
+}
+
+// Values that are not finite must never reach a set point; large finite ones and denormals may.
+TEST(Values, FloatValueValidity) {
+  struct example {
+    const char *token;
+    bool valid;
+  };
+  const example examples[] = {
+      {"nan", false},
+      {"-NAN", false},
+      {"nan(0x1)", false},
+      {"inf", false},
+      {"-Infinity", false},
+      {"1e99999", false},
+      {"1e40", false},
+      {"-1e40", false},
+      {"0x1p128", false},
+      // 2^128 - 2^103, half a unit above FLT_MAX: the tie rounds to even, to infinity.
+      {"340282356779733661637539395458142568448", false},
+      {"3.4028235677973367e38", false},
+      {"3.4028235677973366e38", true},  // just below the tie: rounds down to FLT_MAX
+      {"3.4028235e38", true},
+      {"3.4e38", true},
+      {"-3.4e38", true},
+      {"1e-40", true},  // denormal
+      {"1e-45", true},  // the smallest denormal
+      {"1e-50", true},  // rounds to 0
+      {"0", true},
+      {"-0", true},
+      {"12.5", true},
+  };
+  for (const example &ex : examples) {
+    EXPECT_EQ(float_value_valid(std::strtof(ex.token, nullptr)), ex.valid) << ex.token;
+    char token[64];
+    std::strcpy(token, ex.token);
+    uint32_t value = 0xDEADBEEF;
+    EXPECT_EQ(parse_value_by_type(FLOAT, token, &value), ex.valid ? 0 : -2) << ex.token;
+    EXPECT_EQ(value == 0xDEADBEEF, !ex.valid) << ex.token;  // nothing stored when refused
   }
 }
 

@@ -261,6 +261,20 @@ std::vector<calib_case> calib_cases() {
            prompt(1) + "Invalid data float: 1e\n" + prompt(1) + "Invalid data float: 9.01x\n" +
            prompt(1) + "Actual(1) = 9.010000\n" + prompt(1) + "0x30D4\n" + prompt(1),
        {sequence_id_5288, {16, 5126, float_words(12.5f)}}},
+      {"ValuesThatAreNotFiniteAreRefusedAndNothingIsStored",
+       {},
+       standby_empty,
+       "CALIBRATE\n1\nSET nan\nSET -inf\nSET 1e40\nACTUAL inf\nACTUAL NAN\n"
+       "EDIT 1 ACTUAL nan\nEDIT 1 ACTUAL -1e99999\nADD\ny\nSEND\nn\n",
+       start + prompt(1) + "Invalid data float: nan\n" + prompt(1) + "Invalid data float: -inf\n" +
+           prompt(1) + "Invalid data float: 1e40\n" + prompt(1) + "Invalid data float: inf\n" +
+           prompt(1) + "Invalid data float: NAN\n" + prompt(1) + "Invalid data: nan\n" + prompt(1) +
+           "Invalid data: -1e99999\n" + prompt(1) +
+           "Set is empty. Do you want to continue? (y/n): "
+           "Incomplete entry: set=0xFFFFFFFF actual=0xFFFFFFFF\n" +
+           prompt(1) + empty_word_listing + empty_word_listing + empty_word_listing +
+           empty_word_listing + empty_word_listing + send_question + "not sent.\n" + prompt(1),
+       {sequence_id_5288}},
       {"AddWithAnEmptySetAndIncompleteEntries",
        {},
        standby_empty,
