@@ -81,4 +81,16 @@ TEST_F(tool_case, bad_configuration_line_fails_the_load) {
   EXPECT_EQ(writes(), std::vector<sim_write>{});
 }
 
+TEST_F(tool_case, oversized_configuration_fails_the_load) {
+  std::string big = "[velt_tool_config]\niPort = " + std::to_string(sim.port()) + "\n";
+  big.resize(1024 * 1024 + 1, '\n');
+  ASSERT_EQ(write_text_file(dir() + "/veltrona_tool.conf", big), 0);
+  tool_result r = run("");
+  EXPECT_EQ(r.status, 255);
+  EXPECT_EQ(r.out,
+            "veltrona_tool.conf: larger than 1 MiB, not read\n"
+            "Failed to load veltrona_tool.conf");
+  EXPECT_EQ(writes(), std::vector<sim_write>{});
+}
+
 }  // namespace
