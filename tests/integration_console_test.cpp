@@ -270,6 +270,27 @@ TEST_F(console_session, HelpText) {
   EXPECT_EQ(writes_after_login(), std::vector<sim_write>{});
 }
 
+TEST_F(console_session, HelpWithNoColorIsTheSameTextWithoutColours) {
+  tool_result coloured = run("HELP\n");
+  tool_result plain;
+  {
+    scoped_env no_color("NO_COLOR", "1");
+    plain = run("HELP\n");
+  }
+  tool_result empty_no_color;
+  {
+    scoped_env no_color("NO_COLOR", "");  // set but empty: colours as usual
+    empty_no_color = run("HELP\n");
+  }
+  EXPECT_EQ(plain.out.find('\033'), std::string::npos) << plain.out;
+  EXPECT_NE(plain.out.find("\nGeneric commands:\n"), std::string::npos) << plain.out;
+  EXPECT_NE(plain.out.find("\n  SEND      : Send calibration table to the device.\n"),
+            std::string::npos)
+      << plain.out;
+  EXPECT_EQ(plain.out, without_colours(coloured.out));
+  EXPECT_EQ(empty_no_color.out, coloured.out);
+}
+
 TEST_F(console_session, HelpMatchesAnyTail) {
   tool_result a = run("helpme\n");
   tool_result b = run("HELP\n");
