@@ -72,6 +72,14 @@ int calib_load_from_device();
 // 1 to 16.
 cal_definition* calib_selected_definition();
 
+// Whether a session runs: started, on a menu number that names a definition. Prints nothing.
+bool calib_session_running();
+
+// The gate of the commands that need a running session (SET, ACTUAL, DAC-ADC, ADD, DEL, the READ
+// shortcut, PRINT, SEND and the interactive send): true when one runs, else false after printing
+// "No calibration is selected! Select using CALIBRATE.".
+bool calib_session_gate();
+
 // ---- Point capture (point_capture.cpp)
 
 // Command codes handled by calib_point_command; equal to the console's command codes.
