@@ -16,10 +16,6 @@
 #include "core/tool_config.h"
 #include "registers/catalogue.h"
 
-// Device registers of the calibration sequence.
-constexpr uint16_t MB_CALIB_SEQUENCE_ID_ADDR = 5453;       // address of the table being calibrated
-constexpr uint16_t MB_CALIB_SEQUENCE_DAC_ADC_ADDR = 5457;  // present DAC or ADC count
-
 // State of the calibration session. One process-wide record, console thread only.
 struct calib_session_t {
   int iActive;          // 1 while a session runs, else 0
