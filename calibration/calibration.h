@@ -16,10 +16,6 @@
 #include "core/tool_config.h"
 #include "registers/catalogue.h"
 
-// Device registers of the calibration sequence.
-constexpr uint16_t MB_CALIB_SEQUENCE_ID_ADDR = 5453;       // address of the table being calibrated
-constexpr uint16_t MB_CALIB_SEQUENCE_DAC_ADC_ADDR = 5457;  // present DAC or ADC count
-
 // State of the calibration session. One process-wide record, console thread only.
 struct calib_session_t {
   int iActive;          // 1 while a session runs, else 0
@@ -71,6 +67,14 @@ int calib_load_from_device();
 // The selected definition (working slot iSelected - 1), or nullptr when iSelected is not
 // 1 to 16.
 cal_definition* calib_selected_definition();
+
+// Whether a session runs: started, on a menu number that names a definition. Prints nothing.
+bool calib_session_running();
+
+// The gate of the commands that need a running session (SET, ACTUAL, DAC-ADC, ADD, DEL, the READ
+// shortcut, PRINT, SEND and the interactive send): true when one runs, else false after printing
+// "No calibration is selected! Select using CALIBRATE.".
+bool calib_session_gate();
 
 // ---- Point capture (point_capture.cpp)
 

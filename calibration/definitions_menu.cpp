@@ -19,6 +19,12 @@ void cut_at_line_end(char* text) { text[strcspn(text, "\r\n")] = '\0'; }
 
 void clear_definition(cal_definition* def) { memset(def, 0, sizeof(*def)); }
 
+// The addresses a definition's registers may have: from the first register of the map to a
+// round bound above its last. Whether the catalogue knows the register is checked when a session
+// starts.
+constexpr int32_t CAL_REG_LOWEST = 5120;
+constexpr int32_t CAL_REG_HIGHEST = 6200;
+
 // An integer answer to one question; prints the failure message when the answer fails.
 struct int_question {
   const char* prompt;
@@ -30,11 +36,11 @@ struct int_question {
 
 const int_question add_questions[] = {
     {"Type (0:SET, 1:READ): ", &cal_definition::iType, 0, 1, "Error in getting type."},
-    {"Calibration register (integer): ", &cal_definition::iRegCal, 5120, 6200,
+    {"Calibration register (integer): ", &cal_definition::iRegCal, CAL_REG_LOWEST, CAL_REG_HIGHEST,
      "Error in getting cal register."},
-    {"Pairing set register (integer): ", &cal_definition::iRegSet, 5120, 6200,
+    {"Pairing set register (integer): ", &cal_definition::iRegSet, CAL_REG_LOWEST, CAL_REG_HIGHEST,
      "Error in getting set register."},
-    {"Read register (integer): ", &cal_definition::iRegRead, 5120, 6200,
+    {"Read register (integer): ", &cal_definition::iRegRead, CAL_REG_LOWEST, CAL_REG_HIGHEST,
      "Error in getting read register."},
     {"Required state (0:OFF, ..., 9:TRIG): ", &cal_definition::iState, 0, 9,
      "Error in getting state."},

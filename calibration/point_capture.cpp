@@ -21,11 +21,8 @@ char* next_arg(char** args) { return args ? next_token(args) : nullptr; }
 // Session gate, then state gate. Once the state has matched it is not tested again in this
 // session.
 bool gate_passes(const cal_definition** def) {
+  if (!calib_session_gate()) return false;
   *def = calib_selected_definition();
-  if (calib_session.iSelected < 1 || !calib_session.iActive || *def == nullptr) {
-    printf("No calibration is selected! Select using CALIBRATE.\n");
-    return false;
-  }
   if (calib_session.iPrecondition < 0 && calib_check_precondition() < 0) {
     printf("Change state using STATE %d command.\n", (*def)->iState);
     return false;
@@ -40,14 +37,10 @@ int float_arg(char** args, float* value) {
     printf("Missing data.\n");
     return -1;
   }
-  token[strcspn(token, "\r\n")] = '\0';
-  char* end = nullptr;
-  float f = strtof(token, &end);
-  if (end == token || *end != '\0' || !float_value_valid(f)) {
+  if (parse_float(token, FLOAT_EMPTY_REFUSED, value) != 0) {
     printf("Invalid data float: %s\n", token);
     return -1;
   }
-  *value = f;
   return 0;
 }
 

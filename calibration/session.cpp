@@ -48,6 +48,16 @@ cal_definition* calib_selected_definition() {
   return &work_cal[n - 1];
 }
 
+bool calib_session_running() {
+  return calib_session.iActive && calib_selected_definition() != nullptr;
+}
+
+bool calib_session_gate() {
+  if (calib_session_running()) return true;
+  printf("No calibration is selected! Select using CALIBRATE.\n");
+  return false;
+}
+
 int calib_check_precondition() {
   const cal_definition* def = calib_selected_definition();
   if (def == nullptr) return calib_session.iPrecondition = -1;

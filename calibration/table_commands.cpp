@@ -17,16 +17,6 @@ namespace {
 enum edit_param { EDIT_ACTUAL, EDIT_DAC, EDIT_ADC, EDIT_INTERACTIVE, EDIT_PARAM_COUNT };
 const char* const edit_param_words[EDIT_PARAM_COUNT] = {"ACTUAL", "DAC", "ADC", "-I"};
 
-// PRINT and SEND (and the interactive send) need a running session.
-bool session_gate_passes() {
-  if (calib_session.iSelected < 1 || !calib_session.iActive ||
-      calib_selected_definition() == nullptr) {
-    printf("No calibration is selected! Select using CALIBRATE.\n");
-    return false;
-  }
-  return true;
-}
-
 // A SET definition (type 0) pairs actual value with DAC count; every other type is READ.
 calib_layout layout_of(const cal_definition* def) {
   return def->iType == 0 ? CALIB_LAYOUT_SET : CALIB_LAYOUT_READ;
@@ -59,10 +49,8 @@ void edit_normal(calib_point* point, int param, char** args) {
     return;
   }
   if (param == EDIT_ACTUAL) {
-    token[strcspn(token, "\r\n")] = '\0';
-    char* end = nullptr;
-    float value = strtof(token, &end);
-    if (end == token || *end != '\0' || !float_value_valid(value)) {
+    float value = 0;
+    if (parse_float(token, FLOAT_EMPTY_REFUSED, &value) != 0) {
       printf("Invalid data: %s\n", token);
       return;
     }
@@ -128,7 +116,7 @@ void calib_step(char** args) {
 }
 
 void calib_print_tables() {
-  if (!session_gate_passes()) return;
+  if (!calib_session_gate()) return;
   const cal_definition* def = calib_selected_definition();
   uint16_t words[CALIB_TABLE_WORDS];
   if (modbus_cmd_read(static_cast<uint16_t>(def->iRegCal), CALIB_TABLE_WORDS, words) < 0) {
@@ -150,7 +138,7 @@ void calib_print_tables() {
 }
 
 void calib_send_to_device(bool confirm) {
-  if (!session_gate_passes()) return;
+  if (!calib_session_gate()) return;
   const cal_definition* def = calib_selected_definition();
   uint16_t words[CALIB_TABLE_WORDS];
   calib_table_encode(calib_session.points, layout_of(def), words);

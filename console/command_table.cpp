@@ -15,7 +15,7 @@ namespace {
 
 // Q outside a session ends the tool; inside one it ends the session.
 void cmd_quit(char**) {
-  if (calib_session.iActive) {
+  if (calib_session_running()) {
     calib_end_session();
   } else {
     quit_requested.store(1);

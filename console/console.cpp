@@ -21,7 +21,7 @@ namespace {
 char line_buffer[512];
 
 void format_prompt(char* prompt, size_t size) {
-  if (calib_session.iActive) {
+  if (calib_session_running()) {
     snprintf(prompt, size, "[%s,%d]>> ", work_cal[calib_session.iSelected - 1].sMsg,
              calib_session.iPoint + 1);
   } else {

@@ -13,12 +13,6 @@
 
 namespace {
 
-constexpr uint16_t MB_STATE_SET_ADDR = 5120;
-constexpr uint16_t MB_LOG_IN_ADDR = 5121;
-constexpr uint16_t MB_RESET_ADDR = 5140;
-constexpr uint16_t MB_PULSE_WIDTH_READ_ADDR = 5525;
-constexpr uint16_t MB_PRF_READ_ADDR = 5529;
-
 const char device_state_names[10][16] = {
     "OFF", "STANDBY_OFF_REQ", "STANDBY_ON_REQ", "STANDBY",      "HV_OFF_REQ",
     "HV_ON_REQ", "HV",        "TRIG_OFF_REQ",   "TRIG_ON_REQ", "TRIG",
@@ -34,9 +28,9 @@ struct interlock_register {
 };
 
 const interlock_register interlock_registers[3] = {
-    {5532, "Standby interlock = 0x%04X%04X\n", ILOCK_STANDBY},
-    {5534, "HV interlock      = 0x%04X%04X\n", ILOCK_HV},
-    {5536, "Trigger interlock = 0x%04X%04X\n", ILOCK_TRIG},
+    {MB_STANDBY_INTERLOCK_ADDR, "Standby interlock = 0x%04X%04X\n", ILOCK_STANDBY},
+    {MB_HV_INTERLOCK_ADDR, "HV interlock      = 0x%04X%04X\n", ILOCK_HV},
+    {MB_TRIG_INTERLOCK_ADDR, "Trigger interlock = 0x%04X%04X\n", ILOCK_TRIG},
 };
 
 void print_interlock_bits(const char (*names)[ILOCK_NAME_SIZE], uint32_t word) {

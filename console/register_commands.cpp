@@ -20,12 +20,6 @@ constexpr int RW_RAW_MAX_TOKENS = 32;
 // Value buffer of the console thread; holds the longest RR RAW read.
 uint16_t value_buf[RR_MAX_WORDS];
 
-bool all_digits(const char* s) {
-  for (; *s; s++)
-    if (*s < '0' || *s > '9') return false;
-  return true;
-}
-
 // Finds the catalogue register named by token (decimal address or partial name) and prints
 // its header. Returns the entry, or nullptr after printing why.
 const modbus_reg_entry* select_register(char* token) {
@@ -141,7 +135,7 @@ void report_write(int result) {
 
 void cmd_read(char** args) {
   char* token = next_token(args);
-  if (!token && calib_session.iActive) {
+  if (!token && calib_session_running()) {
     calib_point_command(CALIB_CODE_READ, nullptr);
     return;
   }
@@ -161,7 +155,7 @@ void cmd_read(char** args) {
 
 void cmd_write(char** args) {
   char* token = next_token(args);
-  if (!token && calib_session.iActive) {
+  if (!token && calib_session_running()) {
     calib_point_command(CALIB_CODE_READ, nullptr);
     return;
   }
@@ -253,10 +247,8 @@ void cmd_rw(char** args) {
   uint32_t value = 0;
   switch (kind->kind) {
     case TYPED_FLOAT: {
-      data[strcspn(data, "\r\n")] = '\0';
-      char* end = nullptr;
-      float f = strtof(data, &end);
-      if (end == data || *end != '\0' || !float_value_valid(f)) {
+      float f = 0;
+      if (parse_float(data, FLOAT_EMPTY_REFUSED, &f) != 0) {
         printf("Invalid data float: %s\n", data);
         return;
       }

@@ -27,13 +27,6 @@ int startup_words(const modbus_reg_entry* entry) {
 // layout a typed WRITE of the register uses.
 void raw_to_words(uint32_t raw, uint16_t* words) { split_words(raw, words); }
 
-bool all_digits(const char* s) {
-  if (*s == '\0') return false;
-  for (; *s; ++s)
-    if (*s < '0' || *s > '9') return false;
-  return true;
-}
-
 // Takes the address argument of ADD and DELETE: decimal digits naming a catalogue register.
 // Returns the entry's index, or -1 after printing why not.
 int take_address(char** args) {

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "core/messages.h"
+#include "registers/catalogue.h"
 
 tool_config_t tool_config;
 
@@ -110,9 +111,9 @@ struct item_table {
       number(k + "iType", ITEM_SIGNED, base + offsetof(cal_definition, iType), 0, 2, 0);
       text(k + "sMsg", base + offsetof(cal_definition, sMsg), 32, first ? "Filament Set" : "");
       number(k + "iRegCal", ITEM_SIGNED, base + offsetof(cal_definition, iRegCal), 0, 65535,
-             first ? 5288 : 0);
+             first ? MB_FIL_SET_CAL_ADDR : 0);
       number(k + "iRegSet", ITEM_SIGNED, base + offsetof(cal_definition, iRegSet), 0, 65535,
-             first ? 5126 : 0);
+             first ? MB_FIL_SET_ADDR : 0);
       number(k + "iRegRead", ITEM_SIGNED, base + offsetof(cal_definition, iRegRead), 0, 65535, 0);
       number(k + "iState", ITEM_SIGNED, base + offsetof(cal_definition, iState), 0, 9,
              first ? 3 : 0);

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <string>
 
+#include "link/link.h"  // MB_STATE_READ_ADDR
+
 namespace {
 
 TEST(Catalogue, CountsPerType) {
@@ -149,6 +151,41 @@ TEST(Catalogue, FindByName) {
   EXPECT_EQ(reg_find_by_name(nullptr, MODBUS_REG_COUNT), -1);
   // Only the entries counted are searched: MB_STATE_READ is entry 91.
   EXPECT_EQ(reg_find_by_name("STATE_READ", 91), -1);
+}
+
+// Every register address the code names for itself is the address of the catalogue entry of that
+// name, and that address leads back to the entry. The name is spelled once, in the row's macro
+// argument, so a constant and the name it is checked against can't drift apart.
+TEST(Catalogue, NamedAddressesMatchTheirEntries) {
+  struct named_address {
+    uint16_t address;
+    const char *name;
+  };
+#define NAMED_ADDRESS(reg) \
+  { reg##_ADDR, #reg }
+  const named_address named[] = {
+      NAMED_ADDRESS(MB_STATE_SET),
+      NAMED_ADDRESS(MB_LOG_IN),
+      NAMED_ADDRESS(MB_FIL_SET),
+      NAMED_ADDRESS(MB_RESET),
+      NAMED_ADDRESS(MB_FIL_SET_CAL),
+      NAMED_ADDRESS(MB_CALIB_SEQUENCE_ID),
+      NAMED_ADDRESS(MB_CALIB_SEQUENCE_DAC_ADC),
+      NAMED_ADDRESS(MB_STATE_READ),
+      NAMED_ADDRESS(MB_PULSE_WIDTH_READ),
+      NAMED_ADDRESS(MB_PRF_READ),
+      NAMED_ADDRESS(MB_STANDBY_INTERLOCK),
+      NAMED_ADDRESS(MB_HV_INTERLOCK),
+      NAMED_ADDRESS(MB_TRIG_INTERLOCK),
+  };
+#undef NAMED_ADDRESS
+  for (const named_address &n : named) {
+    int index = reg_find_by_name(n.name, MODBUS_REG_COUNT);
+    ASSERT_GE(index, 0) << n.name;
+    EXPECT_STREQ(modbus_reg_table[index].name, n.name);
+    EXPECT_EQ(modbus_reg_table[index].address, n.address) << n.name;
+    EXPECT_EQ(reg_find_by_address(n.address), index) << n.name;
+  }
 }
 
 TEST(Catalogue, FindByAddress) {

@@ -129,16 +129,30 @@ int parse_unsigned(char *text, int base, uint32_t *value) {
   return *end == '\0' ? 0 : -2;
 }
 
+bool all_digits(const char *text) {
+  for (; *text != '\0'; ++text)
+    if (*text < '0' || *text > '9') return false;
+  return true;
+}
+
 bool float_value_valid(float value) { return std::isfinite(value); }
+
+int parse_float(char *text, float_empty empty, float *value) {
+  if (text == nullptr) return -1;
+  cut_at_line_end(text);
+  if (text[0] == '\0' && empty == FLOAT_EMPTY_REFUSED) return -2;
+  char *end = nullptr;
+  float f = std::strtof(text, &end);
+  if (*end != '\0' || !float_value_valid(f)) return -2;
+  *value = f;
+  return 0;
+}
 
 int parse_value_by_type(int32_t type, char *token, uint32_t *value) {
   switch (type) {
     case FLOAT: {
-      if (token == nullptr) return -2;
-      cut_at_line_end(token);
-      char *end = nullptr;
-      float f = std::strtof(token, &end);
-      if (*end != '\0' || !float_value_valid(f)) return -2;
+      float f = 0;
+      if (parse_float(token, FLOAT_EMPTY_IS_ZERO, &f) != 0) return -2;
       *value = float_to_bits(f);
       return 0;
     }

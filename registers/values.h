@@ -43,9 +43,24 @@ void print_value_by_type(const modbus_reg_entry *entry, const uint16_t *words, i
 // it that rounds down to it, denormals, and numbers so small that they round to 0.
 bool float_value_valid(float value);
 
+// What parse_float makes of an empty text (also one that held nothing but a line end). The
+// commands have always differed here and keep their ways: WRITE and STARTUP ADD (through
+// parse_value_by_type) take it as 0; RW FLOAT, SET, ACTUAL and EDIT ACTUAL refuse it. The console
+// cuts the line end off a command line before it cuts tokens and never hands a command an empty
+// token, so the difference shows only to callers that pass their own text.
+enum float_empty { FLOAT_EMPTY_IS_ZERO, FLOAT_EMPTY_REFUSED };
+
+// Parses the whole of text as a single-precision float (decimal or exponent notation, as strtof
+// reads it) into *value; text is cut at its first CR or LF first, and an empty text is read as the
+// empty argument says. Returns 0 with *value stored; -2 when the text is not wholly a number, when
+// the number is no valid float (float_value_valid) or for a refused empty text; -1 when text is
+// null. Nothing is stored on failure.
+int parse_float(char *text, float_empty empty, float *value);
+
 // Parses token as a value of a register of the given type into *value (float bits for FLOAT).
-// WORD and DWORD tokens are hexadecimal only when they begin with "0X" (capital X), else decimal;
-// no range check is made. token is cut at its first CR or LF.
+// FLOAT is parse_float with an empty token read as 0. WORD and DWORD tokens are hexadecimal only
+// when they begin with "0X" (capital X), else decimal; no range check is made. token is cut at its
+// first CR or LF.
 // Returns 0 on success; -1 for a type without a text form (all but FLOAT, WORD and DWORD; nothing
 // stored); -2 when a FLOAT token is not wholly a number or not a valid float (float_value_valid;
 // nothing stored); -3 when a WORD or DWORD token is not wholly a number (*value may hold the
@@ -58,6 +73,12 @@ int parse_value_by_type(int32_t type, char *token, uint32_t *value);
 // early. Returns 0 when the whole text is a number (the empty text gives 0 with value 0), -2 when
 // it isn't, -1 when text is null (nothing stored).
 int parse_unsigned(char *text, int base, uint32_t *value);
+
+// Whether text holds nothing but the digits 0 to 9: a token that names a register by its decimal
+// address rather than by (part of) its name. The empty text counts as all digits (none of its
+// characters is anything else); READ, WRITE, SETBIT and STARTUP then look up address 0, which no
+// register has.
+bool all_digits(const char *text);
 
 // Upper-cases a to z in the first limit characters of text, or in all of it when it is shorter.
 void upper_case_in_place(char *text, int limit);

@@ -134,6 +134,7 @@ TEST(Values, ParseByType) {
       {FLOAT, "1e3", 0, 0x447A0000},
       {FLOAT, "2.5\r\n", 0, 0x40200000},
       {FLOAT, "1.5V", -2, untouched},
+      {FLOAT, "", 0, 0},  // WRITE has always taken an empty value as 0
       {BYTE_ARRAY_06, "12", -1, untouched},
       {RAW, "12", -1, untouched},
       {SET_CALIB, "12", -1, untouched},
@@ -146,6 +147,54 @@ TEST(Values, ParseByType) {
     EXPECT_EQ(parse_value_by_type(ex.type, token, &value), ex.result) << ex.token;
     EXPECT_EQ(value, ex.value) << ex.token;
   }
+}
+
+// One parser for every whole-token float; the callers differ only in what an empty token means.
+TEST(Values, ParseFloat) {
+  const float untouched = -123.0f;
+  struct example {
+    const char *text;
+    float_empty empty;
+    int result;
+    float value;
+  };
+  const example examples[] = {
+      {"2.5", FLOAT_EMPTY_REFUSED, 0, 2.5f},
+      {"1e3", FLOAT_EMPTY_IS_ZERO, 0, 1000.0f},
+      {"-0.25\r\n", FLOAT_EMPTY_REFUSED, 0, -0.25f},
+      {" 7", FLOAT_EMPTY_REFUSED, 0, 7.0f},  // strtof skips leading blanks
+      {"", FLOAT_EMPTY_IS_ZERO, 0, 0.0f},
+      {"\r", FLOAT_EMPTY_IS_ZERO, 0, 0.0f},
+      {"", FLOAT_EMPTY_REFUSED, -2, untouched},
+      {"\n", FLOAT_EMPTY_REFUSED, -2, untouched},
+      {"\t", FLOAT_EMPTY_IS_ZERO, -2, untouched},
+      {"1.5V", FLOAT_EMPTY_IS_ZERO, -2, untouched},
+      {"1.5 ", FLOAT_EMPTY_REFUSED, -2, untouched},
+      {"nan", FLOAT_EMPTY_REFUSED, -2, untouched},
+      {"1e40", FLOAT_EMPTY_IS_ZERO, -2, untouched},
+  };
+  for (const example &ex : examples) {
+    char text[32];
+    std::strcpy(text, ex.text);
+    float value = untouched;
+    EXPECT_EQ(parse_float(text, ex.empty, &value), ex.result) << ex.text;
+    EXPECT_EQ(value, ex.value) << ex.text;
+  }
+  float value = untouched;
+  EXPECT_EQ(parse_float(nullptr, FLOAT_EMPTY_IS_ZERO, &value), -1);
+  EXPECT_EQ(value, untouched);
+}
+
+TEST(Values, AllDigits) {
+  struct example {
+    const char *text;
+    bool digits;
+  };
+  const example examples[] = {
+      {"5120", true}, {"0", true},   {"", true},    {"51a", false},
+      {" 51", false}, {"-1", false}, {"+1", false}, {"5120\r", false},
+  };
+  for (const example &ex : examples) EXPECT_EQ(all_digits(ex.text), ex.digits) << ex.text;
 }
 
 // Values that are not finite must never reach a set point; large finite ones and denormals may.
