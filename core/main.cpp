@@ -12,6 +12,7 @@
 #include "core/lifecycle.h"
 #include "core/tool_config.h"
 #include "link/link.h"
+#include "link/write_log.h"
 #include "registers/values.h"
 
 namespace {
@@ -90,6 +91,7 @@ int main() {
 
   link_params params = {};
   make_working_copies(tool_config, &params);
+  write_log_open(params.host, params.port);
 
   // A Ctrl-C during start-up (the service questions included) ends the tool before it
   // connects; the restore below still puts back what the check changed.
