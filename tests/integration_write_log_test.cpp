@@ -7,10 +7,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -91,14 +91,21 @@ class write_log_session : public console_session {
   // The lines of the log, each checked for its date, time, user and device and given without
   // them, from the start address on.
   std::vector<std::string> logged(const std::string& path = tool_write_log_path()) {
-    const std::regex stamp("\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} [+-]\\d{4} " +
-                           user_name() + " 127\\.0\\.0\\.1:" + std::to_string(sim.port()) +
-                           " (.*)");
+    // d a digit, s the sign of the UTC offset.
+    const std::string stamp = "dddd-dd-dd dd:dd:dd.ddd sdddd ";
+    const std::string who = user_name() + " 127.0.0.1:" + std::to_string(sim.port()) + " ";
     std::vector<std::string> rest;
     for (const std::string& line : lines_of(log_text(path))) {
-      std::smatch m;
-      if (std::regex_match(line, m, stamp)) {
-        rest.push_back(m[1]);
+      bool ok = line.size() > stamp.size() + who.size() &&
+                line.compare(stamp.size(), who.size(), who) == 0;
+      for (size_t k = 0; ok && k < stamp.size(); k++) {
+        char c = line[k];
+        ok = stamp[k] == 'd'   ? isdigit(static_cast<unsigned char>(c)) != 0
+             : stamp[k] == 's' ? (c == '+' || c == '-')
+                               : c == stamp[k];
+      }
+      if (ok) {
+        rest.push_back(line.substr(stamp.size() + who.size()));
       } else {
         ADD_FAILURE() << "malformed log line: " << line;
       }
