@@ -43,7 +43,7 @@ int float_arg(char** args, float* value) {
   token[strcspn(token, "\r\n")] = '\0';
   char* end = nullptr;
   float f = strtof(token, &end);
-  if (end == token || *end != '\0') {
+  if (end == token || *end != '\0' || !float_value_valid(f)) {
     printf("Invalid data float: %s\n", token);
     return -1;
   }

@@ -6,6 +6,7 @@
 
 #include "calibration/calibration.h"
 #include "calibration/interactive_edit.h"
+#include "calibration/table_check.h"
 #include "link/link.h"
 #include "registers/tokens.h"
 #include "registers/values.h"
@@ -61,7 +62,7 @@ void edit_normal(calib_point* point, int param, char** args) {
     token[strcspn(token, "\r\n")] = '\0';
     char* end = nullptr;
     float value = strtof(token, &end);
-    if (end == token || *end != '\0') {
+    if (end == token || *end != '\0' || !float_value_valid(value)) {
       printf("Invalid data: %s\n", token);
       return;
     }
@@ -145,6 +146,7 @@ void calib_print_tables() {
     printf("to write: %d : %-4s=%7.2f, %-7s=%7.2f, %-4s=%6d\n", k, "set", mine.fSet, "actual",
            mine.fActual, label, mine.wDacAdc);
   }
+  calib_warn_order(calib_session.points, label);
 }
 
 void calib_send_to_device(bool confirm) {
@@ -160,6 +162,8 @@ void calib_send_to_device(bool confirm) {
     return;
   }
 
+  // The operator may still send a table the check dislikes (a deliberate test table, say).
+  calib_warn_order(calib_session.points, count_label(def));
   for (int i = 0; i < CALIB_TABLE_WORDS; i++)
     printf("%04X (%u)%s", static_cast<unsigned>(words[i]), static_cast<unsigned>(words[i]),
            i % 3 == 2 ? ", " : " ");

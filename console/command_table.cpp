@@ -9,6 +9,7 @@
 #include "console/register_commands.h"
 #include "console/startup.h"
 #include "console/watch.h"
+#include "core/colours.h"
 #include "core/lifecycle.h"
 
 namespace {
@@ -212,10 +213,10 @@ void cmd_help(char**) {
         printf("%s\n", line.text);
         break;
       case HELP_RED:
-        printf(line.text, "\033[31m", "\033[0m");
+        printf(line.text, colours.red, colours.reset);
         break;
       case HELP_GREEN:
-        printf(line.text, "\033[32m", "\033[0m");
+        printf(line.text, colours.green, colours.reset);
         break;
     }
   }

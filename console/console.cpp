@@ -32,6 +32,7 @@ void format_prompt(char* prompt, size_t size) {
 // Reads one command line. A line that does not fit the buffer is read to its end and
 // dropped, so no piece of it is ever run as a command.
 line_read_result read_command_line() {
+  if (stdin_given_up()) return LINE_END;
   if (wait_for_input() < 0) return LINE_INTERRUPTED;
   errno = 0;
   int got = read_line_bytes(line_buffer, sizeof(line_buffer));
@@ -58,7 +59,8 @@ void command_loop() {
     char prompt[80];
     format_prompt(prompt, sizeof(prompt));
     line_read_result got;
-    if (line_editor_active()) {
+    // Input given up after failed reads ends through the plain reader, as end of input does.
+    if (line_editor_active() && !stdin_given_up()) {
       got = line_editor_read(prompt, line_buffer, sizeof(line_buffer));
     } else {
       fputs(prompt, stdout);
@@ -72,12 +74,16 @@ void command_loop() {
       case LINE_INTERRUPTED:
         continue;
       case LINE_ERROR:
+        // Never EINTR, which comes back as LINE_INTERRUPTED.
         printf("Error reading cmd.\n");
+        stdin_read_failed();
         continue;
       case LINE_TOO_LONG:
+        stdin_read_succeeded();
         printf("Error: command line too long.\n");
         continue;
       case LINE_OK:
+        stdin_read_succeeded();
         break;
     }
     line_buffer[strcspn(line_buffer, "\r\n")] = '\0';

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "core/colours.h"
 #include "core/lifecycle.h"
 #include "link/link.h"
 #include "registers/catalogue.h"
@@ -42,7 +43,7 @@ void print_interlock_bits(const char (*names)[ILOCK_NAME_SIZE], uint32_t word) {
   for (int k = 0; k < 32; k++) {
     if (names[k][0] == '\0') continue;
     if (word & (1u << k)) {
-      printf("%s%d: %s%s\n", "\033[31m", 1, names[k], "\033[0m");
+      printf("%s%d: %s%s\n", colours.red, 1, names[k], colours.reset);
     } else {
       printf("%d: %s\n", 0, names[k]);
     }

@@ -264,7 +264,7 @@ void cmd_rw(char** args) {
       data[strcspn(data, "\r\n")] = '\0';
       char* end = nullptr;
       float f = strtof(data, &end);
-      if (end == data || *end != '\0') {
+      if (end == data || *end != '\0' || !float_value_valid(f)) {
         printf("Invalid data float: %s\n", data);
         return;
       }

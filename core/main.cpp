@@ -8,6 +8,8 @@
 #include <cstdio>
 
 #include "console/console.h"
+#include "core/colours.h"
+#include "core/command_line.h"
 #include "core/host_service.h"
 #include "core/lifecycle.h"
 #include "core/tool_config.h"
@@ -63,7 +65,9 @@ void on_sigint(int) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  if (int status = command_line_handle(argc, argv); status >= 0) return status;
+  colours_init();
   setvbuf(stdout, nullptr, _IOLBF, 0);
   main_thread = pthread_self();
 

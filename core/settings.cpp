@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -34,6 +35,7 @@ struct parsed_file {
   std::vector<std::string> values;  // their unescaped values
   std::vector<int> line_numbers;
   bool has_group = false;
+  bool byte_order_mark = false;  // the file starts with one; save keeps it
 };
 
 // Context of the test and repair operations during a load: lets a report name the line.
@@ -85,24 +87,67 @@ int parse_item_line(const std::string& line, std::string* key, std::string* valu
   return 0;
 }
 
-// Reads the file into lines and our group's items. Returns 1, 0 when the file does not
-// exist, -1 on a read error or a malformed line of our group (reported).
-int parse_file(const char* file, const char* group, parsed_file* out, bool judge) {
-  FILE* f = fopen(file, "r");
-  if (!f) {
+// The real file is about 10 KB; the bound keeps a stray huge file (a log, an image copied to
+// the wrong name) from filling memory before a line of it is judged.
+constexpr size_t MAX_FILE_SIZE = 1024 * 1024;
+
+// Editors on other systems may start a UTF-8 text file with this mark; it is not part of the
+// first line and is written back on save.
+constexpr char BYTE_ORDER_MARK[] = "\xEF\xBB\xBF";
+constexpr size_t BYTE_ORDER_MARK_SIZE = sizeof(BYTE_ORDER_MARK) - 1;
+
+// Reads the whole file into text, at most MAX_FILE_SIZE bytes. Returns 1, 0 when the file does
+// not exist, -1 when it can't be read or is too large (reported).
+int read_whole_file(const char* file, std::string* text) {
+  int fd = open(file, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
     if (errno == ENOENT) return 0;
     printf("%s: cannot be read: %s\n", file, strerror(errno));
     return -1;
+  }
+  char buf[65536];
+  for (;;) {
+    ssize_t n = read(fd, buf, sizeof(buf));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      printf("%s: cannot be read: %s\n", file, strerror(errno));
+      close(fd);
+      return -1;
+    }
+    if (n == 0) break;
+    text->append(buf, static_cast<size_t>(n));
+    // A device file or pipe has no size to look at first, so the bound is kept while reading.
+    if (text->size() > MAX_FILE_SIZE) {
+      printf("%s: larger than 1 MiB, not read\n", file);
+      close(fd);
+      return -1;
+    }
+  }
+  close(fd);
+  return 1;
+}
+
+// Reads the file into lines and our group's items. Returns 1, 0 when the file does not
+// exist, -1 on a read error, a file that is too large or a malformed line of our group
+// (reported).
+int parse_file(const char* file, const char* group, parsed_file* out, bool judge) {
+  std::string content;
+  int found = read_whole_file(file, &content);
+  if (found <= 0) return found;
+  if (content.compare(0, BYTE_ORDER_MARK_SIZE, BYTE_ORDER_MARK) == 0) {
+    content.erase(0, BYTE_ORDER_MARK_SIZE);
+    out->byte_order_mark = true;
   }
   std::string header = std::string("[") + group + "]";
   bool ours = false;
   int number = 0;
   int result = 1;
-  char* buf = nullptr;
-  size_t cap = 0;
-  ssize_t n;
-  while ((n = getline(&buf, &cap, f)) >= 0) {
-    std::string raw(buf, static_cast<size_t>(n));
+  size_t at = 0;
+  while (at < content.size()) {
+    size_t end = content.find('\n', at);
+    end = end == std::string::npos ? content.size() : end + 1;
+    std::string raw = content.substr(at, end - at);
+    at = end;
     std::string text = raw;
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
     number++;
@@ -128,13 +173,6 @@ int parse_file(const char* file, const char* group, parsed_file* out, bool judge
       out->values.push_back(value);
       out->line_numbers.push_back(number);
     }
-  }
-  bool failed = ferror(f);
-  free(buf);
-  fclose(f);
-  if (failed) {
-    printf("%s: cannot be read\n", file);
-    return -1;
   }
   return result;
 }
@@ -191,6 +229,33 @@ int write_all(int fd, const std::string& data) {
     done += static_cast<size_t>(n);
   }
   return 0;
+}
+
+// Follows symbolic links from path to the file they end at, which need not exist yet (a link
+// to a file still to be made). Returns 0, or -1 after reporting a loop of links.
+int resolve_links(const char* path, std::string* target) {
+  std::string p = path;
+  // As many links as the kernel follows in one path before it gives up with ELOOP.
+  for (int hops = 0; hops < 40; hops++) {
+    struct stat st;
+    if (lstat(p.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
+      *target = p;
+      return 0;
+    }
+    char buf[PATH_MAX];
+    ssize_t n = readlink(p.c_str(), buf, sizeof(buf) - 1);
+    if (n <= 0) {
+      printf("%s: cannot follow the link: %s\n", path, strerror(errno));
+      return -1;
+    }
+    std::string link(buf, static_cast<size_t>(n));
+    // A relative link is relative to the directory that holds the link.
+    size_t slash = p.rfind('/');
+    if (link[0] != '/' && slash != std::string::npos) link = p.substr(0, slash + 1) + link;
+    p = link;
+  }
+  printf("%s: too many levels of symbolic links\n", path);
+  return -1;
 }
 
 }  // namespace
@@ -287,6 +352,10 @@ int lim_loadFile(const char* file, const char* group, void* record, lim_callback
   int rc = parse_file(file, group, &parsed, true);
   if (rc < 0) return 0;
 
+  // Items under a misspelt header, or a file meant for another program, would otherwise be
+  // ignored without a word and the tool would talk to the default address.
+  if (rc == 1 && !parsed.has_group) printf("%s: no [%s] group, using the defaults\n", file, group);
+
   std::vector<lim_entry> storage(parsed.keys.size());
   std::vector<const lim_entry*> refs;
   if (rc == 1) {
@@ -333,6 +402,19 @@ int lim_loadFile(const char* file, const char* group, void* record, lim_callback
 }
 
 int lim_saveFile(const char* file, const char* group, void* record, lim_callback callback) {
+  // A link is saved through: the new file replaces the link's target, so the link and the
+  // file it shares with others stay in place.
+  std::string target;
+  if (resolve_links(file, &target) < 0) return 0;
+  struct stat st;
+  bool exists = stat(target.c_str(), &st) == 0;
+  // A file without any write bit was made read-only on purpose; replacing it by rename would
+  // go around that (the directory's permission is all a rename asks for).
+  if (exists && (st.st_mode & 0222) == 0) {
+    printf("%s: no write permission, not replaced\n", file);
+    return 0;
+  }
+
   parsed_file parsed;
   if (parse_file(file, group, &parsed, false) < 0) return 0;
 
@@ -364,16 +446,16 @@ int lim_saveFile(const char* file, const char* group, void* record, lim_callback
       out += "\n";
     out += group_text;
   }
+  if (parsed.byte_order_mark) out.insert(0, BYTE_ORDER_MARK);
 
-  std::string path(file);
-  std::string tmp = path + ".XXXXXX";
+  // The temporary file lies beside the target, so that the rename stays within its file system.
+  std::string tmp = target + ".XXXXXX";
   std::vector<char> tmpl(tmp.begin(), tmp.end());
   tmpl.push_back('\0');
   int fd = mkstemp(tmpl.data());
   if (fd < 0) return 0;
-  struct stat st;
   mode_t mode = 0644;
-  if (stat(file, &st) == 0) {
+  if (exists) {
     mode = st.st_mode & 07777;
   } else {
     mode_t mask = umask(0);
@@ -382,7 +464,7 @@ int lim_saveFile(const char* file, const char* group, void* record, lim_callback
   }
   bool ok = fchmod(fd, mode) == 0 && write_all(fd, out) == 0 && fsync(fd) == 0;
   ok = (close(fd) == 0) && ok;
-  if (!ok || rename(tmpl.data(), file) != 0) {
+  if (!ok || rename(tmpl.data(), target.c_str()) != 0) {
     unlink(tmpl.data());
     return 0;
   }

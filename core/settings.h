@@ -8,7 +8,8 @@
 //   (blank lines are ignored)
 // Text values are written in double quotes with \" and \\ escapes; an unquoted value is the
 // rest of the line without surrounding blanks. Numbers are read in any decimal or exponent
-// form, always in the C numeric locale.
+// form, always in the C numeric locale. A UTF-8 byte order mark at the start of the file is
+// skipped on reading and kept on saving. A file larger than 1 MiB is refused.
 //
 // All functions run on the thread that loads or saves (main thread at start, console thread
 // afterwards); none of them is thread-safe.
@@ -52,13 +53,16 @@ typedef int (*lim_callback)(const char* group, void* record, unsigned op, lim_co
 typedef int (*lim_item_handler)(const char* group, void* record, unsigned op, void* item_ctx,
                                 void* op_ctx);
 
-// Load the group from the file. A missing file loads the defaults and succeeds. Bad values are
-// reported on standard output and repaired; malformed lines make the load fail.
-// Returns 1 on success, 0 on failure.
+// Load the group from the file. A missing file loads the defaults and succeeds; a file without
+// the group is reported on standard output and loads the defaults too. Bad values are reported
+// on standard output and repaired; malformed lines, a file that can't be read and a file larger
+// than 1 MiB make the load fail. Returns 1 on success, 0 on failure.
 int lim_loadFile(const char* file, const char* group, void* record, lim_callback callback);
 
 // Rewrite the group in the file from the record, keeping every line outside the group.
-// The file is replaced atomically; on failure the old file stays as it was.
+// The file is replaced atomically and keeps its permission bits; on failure the old file stays
+// as it was. When the file is a symbolic link, the file it points to is replaced and the link
+// stays. A file without any write permission bit is not replaced (reported on standard output).
 // Returns 1 when the group was written, 0 otherwise.
 int lim_saveFile(const char* file, const char* group, void* record, lim_callback callback);
 
@@ -71,11 +75,11 @@ int lim_toplevel(const char* group, void* record, unsigned op, lim_context* ctx,
 const char* slim_actual_item(void* item_ctx, const char* key, int reserved1, int reserved2);
 
 // Stores the entry's text into buf (terminated, cut to size). A null entry leaves buf as it is.
-int lim_opReadinString(char* buf, int size, const lim_entry* const* entry, int* flag,
-                       unsigned code, int reserved);
+int lim_opReadinString(char* buf, int size, const lim_entry* const* entry, int* flag, unsigned code,
+                       int reserved);
 // Returns the entry's numeric value, or current when entry is null or the value is unusable.
-double flim_opReadinScalar(const char* key, const lim_entry* const* entry, int* flag,
-                           unsigned code, int reserved, double current, double min, double max);
+double flim_opReadinScalar(const char* key, const lim_entry* const* entry, int* flag, unsigned code,
+                           int reserved, double current, double min, double max);
 // Writes one line `key = "text"` to stream; a null stream writes nothing.
 int lim_opTypeoutString(const char* buf, int size, FILE* stream, const char* key, int reserved);
 // Tests that buf holds a terminated text within size; with repair set, terminates it.

@@ -1,5 +1,6 @@
 #include "core/settings.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -67,10 +68,11 @@ class SettingsFile : public testing::Test {
     return rc;
   }
   static int save(tool_config_t* record, const char* file = kFile,
-                  const char* group = CONFIG_GROUP_NAME) {
+                  const char* group = CONFIG_GROUP_NAME, std::string* out = nullptr) {
     testing::internal::CaptureStdout();
     int rc = lim_saveFile(file, group, record, tool_config_callback);
-    testing::internal::GetCapturedStdout();
+    std::string printed = testing::internal::GetCapturedStdout();
+    if (out) *out = printed;
     return rc;
   }
 
@@ -440,6 +442,190 @@ TEST_F(SettingsFile, FullPathsWork) {
   write_file(path, "[velt_tool_config]\niPort = 3\n");
   ASSERT_EQ(1, load(&read, &out, path.c_str()));
   EXPECT_EQ(0u, out.find(path + ":2: iPort")) << out;
+}
+
+TEST_F(SettingsFile, FilesOverOneMebibyteAreRefusedUnread) {
+  const std::string head = "[velt_tool_config]\niPort = 600\n";
+  const size_t limit = 1024 * 1024;
+  struct {
+    const char* name;
+    size_t size;  // whole file, padded with blank lines
+    bool sparse;  // a hole instead of written bytes: far too much to read in a test
+    bool loads;
+  } cases[] = {
+      {"exactly 1 MiB", limit, false, true},
+      {"one byte more", limit + 1, false, false},
+      {"5 GB", 5000000000ull, true, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.sparse) {
+      write_file(kFile, head);
+      ASSERT_EQ(0, truncate(kFile, static_cast<off_t>(c.size)));
+    } else {
+      write_file(kFile, head + std::string(c.size - head.size(), '\n'));
+    }
+    tool_config_t r = {};
+    std::string out;
+    EXPECT_EQ(c.loads ? 1 : 0, load(&r, &out));
+    EXPECT_EQ(c.loads ? "" : "veltrona_tool.conf: larger than 1 MiB, not read\n", out);
+    if (c.loads) {
+      EXPECT_EQ(600u, r.iPort);
+      continue;
+    }
+    // A save reads the file first, so it fails the same way and leaves the file alone.
+    r = defaults();
+    EXPECT_NE(1, save(&r, kFile, CONFIG_GROUP_NAME, &out));
+    EXPECT_EQ("veltrona_tool.conf: larger than 1 MiB, not read\n", out);
+    struct stat st;
+    ASSERT_EQ(0, stat(kFile, &st));
+    EXPECT_EQ(c.size, static_cast<size_t>(st.st_size));
+    EXPECT_EQ(std::vector<std::string>{kFile}, dir_entries());
+  }
+}
+
+TEST_F(SettingsFile, ByteOrderMarkIsSkippedAndKeptOnSave) {
+  const std::string bom = "\xEF\xBB\xBF";
+  struct {
+    const char* before;   // what follows the mark
+    const char* outside;  // the lines outside the group a save keeps, in front of it
+  } cases[] = {
+      {"[velt_tool_config]\niPort = 600\n", ""},
+      {"# lab 2\n[velt_tool_config]\niPort = 600\n", "# lab 2\n"},
+      {"iPort = 1\n[velt_tool_config]\niPort = 600\n", "iPort = 1\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.before);
+    write_file(kFile, bom + c.before);
+    tool_config_t r = {};
+    std::string out;
+    ASSERT_EQ(1, load(&r, &out));
+    EXPECT_EQ("", out);
+    EXPECT_EQ(600u, r.iPort);
+    r.iPort = 700;
+    ASSERT_EQ(1, save(&r));
+    EXPECT_EQ(bom + c.outside + "[velt_tool_config]\n" + type_out(r), read_file(kFile));
+  }
+  // A file of nothing but the mark gains the group after it.
+  write_file(kFile, bom);
+  tool_config_t r = defaults();
+  ASSERT_EQ(1, save(&r));
+  EXPECT_EQ(bom + "[velt_tool_config]\n" + type_out(r), read_file(kFile));
+}
+
+TEST_F(SettingsFile, FileWithoutOurGroupIsReportedAndLoadsTheDefaults) {
+  const char* contents[] = {
+      "iPort = 600\nsIpAddr = 10.0.0.1\n", "[velt_tool_conf]\niPort = 600\n",
+      "[VELT_TOOL_CONFIG]\niPort = 600\n", "[other]\niPort = 600\n",
+      "\xEF\xBB\xBFiPort = 600\n",         "",
+  };
+  for (const char* content : contents) {
+    SCOPED_TRACE(content);
+    write_file(kFile, content);
+    tool_config_t r;
+    memset(&r, 0x5A, sizeof(r));
+    std::string out;
+    EXPECT_EQ(1, load(&r, &out));
+    EXPECT_EQ("veltrona_tool.conf: no [velt_tool_config] group, using the defaults\n", out);
+    EXPECT_EQ(type_out(defaults()), type_out(r));
+  }
+}
+
+TEST_F(SettingsFile, SaveGoesThroughSymbolicLinksAndKeepsTheMode) {
+  ASSERT_EQ(0, mkdir("shared", 0755));
+  const std::string absolute = dir_ + "/shared/abs.conf";
+  struct {
+    const char* name;
+    std::vector<std::pair<std::string, std::string>> links;  // link name, link text, in order
+    std::string target;                                      // the file that must receive the group
+    bool target_exists;
+    mode_t mode;
+  } cases[] = {
+      {"relative, same directory", {{kFile, "real.conf"}}, "real.conf", true, 0640},
+      {"relative, other directory",
+       {{kFile, "shared/other.conf"}},
+       "shared/other.conf",
+       true,
+       0604},
+      {"absolute", {{kFile, absolute}}, absolute, true, 0600},
+      {"chain", {{kFile, "shared/hop"}, {"shared/hop", "../real2.conf"}}, "real2.conf", true, 0664},
+      {"dangling", {{kFile, "shared/new.conf"}}, "shared/new.conf", false, 0},
+  };
+  tool_config_t r = unusual_record();
+  const std::string expected = "# kept\n[velt_tool_config]\n" + type_out(r);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (const auto& [link, text] : c.links) ASSERT_EQ(0, symlink(text.c_str(), link.c_str()));
+    if (c.target_exists) {
+      write_file(c.target, "# kept\n[velt_tool_config]\niPort = 600\n");
+      ASSERT_EQ(0, chmod(c.target.c_str(), c.mode));
+    }
+    std::string out;
+    ASSERT_EQ(1, save(&r, kFile, CONFIG_GROUP_NAME, &out)) << out;
+    EXPECT_EQ("", out);
+    for (const auto& [link, text] : c.links) {
+      EXPECT_TRUE(fs::is_symlink(link)) << link;
+      EXPECT_EQ(text, fs::read_symlink(link).string());
+    }
+    std::string content = read_file(c.target);
+    EXPECT_EQ(c.target_exists ? expected : "[velt_tool_config]\n" + type_out(r), content);
+    struct stat st;
+    ASSERT_EQ(0, stat(c.target.c_str(), &st));
+    if (c.target_exists) {
+      EXPECT_EQ(c.mode, st.st_mode & 07777);
+    }
+    // No temporary file left beside the link or the target.
+    for (const char* d : {".", "shared"}) {
+      for (const auto& e : fs::directory_iterator(d)) {
+        EXPECT_EQ(std::string::npos, e.path().filename().string().find(".conf.")) << e.path();
+      }
+    }
+    for (const auto& [link, text] : c.links) unlink(link.c_str());
+    unlink(c.target.c_str());
+  }
+}
+
+TEST_F(SettingsFile, LoopOfLinksFailsTheSave) {
+  ASSERT_EQ(0, symlink("b.conf", kFile));
+  ASSERT_EQ(0, symlink(kFile, "b.conf"));
+  tool_config_t r = defaults();
+  std::string out;
+  EXPECT_NE(1, save(&r, kFile, CONFIG_GROUP_NAME, &out));
+  EXPECT_EQ("veltrona_tool.conf: too many levels of symbolic links\n", out);
+  EXPECT_TRUE(fs::is_symlink(kFile));
+  EXPECT_EQ(2u, dir_entries().size());
+}
+
+TEST_F(SettingsFile, FileWithoutAnyWriteBitIsNotReplaced) {
+  const std::string old_content = "[velt_tool_config]\niPort = 600\n";
+  struct {
+    mode_t mode;
+    bool through_link;
+    bool saved;
+  } cases[] = {
+      {0444, false, false}, {0400, false, false}, {0, false, false},   {0555, false, false},
+      {0444, true, false},  {0644, false, true},  {0464, false, true}, {0446, true, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << std::oct << c.mode << (c.through_link ? " link" : ""));
+    const char* target = c.through_link ? "real.conf" : kFile;
+    if (c.through_link) {
+      ASSERT_EQ(0, symlink(target, kFile));
+    }
+    write_file(target, old_content);
+    ASSERT_EQ(0, chmod(target, c.mode));
+    tool_config_t r = defaults();
+    std::string out;
+    EXPECT_EQ(c.saved ? 1 : 0, save(&r, kFile, CONFIG_GROUP_NAME, &out));
+    EXPECT_EQ(c.saved ? "" : "veltrona_tool.conf: no write permission, not replaced\n", out);
+    EXPECT_EQ(c.saved ? "[velt_tool_config]\n" + type_out(r) : old_content, read_file(target));
+    struct stat st;
+    ASSERT_EQ(0, stat(target, &st));
+    EXPECT_EQ(c.mode, st.st_mode & 07777);
+    EXPECT_EQ(c.through_link ? 2u : 1u, dir_entries().size());
+    unlink(kFile);
+    unlink(target);
+  }
 }
 
 }  // namespace

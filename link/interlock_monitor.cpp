@@ -1,5 +1,6 @@
 #include "link/interlock_monitor.h"
 
+#include "core/colours.h"
 #include "core/lifecycle.h"
 #include "link/async_output.h"
 
@@ -26,8 +27,8 @@ void interlock_report(const char* label, const char (*names)[64], uint32_t now_w
     if (!(changed & (1u << k)) || names[k][0] == '\0') continue;
     unsigned was = (previous_word >> k) & 1u;
     unsigned is = (now_word >> k) & 1u;
-    link_printf("%s ilock change: %s%d->%d: %s%s\n", label, is ? "\033[31m" : "\033[32m",
-                static_cast<int>(was), static_cast<int>(is), names[k], "\033[0m");
+    link_printf("%s ilock change: %s%d->%d: %s%s\n", label, is ? colours.red : colours.green,
+                static_cast<int>(was), static_cast<int>(is), names[k], colours.reset);
   }
 }
 

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -145,6 +146,8 @@ int parse_unsigned(char *text, int base, uint32_t *value) {
   return *end == '\0' ? 0 : -2;
 }
 
+bool float_value_valid(float value) { return std::isfinite(value); }
+
 int parse_value_by_type(int32_t type, char *token, uint32_t *value) {
   switch (type) {
     case FLOAT: {
@@ -152,7 +155,7 @@ int parse_value_by_type(int32_t type, char *token, uint32_t *value) {
       cut_at_line_end(token);
       char *end = nullptr;
       float f = std::strtof(token, &end);
-      if (*end != '\0') return -2;
+      if (*end != '\0' || !float_value_valid(f)) return -2;
       *value = float_to_bits(f);
       return 0;
     }
@@ -182,11 +185,26 @@ namespace {
 
 const std::atomic<int> *input_stop_flag = nullptr;
 
+// Failed reads of standard input in a row; see stdin_read_failed. Written and read only by the
+// thread that reads standard input.
+int stdin_failures = 0;
+
 bool stop_requested() { return input_stop_flag && input_stop_flag->load(); }
 
 }  // namespace
 
 void set_input_stop_flag(const std::atomic<int> *flag) { input_stop_flag = flag; }
+
+bool stdin_read_failed() {
+  if (stdin_given_up()) return true;
+  return ++stdin_failures >= STDIN_FAILURE_LIMIT;
+}
+
+void stdin_read_succeeded() {
+  if (!stdin_given_up()) stdin_failures = 0;
+}
+
+bool stdin_given_up() { return stdin_failures >= STDIN_FAILURE_LIMIT; }
 
 int wait_for_input() {
   for (;;) {
@@ -217,6 +235,7 @@ int read_answer_line(char *buf, int size) {
   if (buf == nullptr || size <= 0) return -1;
   buf[0] = '\0';
   fflush(stdout);
+  if (stdin_given_up()) return -1;
   if (wait_for_input() < 0) {
     errno = EINTR;
     return -1;
@@ -226,10 +245,14 @@ int read_answer_line(char *buf, int size) {
     // A read interrupted by Ctrl-C must not leave the error flag for the next reader; end of
     // input stays sticky.
     int err = errno;
-    if (ferror(stdin) && !feof(stdin)) clearerr(stdin);
+    if (ferror(stdin) && !feof(stdin)) {
+      clearerr(stdin);
+      if (err != EINTR) stdin_read_failed();
+    }
     errno = err;
     return -1;
   }
+  stdin_read_succeeded();
   // Discard the rest of an over-long line: on a high-voltage device a fragment of an answer must
   // never be taken as the next answer or run as a command. The length is counted in bytes read,
   // not by strlen, so that a NUL byte in the line does not keep its rest.

@@ -45,12 +45,22 @@ constexpr size_t MAX_SCALAR_TEXT = 96;
 int format_scalar_value(const modbus_reg_entry *entry, const uint16_t *words, char *buf,
                         size_t size);
 
+// Whether a float that strtof made of the user's text may go to the device, into the
+// configuration or into a calibration point: only a finite number may. NaN and the infinities
+// typed as such ("nan", "-inf") are refused, and so is a number that overflows single precision.
+// strtof rounds to nearest, so a number overflows exactly when it rounds to infinity: a magnitude
+// of 2^128 - 2^103 (half a unit above FLT_MAX, about 3.40282357e38) or more, which strtof returns
+// as an infinity. Every finite result is valid whatever errno says: FLT_MAX, a number just above
+// it that rounds down to it, denormals, and numbers so small that they round to 0.
+bool float_value_valid(float value);
+
 // Parses token as a value of a register of the given type into *value (float bits for FLOAT).
 // WORD and DWORD tokens are hexadecimal only when they begin with "0X" (capital X), else decimal;
 // no range check is made. token is cut at its first CR or LF.
 // Returns 0 on success; -1 for a type without a text form (all but FLOAT, WORD and DWORD; nothing
-// stored); -2 when a FLOAT token is not wholly a number (nothing stored); -3 when a WORD or DWORD
-// token is not wholly a number (*value may hold the partial number).
+// stored); -2 when a FLOAT token is not wholly a number or not a valid float (float_value_valid;
+// nothing stored); -3 when a WORD or DWORD token is not wholly a number (*value may hold the
+// partial number).
 int parse_value_by_type(int32_t type, char *token, uint32_t *value);
 
 // Parses text as an unsigned number in base 10 or 16 into *value (the low 32 bits). Leading blanks
@@ -73,6 +83,26 @@ void set_input_stop_flag(const std::atomic<int> *flag);
 // a read will not block, -1 when the stop flag is set.
 int wait_for_input();
 
+// Standard input that fails every read (a directory, a terminal that hung up) would keep the
+// prompt and the questions asking forever. Every reader that reads again after a failed read
+// reports each read here, so that a run of failures ends input as end of input does. The count is
+// kept for the thread that reads standard input (the main thread during the start-up questions,
+// then the console thread); no two threads read it at once.
+constexpr int STDIN_FAILURE_LIMIT = 10;
+
+// Counts one failed read of standard input. A read interrupted by a signal (EINTR) is no failure:
+// callers neither count it nor let it break the run. Returns true when this is the
+// STDIN_FAILURE_LIMIT-th failure in a row (or input was given up before): from now on standard
+// input counts as ended.
+bool stdin_read_failed();
+
+// A read of standard input delivered data: the run of failures is broken.
+void stdin_read_succeeded();
+
+// Whether standard input has been given up after STDIN_FAILURE_LIMIT failed reads in a row. It
+// stays given up: every reader then reports end of input without reading.
+bool stdin_given_up();
+
 // fgets on stdin into buf (size bytes), and the number of bytes it stored: NUL bytes inside the
 // line count, so a caller can tell a line that filled the buffer even when strlen stops early.
 // Returns -1 when fgets read nothing (end of input or a read error; errno and the stream's flags
@@ -81,8 +111,9 @@ int read_line_bytes(char *buf, int size);
 
 // Reads one whole line from stdin into buf (size bytes, line end included when it fits, always
 // NUL-terminated). What does not fit is read and discarded, so no fragment of the line is ever
-// taken as a later answer or command. Flushes stdout first. Returns 0, or -1 at end of input or on
-// a read error (errno from the failed read is kept; nothing printed).
+// taken as a later answer or command. Flushes stdout first. Returns 0, or -1 at end of input, on
+// a read error (errno from the failed read is kept; nothing printed) and once standard input has
+// been given up. Each read counts towards the limit above.
 int read_answer_line(char *buf, int size);
 
 // Reads a yes/no answer line; only its first character counts, in either case. Lines are judged

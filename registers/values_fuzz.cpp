@@ -7,6 +7,7 @@
 // read or write past its end is caught by AddressSanitizer. Results outside their contract
 // abort, which libFuzzer reports with the input that caused it.
 #include <climits>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -52,7 +53,7 @@ void check_numbers(const std::string& input) {
     int rc = parse_value_by_type(type, buf.data(), &value);
     bool ok;
     if (type == FLOAT) {
-      ok = rc == 0 || (rc == -2 && value == 0x5A5A5A5A);
+      ok = (rc == 0 && std::isfinite(bits_to_float(value))) || (rc == -2 && value == 0x5A5A5A5A);
     } else if (type == WORD || type == DWORD) {
       ok = rc == 0 || rc == -3;
     } else {

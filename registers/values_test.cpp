@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -147,6 +148,46 @@ TEST(Values, ParseByType) {
   }
 }
 
+// Values that are not finite must never reach a set point; large finite ones and denormals may.
+TEST(Values, FloatValueValidity) {
+  struct example {
+    const char *token;
+    bool valid;
+  };
+  const example examples[] = {
+      {"nan", false},
+      {"-NAN", false},
+      {"nan(0x1)", false},
+      {"inf", false},
+      {"-Infinity", false},
+      {"1e99999", false},
+      {"1e40", false},
+      {"-1e40", false},
+      {"0x1p128", false},
+      // 2^128 - 2^103, half a unit above FLT_MAX: the tie rounds to even, to infinity.
+      {"340282356779733661637539395458142568448", false},
+      {"3.4028235677973367e38", false},
+      {"3.4028235677973366e38", true},  // just below the tie: rounds down to FLT_MAX
+      {"3.4028235e38", true},
+      {"3.4e38", true},
+      {"-3.4e38", true},
+      {"1e-40", true},  // denormal
+      {"1e-45", true},  // the smallest denormal
+      {"1e-50", true},  // rounds to 0
+      {"0", true},
+      {"-0", true},
+      {"12.5", true},
+  };
+  for (const example &ex : examples) {
+    EXPECT_EQ(float_value_valid(std::strtof(ex.token, nullptr)), ex.valid) << ex.token;
+    char token[64];
+    std::strcpy(token, ex.token);
+    uint32_t value = 0xDEADBEEF;
+    EXPECT_EQ(parse_value_by_type(FLOAT, token, &value), ex.valid ? 0 : -2) << ex.token;
+    EXPECT_EQ(value == 0xDEADBEEF, !ex.valid) << ex.token;  // nothing stored when refused
+  }
+}
+
 TEST(Values, UpperCaseInPlace) {
   struct example {
     const char *text;
@@ -237,6 +278,32 @@ TEST(Values, OverLongAnswerWithANulByteIsDiscardedWhole) {
   feed_stdin(std::string("y\0", 2) + std::string(40, 'x') + "QUIT\nREAD STATE\n");
   EXPECT_EQ(read_yes_no(), 1);
   EXPECT_EQ(next_stdin_line(), "READ STATE\n");
+}
+
+// Makes stdin a directory: every read fails with EISDIR.
+void stdin_from_directory() { ASSERT_NE(freopen("/", "r", stdin), nullptr); }
+
+// Giving up on standard input lasts for the rest of the process, so the case runs in a child.
+TEST(Values, StdinIsGivenUpAfterTenFailedReadsInARow) {
+  auto run = [] {
+    stream_capture err(stderr);
+    stdin_from_directory();
+    for (int i = 0; i < STDIN_FAILURE_LIMIT - 1; i++)
+      if (read_yes_no() != -1) exit(1);
+    feed_stdin("y\n");
+    if (read_yes_no() != 1) exit(2);  // a good read breaks the run
+    stdin_from_directory();
+    for (int i = 0; i < STDIN_FAILURE_LIMIT - 1; i++)
+      if (read_yes_no() != -1 || stdin_given_up()) exit(3);
+    if (read_yes_no() != -1 || !stdin_given_up()) exit(4);
+    feed_stdin("y\n");
+    if (read_yes_no() != -1) exit(5);  // ended for good: the line is not read
+    if (next_stdin_line() != "y\n") exit(6);
+    std::string expected;
+    for (int i = 0; i < 2 * STDIN_FAILURE_LIMIT; i++) expected += "Error reading answer.\n";
+    exit(err.finish() == expected ? 0 : 7);
+  };
+  EXPECT_EXIT(run(), ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

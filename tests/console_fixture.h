@@ -4,8 +4,10 @@
 #define VELTRONA_TESTS_CONSOLE_FIXTURE_H_
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
 #include <cctype>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -92,6 +94,38 @@ inline std::string transcript_case_name(const ::testing::TestParamInfo<transcrip
   for (const char* p = info.param.name; *p; p++)
     name += (isalnum(static_cast<unsigned char>(*p)) ? *p : '_');
   return name;
+}
+
+// Sets an environment variable, which the tools started meanwhile inherit, and puts back its
+// old value when it goes out of scope.
+class scoped_env {
+ public:
+  scoped_env(const char* name, const char* value) : name_(name) {
+    if (const char* old = getenv(name)) old_ = old;
+    setenv(name, value, 1);
+  }
+  ~scoped_env() {
+    if (old_) {
+      setenv(name_.c_str(), old_->c_str(), 1);
+    } else {
+      unsetenv(name_.c_str());
+    }
+  }
+  scoped_env(const scoped_env&) = delete;
+  scoped_env& operator=(const scoped_env&) = delete;
+
+ private:
+  std::string name_;
+  std::optional<std::string> old_;
+};
+
+// text without its colour escape sequences (ESC [ digits m).
+inline std::string without_colours(std::string text) {
+  for (size_t at; (at = text.find("\033[")) != std::string::npos;) {
+    size_t end = text.find('m', at);
+    text.erase(at, end == std::string::npos ? std::string::npos : end - at + 1);
+  }
+  return text;
 }
 
 #endif  // VELTRONA_TESTS_CONSOLE_FIXTURE_H_

@@ -76,6 +76,17 @@ std::vector<uint16_t> table(bool read_layout, const std::vector<std::pair<float,
   return words;
 }
 
+// SEND's listing of table words, without the question.
+std::string word_listing(const std::vector<uint16_t>& words) {
+  std::string text;
+  for (size_t i = 0; i < words.size(); i++) {
+    char item[32];
+    snprintf(item, sizeof(item), "%04X (%u)%s", words[i], words[i], i % 3 == 2 ? ", " : " ");
+    text += item;
+  }
+  return text;
+}
+
 // Configuration lines of one calibration definition.
 std::vector<std::string> definition(int slot, int type, const std::string& msg, int reg_cal,
                                     int reg_set, int reg_read, int state, int step) {
@@ -112,6 +123,14 @@ const std::vector<preset> standby_empty = {{5480, {3}}, {5288, empty_table()}};
 
 std::vector<calib_case> calib_cases() {
   const std::string start = ">> " + menu(default_list) + filament_start;
+  // A device table in good order, the same with 1.0 typed for 10 at point 4, and with the DAC
+  // count of point 2 equal to point 1's.
+  const std::vector<uint16_t> ordered_table =
+      table(false, {{2.5f, 100}, {5.0f, 200}, {7.5f, 300}, {10.0f, 400}, {12.5f, 500}});
+  const std::vector<uint16_t> typo_table =
+      table(false, {{2.5f, 100}, {5.0f, 200}, {7.5f, 300}, {1.0f, 400}, {12.5f, 500}});
+  const std::vector<uint16_t> equal_count_table =
+      table(false, {{2.5f, 100}, {5.0f, 100}, {7.5f, 300}, {10.0f, 400}, {12.5f, 500}});
   return {
       {"MenuListsDefinitionsWithGaps",
        definition(2, 1, "Third", 5303, 5126, 0, 3, 1),
@@ -261,6 +280,20 @@ std::vector<calib_case> calib_cases() {
            prompt(1) + "Invalid data float: 1e\n" + prompt(1) + "Invalid data float: 9.01x\n" +
            prompt(1) + "Actual(1) = 9.010000\n" + prompt(1) + "0x30D4\n" + prompt(1),
        {sequence_id_5288, {16, 5126, float_words(12.5f)}}},
+      {"ValuesThatAreNotFiniteAreRefusedAndNothingIsStored",
+       {},
+       standby_empty,
+       "CALIBRATE\n1\nSET nan\nSET -inf\nSET 1e40\nACTUAL inf\nACTUAL NAN\n"
+       "EDIT 1 ACTUAL nan\nEDIT 1 ACTUAL -1e99999\nADD\ny\nSEND\nn\n",
+       start + prompt(1) + "Invalid data float: nan\n" + prompt(1) + "Invalid data float: -inf\n" +
+           prompt(1) + "Invalid data float: 1e40\n" + prompt(1) + "Invalid data float: inf\n" +
+           prompt(1) + "Invalid data float: NAN\n" + prompt(1) + "Invalid data: nan\n" + prompt(1) +
+           "Invalid data: -1e99999\n" + prompt(1) +
+           "Set is empty. Do you want to continue? (y/n): "
+           "Incomplete entry: set=0xFFFFFFFF actual=0xFFFFFFFF\n" +
+           prompt(1) + empty_word_listing + empty_word_listing + empty_word_listing +
+           empty_word_listing + empty_word_listing + send_question + "not sent.\n" + prompt(1),
+       {sequence_id_5288}},
       {"AddWithAnEmptySetAndIncompleteEntries",
        {},
        standby_empty,
@@ -302,7 +335,9 @@ std::vector<calib_case> calib_cases() {
            "device  : 4 : ____________, actual =   -nan, dac = 65535\n"
            "to write: 4 : set =   4.00, actual =   4.50, dac =  4000\n"
            "device  : 5 : ____________, actual =   -nan, dac = 65535\n"
-           "to write: 5 : set =   5.00, actual =   5.50, dac =  5000\n" +
+           "to write: 5 : set =   5.00, actual =   5.50, dac =  5000\n"
+           "Warning: not strictly increasing or decreasing: actual value at point 1, dac count "
+           "at point 1.\n" +
            prompt(2) + "Restore reg 5126 value from 6 V,A to 6.3 V,A? (y/n) Restored.\n>> ",
        {sequence_id_5288,
         {16, 5126, float_words(1.0f)},
@@ -488,6 +523,36 @@ std::vector<calib_case> calib_cases() {
          5303,
          {100, 0x0000, 0x3FC0, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF,
           0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF}}}},
+      {"UnorderedTableWarnsAtPrintAndBeforeSend",
+       {},
+       {{5480, {3}}, {5288, ordered_table}},
+       "CALIBRATE\n1\nEDIT 4 ACTUAL 1.0\nPRINT\nSEND\nn\nEDIT 4 ACTUAL 10\nEDIT 2 DAC 100\n"
+       "SEND\ny\n",
+       start + prompt(1) + prompt(1) +
+           "device  : 1 : ____________, actual =   2.50, dac =   100\n"
+           "to write: 1 : set =   -nan, actual =   2.50, dac =   100\n"
+           "device  : 2 : ____________, actual =   5.00, dac =   200\n"
+           "to write: 2 : set =   -nan, actual =   5.00, dac =   200\n"
+           "device  : 3 : ____________, actual =   7.50, dac =   300\n"
+           "to write: 3 : set =   -nan, actual =   7.50, dac =   300\n"
+           "device  : 4 : ____________, actual =  10.00, dac =   400\n"
+           "to write: 4 : set =   -nan, actual =   1.00, dac =   400\n"
+           "device  : 5 : ____________, actual =  12.50, dac =   500\n"
+           "to write: 5 : set =   -nan, actual =  12.50, dac =   500\n"
+           "Warning: not strictly increasing or decreasing: actual value at point 4.\n" +
+           prompt(1) +
+           "Warning: not strictly increasing or decreasing: actual value at point 4.\n" +
+           word_listing(typo_table) + send_question + "not sent.\n" + prompt(1) + prompt(1) +
+           prompt(1) +
+           "Warning: not strictly increasing or decreasing: dac count at points 1 and 2.\n" +
+           word_listing(equal_count_table) + send_question + " --> OK\n" + prompt(1),
+       {sequence_id_5288, {16, 5288, equal_count_table}}},
+      {"OrderedTableSendsWithoutWarning",
+       {},
+       {{5480, {3}}, {5288, ordered_table}},
+       "CALIBRATE\n1\nSEND\ny\n",
+       start + prompt(1) + word_listing(ordered_table) + send_question + " --> OK\n" + prompt(1),
+       {sequence_id_5288, {16, 5288, ordered_table}}},
   };
 }
 

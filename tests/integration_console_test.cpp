@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/child_process.h"
 #include "tests/console_fixture.h"
 
 namespace {
@@ -102,6 +103,18 @@ std::vector<transcript_case> register_cases() {
        "WRITE MB_HV_SET 1.5V\n",
        ">> MB_HV_SET (5132, FLOAT)\nInvalid data.\n>> ",
        {}},
+      {"WRITE of values that are not finite refused without a question",
+       {},
+       "WRITE MB_FIL_SET 1e99999\nWRITE MB_FIL_SET nan\nWRITE MB_FIL_SET -inf\n"
+       "WRITE MB_FIL_SET 1e40\n",
+       repeat(">> MB_FIL_SET (5126, FLOAT)\nInvalid data.\n", 4) + ">> ",
+       {}},
+      {"WRITE of the largest finite float and of a denormal",
+       {},
+       "WRITE MB_FIL_SET 3.4e38\ny\nWRITE MB_FIL_SET 1e-40\ny\n",
+       ">> MB_FIL_SET (5126, FLOAT)\nConfirm write \"3.4e38\"? (Y/N): Write 2 words OK\n"
+       ">> MB_FIL_SET (5126, FLOAT)\nConfirm write \"1e-40\"? (Y/N): Write 2 words OK\n>> ",
+       {{16, 5126, float_words(3.4e38f)}, {16, 5126, float_words(1e-40f)}}},
       {"WRITE of a calibration table refused",
        {},
        "WRITE 5303 1\n",
@@ -170,6 +183,11 @@ std::vector<transcript_case> register_cases() {
       {"RW FLOAT", {}, "RW FLOAT 5126 2.5\n", ">> Write 2.500000 OK\n>> ", {{16, 5126, float_words(2.5f)}}},
       {"RW FLOAT with a tail", {}, "RW FLOAT 5126 2.5x\n", ">> Invalid data float: 2.5x\n>> ", {}},
       {"RW without data", {}, "RW WORD 5120\n", ">> Missing data.\n>> ", {}},
+      {"RW FLOAT of values that are not finite",
+       {},
+       "RW FLOAT 5126 nan\nRW FLOAT 5126 inf\nRW FLOAT 5126 -1e40\n",
+       ">> Invalid data float: nan\n>> Invalid data float: inf\n>> Invalid data float: -1e40\n>> ",
+       {}},
       {"SETBIT grid of a two-word register",
        {{5200, {0x0805, 0x8000}}},
        "SETBIT 5200\n",
@@ -263,6 +281,27 @@ TEST_F(console_session, HelpText) {
   EXPECT_EQ(writes_after_login(), std::vector<sim_write>{});
 }
 
+TEST_F(console_session, HelpWithNoColorIsTheSameTextWithoutColours) {
+  tool_result coloured = run("HELP\n");
+  tool_result plain;
+  {
+    scoped_env no_color("NO_COLOR", "1");
+    plain = run("HELP\n");
+  }
+  tool_result empty_no_color;
+  {
+    scoped_env no_color("NO_COLOR", "");  // set but empty: colours as usual
+    empty_no_color = run("HELP\n");
+  }
+  EXPECT_EQ(plain.out.find('\033'), std::string::npos) << plain.out;
+  EXPECT_NE(plain.out.find("\nGeneric commands:\n"), std::string::npos) << plain.out;
+  EXPECT_NE(plain.out.find("\n  SEND      : Send calibration table to the device.\n"),
+            std::string::npos)
+      << plain.out;
+  EXPECT_EQ(plain.out, without_colours(coloured.out));
+  EXPECT_EQ(empty_no_color.out, coloured.out);
+}
+
 TEST_F(console_session, HelpMatchesAnyTail) {
   tool_result a = run("helpme\n");
   tool_result b = run("HELP\n");
@@ -320,6 +359,21 @@ TEST_F(console_session, EndOfInputAtConfirmationWritesNothing) {
   EXPECT_EQ(r.out, connected() + ">> MB_STATE_SET (5120, WORD)\n" +
                        repeat("Confirm write \"3\"? (Y/N): ", 3) + "No write.\n>> Exit.\n");
   EXPECT_EQ(r.err, repeat("Error reading answer.\n", 3));
+  EXPECT_EQ(writes_after_login(), std::vector<sim_write>{});
+}
+
+// A directory as standard input fails every read (EISDIR): a few error lines, then the tool ends
+// as at end of input instead of printing them forever.
+TEST_F(console_session, StdinThatFailsEveryReadEndsAfterTenErrors) {
+  child_process tool;
+  ASSERT_EQ(tool.start({"/bin/sh", "-c", "exec \"$0\" < \"$1\"", VT_TOOL_PATH, dir.path()},
+                       dir.path()),
+            0)
+      << tool.error();
+  ASSERT_EQ(tool.wait_exit(VT_WAIT_MS), 0) << tool.out().substr(0, 2000);
+  EXPECT_EQ(tool.exit_status(), 0);
+  EXPECT_EQ(tool.out(), connected() + repeat(">> Error reading cmd.\n", 10) + ">> Exit.\n");
+  EXPECT_EQ(tool.err(), "");
   EXPECT_EQ(writes_after_login(), std::vector<sim_write>{});
 }
 

@@ -253,6 +253,37 @@ TEST_F(InterlockMonitor, FailedReadHidesAShortPulse) {
   EXPECT_EQ(out.find("Long Period Arc Interlock"), std::string::npos) << out;
 }
 
+TEST_F(InterlockMonitor, NoColorPrintsChangesWithoutColours) {
+  apply(no_interlocks);
+  {
+    scoped_env no_color("NO_COLOR", "1");
+    start(true);
+  }
+  wait_reads(5532, 1);
+  ASSERT_EQ(sim.set_registers(5532, {0x0001, 0x0000}), 0);
+  std::string set = "Standby ilock change: 0->1: Filament Voltage Interlock\n";
+  ASSERT_EQ(tool.wait_for_output(set), 0) << tool.out();
+  ASSERT_EQ(sim.set_registers(5532, {0x0000, 0x0000}), 0);
+  std::string cleared = "Standby ilock change: 1->0: Filament Voltage Interlock\n";
+  ASSERT_EQ(tool.wait_for_output(cleared), 0) << tool.out();
+  std::string out = finish();
+  EXPECT_EQ(out.find('\033'), std::string::npos) << out;
+}
+
+TEST_F(console_session, StatusWithNoColorShowsActiveBitsWithoutColours) {
+  apply({{5480, {3}}, {5532, {0x0005, 0x0000, 0x0000, 0x8000, 0x0000, 0x0000}}});
+  tool_result coloured = run("STATUS LONG\n");
+  tool_result plain;
+  {
+    scoped_env no_color("NO_COLOR", "1");
+    plain = run("STATUS LONG\n");
+  }
+  EXPECT_NE(coloured.out.find("\033[31m1: Filament Voltage Interlock\033[0m\n"), std::string::npos);
+  EXPECT_NE(plain.out.find("\n1: Filament Voltage Interlock\n"), std::string::npos) << plain.out;
+  EXPECT_NE(plain.out.find("\n1: CCPS open circuit interlock\n"), std::string::npos) << plain.out;
+  EXPECT_EQ(plain.out, without_colours(coloured.out));
+}
+
 TEST_F(InterlockMonitor, NoInterlockReadsWhenNotConfigured) {
   apply({{5532, {0x0005, 0, 0, 0, 0, 0}}});
   start(false);

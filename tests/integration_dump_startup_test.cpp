@@ -420,6 +420,25 @@ TEST_F(tool_case, startup_refuses_bad_arguments) {
   EXPECT_EQ(writes(), std::vector<sim_write>{session_start_login()});
 }
 
+// A value that is not finite would be replayed to its set point at every start.
+TEST_F(tool_case, startup_add_refuses_values_that_are_not_finite) {
+  std::string before = saved_config(dir());
+  tool_result r =
+      run("STARTUP ADD 5126 nan\n"
+          "STARTUP ADD 5126 -inf\n"
+          "STARTUP ADD 5136 1e40\n"
+          "STARTUP ADD 5136 1e99999\n"
+          "STARTUP\n");
+  EXPECT_EQ(r.out, connect_ok_line(sim.port()) +
+                       ">> Invalid data; nan\n"
+                       ">> Invalid data; -inf\n"
+                       ">> Invalid data; 1e40\n"
+                       ">> Invalid data; 1e99999\n"
+                       ">> >> Exit.\n");
+  EXPECT_EQ(saved_config(dir()), before);
+  EXPECT_EQ(writes(), std::vector<sim_write>{session_start_login()});
+}
+
 // A save that fails leaves memory as it was: the slot of a refused ADD stays free, a refused
 // DELETE keeps its entry.
 TEST_F(tool_case, failed_save_is_undone_in_memory) {

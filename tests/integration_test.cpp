@@ -3,6 +3,7 @@
 #include <signal.h>
 
 #include <string>
+#include <vector>
 
 #include "tests/tool_case.h"
 
@@ -78,6 +79,106 @@ TEST_F(tool_case, bad_configuration_line_fails_the_load) {
   tool_result r = run("");
   EXPECT_EQ(r.status, 255);
   EXPECT_TRUE(ends_with(r.out, "Failed to load veltrona_tool.conf")) << r.out;
+  EXPECT_EQ(writes(), std::vector<sim_write>{});
+}
+
+TEST_F(tool_case, oversized_configuration_fails_the_load) {
+  std::string big = "[velt_tool_config]\niPort = " + std::to_string(sim.port()) + "\n";
+  big.resize(1024 * 1024 + 1, '\n');
+  ASSERT_EQ(write_text_file(dir() + "/veltrona_tool.conf", big), 0);
+  tool_result r = run("");
+  EXPECT_EQ(r.status, 255);
+  EXPECT_EQ(r.out,
+            "veltrona_tool.conf: larger than 1 MiB, not read\n"
+            "Failed to load veltrona_tool.conf");
+  EXPECT_EQ(writes(), std::vector<sim_write>{});
+}
+
+// The tool run in dir() with arguments and standard input closed at once.
+tool_result run_with_args(const std::string &dir, const std::vector<std::string> &args) {
+  std::vector<std::string> argv = {VT_TOOL_PATH};
+  argv.insert(argv.end(), args.begin(), args.end());
+  child_process child;
+  tool_result result;
+  if (child.start(argv, dir) < 0) {
+    result.err = child.error();
+    return result;
+  }
+  child.close_input();
+  if (child.wait_exit(VT_WAIT_MS) < 0) {
+    result.timed_out = true;
+    child.kill_and_reap();
+    return result;
+  }
+  result.out = child.out();
+  result.err = child.err();
+  result.status = child.exit_status();
+  return result;
+}
+
+// How many Modbus connections the simulator has accepted and requests it has served.
+std::string sim_traffic(sim_process &sim) {
+  std::vector<std::string> lines;
+  if (sim.command("STATUS", &lines) < 0) return sim.error();
+  std::string traffic;
+  for (const std::string &line : lines)
+    if (starts_with(line, "accepted ") || starts_with(line, "requests ")) traffic += line + "\n";
+  return traffic;
+}
+
+// A configuration the tool would complain about on reading shows that --help and --version
+// never read it.
+const char *const kUnreadConfigItem = "iNotAKey = 1";
+
+TEST_F(tool_case, help_prints_the_usage_and_neither_loads_nor_connects) {
+  configure({kUnreadConfigItem});
+  tool_result r = run_with_args(dir(), {"--help"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_TRUE(starts_with(r.out,
+                          "Usage: veltrona_tool [--help | --version]\n\n"
+                          "Calibration and Chat utility for Veltrona modulator.\n"))
+      << r.out;
+  for (const char *part :
+       {"\n  veltrona_tool.conf\n", "working directory", "\n  ~/.veltrona_tool_history\n",
+        "/veltrona_tool/writes.log", "\n  0    normal end", "\n  2    bad usage",
+        "\n  255  the configuration"})
+    EXPECT_NE(r.out.find(part), std::string::npos) << part;
+  EXPECT_TRUE(ends_with(r.out, "signal handler not installed\n")) << r.out;
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(sim_traffic(sim), "accepted 0\nrequests 0\n");
+}
+
+TEST_F(tool_case, version_prints_name_and_version_and_neither_loads_nor_connects) {
+  configure({kUnreadConfigItem});
+  tool_result r = run_with_args(dir(), {"--version"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, std::string("veltrona_tool ") + VT_VERSION + "\n");
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(sim_traffic(sim), "accepted 0\nrequests 0\n");
+}
+
+TEST_F(tool_case, unknown_argument_is_named_with_status_2_and_no_connection) {
+  configure({kUnreadConfigItem});
+  struct {
+    std::vector<std::string> args;
+    const char *named;
+  } cases[] = {
+      {{"--verbose"}, "--verbose"},
+      {{"-h"}, "-h"},
+      {{"veltrona_tool.conf"}, "veltrona_tool.conf"},
+      {{""}, ""},
+      {{"--help", "now"}, "now"},
+      {{"--version", "--help", "-v"}, "-v"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.named);
+    tool_result r = run_with_args(dir(), c.args);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, std::string("veltrona_tool: unknown argument '") + c.named +
+                         "'; try 'veltrona_tool --help'\n");
+  }
+  EXPECT_EQ(sim_traffic(sim), "accepted 0\nrequests 0\n");
   EXPECT_EQ(writes(), std::vector<sim_write>{});
 }
 

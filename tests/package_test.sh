@@ -23,6 +23,8 @@ for f in usr/bin/veltrona_tool usr/bin/veltrona_sim; do
   [ -x "$root/$f" ] || fail "$f missing"
 done
 ls "$root"/usr/share/man/man1/veltrona_tool.1* >/dev/null || fail "man page missing"
+version=$("$root/usr/bin/veltrona_tool" --version)
+[ "$version" = "veltrona_tool $(dpkg-deb -f "$deb" Version)" ] || fail "--version says: $version"
 [ -f "$root/usr/share/doc/veltrona-tool/veltrona_tool.conf.example" ] || fail "example missing"
 
 "$root/usr/bin/veltrona_sim" --port 0 --port-file "$scratch/port" >"$scratch/sim.log" 2>&1 &

@@ -1,0 +1,10 @@
+// The command line. The tool itself takes no arguments; --help and --version answer without
+// touching the configuration or the device, so they are safe to try on a host that controls a
+// live modulator.
+#pragma once
+
+// Handles the arguments before anything else happens. Returns -1 when there are none and the
+// tool runs as usual. Otherwise returns the exit status for main to end with: 0 after printing
+// the usage text (--help) or the name and version (--version) on standard output, 2 after
+// naming an unknown argument on standard error. Main thread, first thing in main.
+int command_line_handle(int argc, char** argv);
