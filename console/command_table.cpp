@@ -8,6 +8,7 @@
 #include "console/dump.h"
 #include "console/register_commands.h"
 #include "console/startup.h"
+#include "console/watch.h"
 #include "core/colours.h"
 #include "core/lifecycle.h"
 
@@ -157,6 +158,14 @@ const help_line help_text[] = {
     {"", HELP_PLAIN},
     {"  %sSEND%s      : Send calibration table to the device.\n", HELP_GREEN},
     {"", HELP_PLAIN},
+    // Commands added to the original set, after its text.
+    {"%sFurther commands%s:\n", HELP_RED},
+    {"", HELP_PLAIN},
+    {"  %sWATCH%s     : Show registers live, one line per second.\n", HELP_GREEN},
+    {"              WATCH <<address,dec> or <name,string>> [...]", HELP_PLAIN},
+    {"              Up to 8 FLOAT, WORD or DWORD registers, chosen as in READ.", HELP_PLAIN},
+    {"              Any key ends the watch; with piped input, the next input line.", HELP_PLAIN},
+    {"", HELP_PLAIN},
 };
 
 }  // namespace
@@ -186,6 +195,7 @@ const console_command command_table[COMMAND_COUNT] = {
     {"DEL", cmd_cal_del},
     {"SEND", cmd_cal_send},
     {"PRINT", cmd_cal_print},
+    {"WATCH", cmd_watch},
 };
 
 int find_command(const char* token) {

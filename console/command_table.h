@@ -1,5 +1,6 @@
-// The console's command table: the 24 command words in code order with their handlers, the
-// matching rule and the HELP text.
+// The console's command table: the command words in code order with their handlers, the
+// matching rule and the HELP text. Words added to the original 24 follow them and begin with
+// no earlier word, so that they can be reached and every earlier input still finds its word.
 #pragma once
 
 enum console_command_code {
@@ -27,6 +28,7 @@ enum console_command_code {
   CODE_DEL,
   CODE_SEND,
   CODE_PRINT,
+  CODE_WATCH,
   COMMAND_COUNT
 };
 

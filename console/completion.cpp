@@ -150,6 +150,9 @@ completion complete_line(std::string_view before_cursor) {
   }
 
   if (earlier.empty()) return complete_command(word.size(), word);
+  // WATCH takes registers in every position.
+  if (find_command(upper(earlier[0]).c_str()) == CODE_WATCH)
+    return complete_register(word.size(), word);
   if (earlier.size() == 1) {
     switch (find_command(upper(earlier[0]).c_str())) {
       case CODE_READ:

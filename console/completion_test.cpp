@@ -52,6 +52,9 @@ TEST(Completion, Table) {
       {"startup d", "DELETE ", {}, true},
       {"startup p", "PRINT ", {}, true},
       {"READ MB_STATE_SET x", "x", {}, false},  // only the first argument completes
+      {"wa", "WATCH ", {}, true},
+      {"watch mb_state_r", "MB_STATE_READ ", {}, true},
+      {"WATCH 5120  mb_state_s", "MB_STATE_SET ", {}, true},  // WATCH completes every argument
       {"help re", "re", {}, false},
       {"stat x", "x", {}, false},  // stat is no command
   };

@@ -20,33 +20,11 @@ constexpr int RW_RAW_MAX_TOKENS = 32;
 // Value buffer of the console thread; holds the longest RR RAW read.
 uint16_t value_buf[RR_MAX_WORDS];
 
-// Finds the catalogue register named by token (decimal address or partial name) and prints
-// its header. Returns the entry, or nullptr after printing why.
+// Finds the catalogue register named by token and prints its header. Returns the entry, or
+// nullptr after printing why.
 const modbus_reg_entry* select_register(char* token) {
-  if (!token) {
-    printf("Missing Address.\n");
-    return nullptr;
-  }
-  int index;
-  if (all_digits(token)) {
-    unsigned long address = strtoul(token, nullptr, 10);
-    index = reg_find_by_address(address > 0xFFFFFF ? -1 : static_cast<int>(address));
-    if (index < 0) {
-      printf("Invalid address name: %s\n", token);
-      printf("Invalid address: %s\n", token);
-      return nullptr;
-    }
-  } else {
-    upper_case_in_place(token, static_cast<int>(strlen(token)));
-    index = reg_find_by_name(token, MODBUS_REG_COUNT);
-    if (index < 0) {
-      printf("Invalid reg name: %s\n", token);
-      printf("Invalid address: %s\n", token);
-      return nullptr;
-    }
-  }
-  const modbus_reg_entry* entry = &modbus_reg_table[index];
-  printf("%s (%d, %s)\n", entry->name, entry->address, reg_type_name(entry->type));
+  const modbus_reg_entry* entry = find_register(token);
+  if (entry) print_register_header(entry);
   return entry;
 }
 
@@ -132,6 +110,36 @@ void report_write(int result) {
 }
 
 }  // namespace
+
+const modbus_reg_entry* find_register(char* token) {
+  if (!token) {
+    printf("Missing Address.\n");
+    return nullptr;
+  }
+  int index;
+  if (all_digits(token)) {
+    unsigned long address = strtoul(token, nullptr, 10);
+    index = reg_find_by_address(address > 0xFFFFFF ? -1 : static_cast<int>(address));
+    if (index < 0) {
+      printf("Invalid address name: %s\n", token);
+      printf("Invalid address: %s\n", token);
+      return nullptr;
+    }
+  } else {
+    upper_case_in_place(token, static_cast<int>(strlen(token)));
+    index = reg_find_by_name(token, MODBUS_REG_COUNT);
+    if (index < 0) {
+      printf("Invalid reg name: %s\n", token);
+      printf("Invalid address: %s\n", token);
+      return nullptr;
+    }
+  }
+  return &modbus_reg_table[index];
+}
+
+void print_register_header(const modbus_reg_entry* entry) {
+  printf("%s (%d, %s)\n", entry->name, entry->address, reg_type_name(entry->type));
+}
 
 void cmd_read(char** args) {
   char* token = next_token(args);

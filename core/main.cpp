@@ -14,6 +14,7 @@
 #include "core/lifecycle.h"
 #include "core/tool_config.h"
 #include "link/link.h"
+#include "link/write_log.h"
 #include "registers/values.h"
 
 namespace {
@@ -94,6 +95,7 @@ int main(int argc, char** argv) {
 
   link_params params = {};
   make_working_copies(tool_config, &params);
+  write_log_open(params.host, params.port);
 
   // A Ctrl-C during start-up (the service questions included) ends the tool before it
   // connects; the restore below still puts back what the check changed.

@@ -12,6 +12,7 @@
 
 #include "link/async_output.h"
 #include "link/interlock_monitor.h"
+#include "link/write_log.h"
 
 namespace {
 
@@ -122,6 +123,7 @@ void serve_request(modbus_t* ctx, int code) {
     cmd_result = read_registers(ctx, cmd_addr, cmd_words, cmd_buf);
   } else if (code == CMD_WRITE) {
     cmd_result = write_registers(ctx, cmd_addr, cmd_words, cmd_buf);
+    write_log_record(cmd_addr, cmd_words, cmd_buf, cmd_result);
   } else {
     link_printf("Unknown new_cmd = %d\n", code);
   }

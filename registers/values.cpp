@@ -75,18 +75,14 @@ void print_value_by_type(const modbus_reg_entry *entry, const uint16_t *words, i
   if (count > 0)
     std::memcpy(w, words, sizeof(uint16_t) * (count < MAX_VALUE_WORDS ? count : MAX_VALUE_WORDS));
 
+  char text[MAX_SCALAR_TEXT];
   switch (entry->type) {
     case FLOAT:
-      printf("%g%s\n", bits_to_float(join_words(w)), entry->unit);
-      break;
     case WORD:
-      printf("%d%s (0x%04X)\n", w[0], entry->unit, w[0]);
+    case DWORD:
+      format_scalar_value(entry, w, text, sizeof text);
+      printf("%s\n", text);
       break;
-    case DWORD: {
-      uint32_t v = join_words(w);
-      printf("%d%s (0x%08X)\n", static_cast<int32_t>(v), entry->unit, v);
-      break;
-    }
     case READ_CALIB:
       print_calib_read_points(w);
       break;
@@ -117,6 +113,27 @@ void print_value_by_type(const modbus_reg_entry *entry, const uint16_t *words, i
       break;
     default:
       break;
+  }
+}
+
+int format_scalar_value(const modbus_reg_entry *entry, const uint16_t *words, char *buf,
+                        size_t size) {
+  if (entry == nullptr || words == nullptr || buf == nullptr || size == 0) return -1;
+  switch (entry->type) {
+    case FLOAT:
+      snprintf(buf, size, "%g%s", bits_to_float(join_words(words)), entry->unit);
+      return 0;
+    case WORD:
+      snprintf(buf, size, "%d%s (0x%04X)", words[0], entry->unit, words[0]);
+      return 0;
+    case DWORD: {
+      uint32_t v = join_words(words);
+      snprintf(buf, size, "%d%s (0x%08X)", static_cast<int32_t>(v), entry->unit, v);
+      return 0;
+    }
+    default:
+      buf[0] = '\0';
+      return -1;
   }
 }
 

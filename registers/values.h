@@ -14,6 +14,7 @@
 #define VELTRONA_REGISTERS_VALUES_H_
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 
 #include "registers/catalogue.h"
@@ -33,6 +34,16 @@ float bits_to_float(uint32_t bits);
 // of valid words: for RAW it is how many words are printed (0 or less gives an empty line); for the
 // other types, words beyond count are taken as 0. A type code outside 0 to 8 prints nothing.
 void print_value_by_type(const modbus_reg_entry *entry, const uint16_t *words, int count);
+
+// Longest text of a FLOAT, WORD or DWORD value with its unit, terminator included.
+constexpr size_t MAX_SCALAR_TEXT = 96;
+
+// Writes the text print_value_by_type shows for a FLOAT, WORD or DWORD register (value and
+// unit, without the line end) into buf (size bytes, always terminated; MAX_SCALAR_TEXT holds
+// every value). words holds the type's one or two words. Returns 0, or -1 for any other type
+// (buf then empty when it has room).
+int format_scalar_value(const modbus_reg_entry *entry, const uint16_t *words, char *buf,
+                        size_t size);
 
 // Whether a float that strtof made of the user's text may go to the device, into the
 // configuration or into a calibration point: only a finite number may. NaN and the infinities

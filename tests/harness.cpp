@@ -33,7 +33,39 @@ std::vector<long> parse_numbers(const std::string &line) {
   return numbers;
 }
 
+// The scratch XDG_STATE_HOME of this program. A forked child that ends through exit() runs
+// this destructor too; only the process that made the directory removes it.
+class state_home_guard {
+ public:
+  state_home_guard() : owner_(getpid()) {
+    char pattern[] = "/tmp/vt_state_XXXXXX";
+    if (mkdtemp(pattern) == nullptr) {
+      // Better no state directory at all than the real one.
+      setenv("XDG_STATE_HOME", "/nonexistent/vt_state", 1);
+      return;
+    }
+    path_ = pattern;
+    setenv("XDG_STATE_HOME", path_.c_str(), 1);
+  }
+  ~state_home_guard() {
+    if (path_.empty() || getpid() != owner_) return;
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  const std::string &path() const { return path_; }
+
+ private:
+  pid_t owner_;
+  std::string path_;
+};
+
+const state_home_guard state_home;
+
 }  // namespace
+
+const std::string &test_state_home() { return state_home.path(); }
+
+std::string tool_write_log_path() { return test_state_home() + "/veltrona_tool/writes.log"; }
 
 std::ostream &operator<<(std::ostream &os, const sim_write &w) {
   os << "{" << w.function << ", " << w.address << ", {";

@@ -26,6 +26,15 @@
 extern const char *const VT_TOOL_PATH;
 extern const char *const VT_SIM_PATH;
 
+// Before main, every program linked with the harness points XDG_STATE_HOME at a scratch
+// directory of its own (removed when the program ends), so that every tool it starts, however
+// it starts it, keeps its state files (the write log) there and never in the home directory of
+// whoever runs the tests. Empty when the directory could not be made.
+const std::string &test_state_home();
+
+// The write log of the tools this program starts (it need not exist).
+std::string tool_write_log_path();
+
 // Default time limit of a single wait, long enough for sanitizer builds.
 constexpr int VT_WAIT_MS = 20000;
 

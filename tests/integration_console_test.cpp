@@ -250,7 +250,8 @@ TEST_F(console_session, HelpText) {
   std::vector<std::string> lines;
   std::istringstream in(help);
   for (std::string line; std::getline(in, line);) lines.push_back(line);
-  ASSERT_EQ(lines.size(), 127u);
+  // The 127 lines of the original commands, then the section of the added ones.
+  ASSERT_EQ(lines.size(), 134u);
   EXPECT_EQ(lines[0], "Calibration and Chat utility for Veltrona modulator");
   EXPECT_EQ(lines[1], "-----------------------------------------------------");
   EXPECT_EQ(lines[2], "");
@@ -267,6 +268,16 @@ TEST_F(console_session, HelpText) {
                        "remove/invalidate fourth entry.");
   EXPECT_EQ(lines[125], "  \033[32mSEND\033[0m      : Send calibration table to the device.");
   EXPECT_EQ(lines[126], "");
+  EXPECT_EQ(std::vector<std::string>(lines.begin() + 127, lines.end()),
+            (std::vector<std::string>{
+                "\033[31mFurther commands\033[0m:",
+                "",
+                "  \033[32mWATCH\033[0m     : Show registers live, one line per second.",
+                "              WATCH <<address,dec> or <name,string>> [...]",
+                "              Up to 8 FLOAT, WORD or DWORD registers, chosen as in READ.",
+                "              Any key ends the watch; with piped input, the next input line.",
+                "",
+            }));
   EXPECT_EQ(writes_after_login(), std::vector<sim_write>{});
 }
 

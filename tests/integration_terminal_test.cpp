@@ -428,6 +428,52 @@ TEST_F(terminal_session, EditedLinesObeyTheLengthRule) {
   expect_only_logins(1);
 }
 
+// WATCH at a terminal: a line a second until any key. The key is read and dropped, all of an
+// arrow key's escape sequence with it, so the next line is edited as if it had never been
+// pressed; line editing is back at once, and the modes are restored at the end.
+TEST_F(terminal_session, WatchEndsOnAnyKeyAndDropsIt) {
+  terminal_tool tool;
+  start(tool);
+  ASSERT_EQ(tool.type("watch 5120\r"), 0);
+  size_t mark = tool.wait_for("MB_STATE_SET (5120, WORD)\r\nPress any key to end the watch.\r\n");
+  ASSERT_NE(mark, std::string::npos) << tool.out();
+  size_t first = tool.wait_for("  MB_STATE_SET=0 (0x0000)\r\n", mark);
+  ASSERT_NE(first, std::string::npos) << tool.out();
+  ASSERT_NE(tool.wait_for("  MB_STATE_SET=0 (0x0000)\r\n", first + 1), std::string::npos)
+      << tool.out();
+
+  long long pressed = now_ms();
+  ASSERT_EQ(tool.type("\033[A"), 0);
+  ASSERT_NE(tool.wait_for(">> ", first), std::string::npos) << tool.out();
+  ASSERT_TRUE(tool.wait_editing()) << tool.out();
+  EXPECT_LT(now_ms() - pressed, 1500);
+
+  mark = tool.mark();
+  ASSERT_EQ(tool.type("READ 5120\r"), 0);
+  size_t read = tool.wait_for("\r\nMB_STATE_SET (5120, WORD)\r\n0 (0x0000)\r\n", mark);
+  ASSERT_NE(read, std::string::npos) << tool.out();
+  EXPECT_EQ(tool.out().find("Unknown command"), std::string::npos) << tool.out();
+  ASSERT_NE(tool.wait_for(">> ", read), std::string::npos) << tool.out();
+  quit(tool);
+  expect_only_logins(1);
+}
+
+TEST_F(terminal_session, CtrlCDuringWatchRestoresTheTerminal) {
+  terminal_tool tool;
+  start(tool);
+  ASSERT_EQ(tool.type("WATCH 5480 MB_STATE_SET\r"), 0);
+  ASSERT_NE(tool.wait_for("  MB_STATE_READ=0 (0x0000)  MB_STATE_SET=0 (0x0000)\r\n"),
+            std::string::npos)
+      << tool.out();
+  ASSERT_EQ(tool.type("\003"), 0);
+  EXPECT_EQ(tool.wait_exit(), 0) << tool.out();
+  std::string plain = without_carriage_returns(tool.out());
+  ASSERT_GE(plain.size(), 6u);
+  EXPECT_EQ(plain.substr(plain.size() - 6), "Exit.\n") << plain;
+  EXPECT_TRUE(tool.modes_restored());
+  expect_only_logins(1);
+}
+
 // Standard output on the terminal but input from a pipe: plain reading, plain prompts, no
 // history, and the exact output of a piped run.
 TEST_F(terminal_session, PipedInputKeepsThePlainTranscript) {

@@ -1,0 +1,38 @@
+// The write log: one line for every write request the link carries out, appended to
+// $XDG_STATE_HOME/veltrona_tool/writes.log (~/.local/state/veltrona_tool/writes.log when the
+// variable is unset or not an absolute path), so that an engineer can tell afterwards what was
+// written to which device and when. A line reads
+//
+//   2026-12-08 14:03:12.345 +0100 anna 192.168.1.20:502 5120 MB_STATE_SET 1 0003 OK
+//
+// local date and time with milliseconds and UTC offset, user name, device host:port, start
+// address, the catalogue name of that address (- when it has none), word count, the words in
+// hexadecimal, and OK or FAIL as the device accepted the write or not. Words written to the
+// login register MB_LOG_IN (5121 to 5125) are shown as **** and never stored. Each line goes to
+// the file in one append, so lines of tools running side by side never mix. Reads are not
+// logged, and standard output is never touched.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <ctime>
+
+// Opens (creating it and its directories, mode 0700, the file 0600) the write log for a
+// session with the device at host:port. When it can't, says so once on standard error and
+// the session goes on unlogged. Returns 0, or -1 when the log is not kept. Call once at start,
+// before the link thread runs; later calls do nothing.
+int write_log_open(const char* host, int port);
+
+// Appends the line of one write request: `count` words from `words` at `address`, `result` the
+// library's result (negative: the device did not accept it). Does nothing when the log is not
+// open. Link thread only.
+void write_log_record(int address, int count, const uint16_t* words, int result);
+
+// Room for the line of any request of up to 64 words, line end and terminator included.
+constexpr size_t WRITE_LOG_LINE_SIZE = 1024;
+
+// Formats the line of a write request as write_log_record stores it, with its line end, into
+// buf (size bytes). `when` is the time of the request, `user` and `device` (host:port) the
+// texts the line shows. Returns the length of the line, or -1 when it does not fit.
+int write_log_format(char* buf, size_t size, const timespec& when, const char* user,
+                     const char* device, int address, int count, const uint16_t* words, int result);

@@ -1,0 +1,75 @@
+// The write log's line: names, masking of the login register's words, the status, and a buffer
+// too small for the line.
+#include "link/write_log.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+struct line_case {
+  const char* name;
+  int address;
+  std::vector<uint16_t> words;
+  int result;
+  const char* rest;  // the line after the time stamp, user and device
+};
+
+TEST(WriteLogLine, Table) {
+  // A fixed zone, so that the stamp is known: 2026-12-08 13:03:12.345 UTC.
+  setenv("TZ", "CET-1", 1);
+  tzset();
+  const timespec when = {1796734992, 345000000};
+  const char* stamp = "2026-12-08 14:03:12.345 +0100 anna 10.0.0.7:502 ";
+  const line_case cases[] = {
+      {"one word", 5120, {3}, 1, "5120 MB_STATE_SET 1 0003 OK\n"},
+      {"refused", 5200, {0x0007, 0xABCD}, -1, "5200 MB_CONFIG_WORD 2 0007 ABCD FAIL\n"},
+      {"login masked",
+       5121,
+       {0x3034, 0x3137, 0x3236, 0x3335, 0},
+       5,
+       "5121 MB_LOG_IN 5 **** **** **** **** **** OK\n"},
+      {"login words masked inside a longer write",
+       5120,
+       {1, 2, 3},
+       3,
+       "5120 MB_STATE_SET 3 0001 **** **** OK\n"},
+      {"only the login register's words are masked",
+       5124,
+       {1, 2, 3, 4},
+       4,
+       "5124 - 4 **** **** 0003 0004 OK\n"},
+      {"address without a name", 5133, {0x4000}, 1, "5133 - 1 4000 OK\n"},
+      {"trailing blank of a name cut",
+       6113,
+       {0, 0x3F80},
+       2,
+       "6113 MB_DAVARER_BALANCE 2 0000 3F80 OK\n"},
+  };
+  for (const line_case& c : cases) {
+    SCOPED_TRACE(c.name);
+    char buf[WRITE_LOG_LINE_SIZE];
+    int len = write_log_format(buf, sizeof buf, when, "anna", "10.0.0.7:502", c.address,
+                               static_cast<int>(c.words.size()), c.words.data(), c.result);
+    EXPECT_EQ(std::string(buf, len > 0 ? static_cast<size_t>(len) : 0),
+              std::string(stamp) + c.rest);
+  }
+}
+
+TEST(WriteLogLine, LongestRequestFitsAndATooSmallBufferFails) {
+  const timespec when = {0, 0};
+  std::vector<uint16_t> words(64, 0xFFFF);
+  char buf[WRITE_LOG_LINE_SIZE];
+  EXPECT_GT(write_log_format(buf, sizeof buf, when, std::string(63, 'u').c_str(),
+                             "255.255.255.255:65535", 6113, 64, words.data(), 64),
+            0);
+  char small[40];
+  EXPECT_EQ(
+      write_log_format(small, sizeof small, when, "anna", "10.0.0.7:502", 5120, 1, words.data(), 1),
+      -1);
+}
+
+}  // namespace
