@@ -109,6 +109,7 @@ void* console_thread_main(void*) {
   command_loop();
   line_editor_stop();
   quit_requested.store(1);
+  link_cut_connection();
   link_wake();
   return nullptr;
 }

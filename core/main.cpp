@@ -55,6 +55,8 @@ void on_sigint(int) {
     return;
   }
   quit_requested.store(1);
+  // A transfer under way fails at once, whatever the device does.
+  link_cut_connection();
   // Only interrupts a blocking call; the workers' handlers return at once.
   if (link_state.load() == WORKER_RUNNING) pthread_kill(link_thread, SIGINT);
   if (console_state.load() == WORKER_RUNNING) pthread_kill(console_thread, SIGINT);

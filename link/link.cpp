@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <pthread.h>
 #include <sched.h>
+#include <sys/socket.h>
 #include <time.h>
 
 #include <atomic>
@@ -33,6 +34,26 @@ pthread_cond_t link_cond = PTHREAD_COND_INITIALIZER;
 std::atomic<int> link_status{0};
 // True while the link thread runs its serve loop; written by the link thread under the mutex.
 std::atomic<bool> link_serving{false};
+
+// The connection's socket for the stopping side (link_cut_connection), -1 when there is none;
+// written by the link thread. While a cut runs, cutters is above 0 and the link thread does not
+// close the socket, so a cut never reaches a descriptor that has been closed and reused.
+std::atomic<int> link_socket{-1};
+std::atomic<int> cutters{0};
+static_assert(std::atomic<int>::is_always_lock_free, "used in a signal handler");
+
+// Makes fd reachable by the stopping side. A stop requested before this could not reach it, so
+// the link thread cuts the connection itself then.
+void publish_socket(int fd) {
+  link_socket.store(fd);
+  if (quit_requested.load() && fd >= 0) shutdown(fd, SHUT_RDWR);
+}
+
+// Takes the socket back before it is closed: waits for a cut that may still use the number.
+void withdraw_socket() {
+  link_socket.store(-1);
+  while (cutters.load() > 0) sched_yield();
+}
 
 int64_t realtime_seconds() {
   timespec ts;
@@ -132,7 +153,8 @@ void serve_request(modbus_t* ctx, int code) {
 void poll_device(modbus_t* ctx, interlock_memory* memory) {
   uint16_t state;
   int rc = read_registers(ctx, MB_STATE_READ_ADDR, 1, &state);
-  if (rc <= 0) {
+  // A poll cut short by the stop is no fault of the device.
+  if (rc <= 0 && !quit_requested.load()) {
     link_printf("Polling fail: %d\n", rc);
   }
   // After a stop the three interlock reads would only delay the end, by up to three response
@@ -261,8 +283,10 @@ void* link_thread_main(void* arg) {
     return nullptr;
   }
 
+  publish_socket(modbus_get_socket(ctx));
   if (!quit_requested.load()) serve_loop(ctx);
 
+  withdraw_socket();
   modbus_close(ctx);
   modbus_free(ctx);
   quit_requested.store(1);
@@ -291,3 +315,12 @@ int modbus_cmd_write(uint16_t address, int count, const uint16_t* src) {
 int link_post_raw(int code) { return post_request(code, 0, 0, nullptr, nullptr); }
 
 void link_wake() { signal_all(); }
+
+void link_cut_connection() {
+  int saved_errno = errno;
+  cutters.fetch_add(1);
+  int fd = link_socket.load();
+  if (fd >= 0) shutdown(fd, SHUT_RDWR);
+  cutters.fetch_sub(1);
+  errno = saved_errno;
+}

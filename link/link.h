@@ -37,5 +37,11 @@ int modbus_cmd_write(uint16_t address, int count, const uint16_t* src);
 // handler.
 void link_wake();
 
+// Shuts the link's connection down, so that a transfer under way fails at once instead of
+// waiting for a device that answers late, trickles or not at all (libmodbus goes on waiting
+// through signals). Call it after setting quit_requested; the link thread then refuses every
+// further request and ends. Any thread; async-signal-safe (the SIGINT handler calls it).
+void link_cut_connection();
+
 // Test hooks: posts a raw request code (an unknown code is answered like a served one).
 int link_post_raw(int code);
