@@ -1,5 +1,5 @@
-// The console's command table: the 24 command words in code order with their handlers, the
-// matching rule and the HELP text.
+// The console's command table: the command words in code order with their handlers (the 24
+// original words, then the added ones), the matching rule and the HELP text.
 #pragma once
 
 enum console_command_code {
@@ -27,6 +27,8 @@ enum console_command_code {
   CODE_DEL,
   CODE_SEND,
   CODE_PRINT,
+  // Commands added after the first 24; none of the words above is a prefix of theirs.
+  CODE_RECONNECT,
   COMMAND_COUNT
 };
 
@@ -44,5 +46,5 @@ extern const console_command command_table[COMMAND_COUNT];
 // or -1 when none does.
 int find_command(const char* token);
 
-// Prints the help text.
+// Prints the help text: the original text, then a section for the added commands.
 void cmd_help(char** args);

@@ -96,7 +96,8 @@ int main() {
   // A Ctrl-C during start-up (the service questions included) ends the tool before it
   // connects; the restore below still puts back what the check changed.
   if (!quit_requested.load()) {
-    start_worker(&link_thread, link_entry, &params, &link_state);
+    link_setup(&params, nullptr);
+    start_worker(&link_thread, link_entry, nullptr, &link_state);
     start_worker(&console_thread, console_entry, nullptr, &console_state);
     pthread_join(link_thread, nullptr);
     pthread_join(console_thread, nullptr);

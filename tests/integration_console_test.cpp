@@ -232,7 +232,8 @@ TEST_F(console_session, HelpText) {
   std::vector<std::string> lines;
   std::istringstream in(help);
   for (std::string line; std::getline(in, line);) lines.push_back(line);
-  ASSERT_EQ(lines.size(), 127u);
+  // The original 127 lines, then the section of the added commands.
+  ASSERT_EQ(lines.size(), 133u);
   EXPECT_EQ(lines[0], "Calibration and Chat utility for Veltrona modulator");
   EXPECT_EQ(lines[1], "-----------------------------------------------------");
   EXPECT_EQ(lines[2], "");
@@ -249,6 +250,16 @@ TEST_F(console_session, HelpText) {
                        "remove/invalidate fourth entry.");
   EXPECT_EQ(lines[125], "  \033[32mSEND\033[0m      : Send calibration table to the device.");
   EXPECT_EQ(lines[126], "");
+  EXPECT_EQ(lines[127], "\033[31mFurther commands\033[0m:");
+  EXPECT_EQ(lines[128], "");
+  EXPECT_EQ(lines[129],
+            "  \033[32mRECONNECT\033[0m : Close the connection and connect again, e.g. "
+            "after a device restart.");
+  EXPECT_EQ(lines[130],
+            "              Logs in and writes the startup registers again, as at tool "
+            "start.");
+  EXPECT_EQ(lines[131], "              A running calibration session is kept.");
+  EXPECT_EQ(lines[132], "");
   EXPECT_EQ(writes_after_login(), std::vector<sim_write>{});
 }
 

@@ -56,11 +56,11 @@ int raw_device::start(behaviour how) {
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   socklen_t length = sizeof address;
   if (listen_fd_ < 0 || bind(listen_fd_, reinterpret_cast<sockaddr *>(&address), length) != 0 ||
-      listen(listen_fd_, 4) != 0 ||
+      listen(listen_fd_, how == NOT_ACCEPTING ? 0 : 4) != 0 ||
       getsockname(listen_fd_, reinterpret_cast<sockaddr *>(&address), &length) != 0)
     return -1;
   port_ = ntohs(address.sin_port);
-  thread_ = std::thread([this] { run(); });
+  if (how != NOT_ACCEPTING) thread_ = std::thread([this] { run(); });
   return 0;
 }
 

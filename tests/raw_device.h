@@ -1,7 +1,9 @@
 // A misbehaving Modbus TCP device for integration tests, a few lines of raw sockets on a thread
 // of the test: it accepts connections on a free loopback port and then either never answers
 // (a hung controller) or answers every request correctly but one byte every 0.4 s (an
-// overloaded one), which no response or byte time-out of libmodbus catches.
+// overloaded one), which no response or byte time-out of libmodbus catches. A third kind never
+// accepts at all: its one-place queue takes the first connection, and every later attempt
+// hangs until the client gives up, as with a device whose server is stuck.
 //
 // It records every request it receives with its arrival time, so that a test can tell which
 // requests came after a given moment. Every wait inside has a bound; the destructor stops the
@@ -16,7 +18,7 @@
 
 class raw_device {
  public:
-  enum behaviour { SILENT, TRICKLING };
+  enum behaviour { SILENT, TRICKLING, NOT_ACCEPTING };
 
   // Milliseconds between two bytes of a trickled reply.
   static constexpr int TRICKLE_MS = 400;
