@@ -2,8 +2,11 @@
 
 #include <cstdio>
 #include <cstring>
+#include <ranges>
+#include <span>
 
 #include "calibration/calibration.h"
+#include "console/console.h"
 #include "console/device_commands.h"
 #include "console/dump.h"
 #include "console/register_commands.h"
@@ -158,8 +161,17 @@ const help_line help_text[] = {
     {"", HELP_PLAIN},
     {"  %sSEND%s      : Send calibration table to the device.\n", HELP_GREEN},
     {"", HELP_PLAIN},
-    // Commands added to the original set, after its text.
+};
+
+// The commands added to the original set, after its text and in its layout; a new command adds
+// its lines here.
+const help_line added_help_text[] = {
     {"%sFurther commands%s:\n", HELP_RED},
+    {"", HELP_PLAIN},
+    {"  %sRECONNECT%s : Close the connection and connect again, e.g. after a device restart.\n",
+     HELP_GREEN},
+    {"              Logs in and writes the startup registers again, as at tool start.", HELP_PLAIN},
+    {"              A running calibration session is kept.", HELP_PLAIN},
     {"", HELP_PLAIN},
     {"  %sWATCH%s     : Show registers live, one line per second.\n", HELP_GREEN},
     {"              WATCH <<address,dec> or <name,string>> [...]", HELP_PLAIN},
@@ -167,6 +179,9 @@ const help_line help_text[] = {
     {"              Any key ends the watch; with piped input, the next input line.", HELP_PLAIN},
     {"", HELP_PLAIN},
 };
+
+// HELP prints the sections one after the other.
+const std::span<const help_line> help_sections[] = {help_text, added_help_text};
 
 }  // namespace
 
@@ -195,6 +210,7 @@ const console_command command_table[COMMAND_COUNT] = {
     {"DEL", cmd_cal_del},
     {"SEND", cmd_cal_send},
     {"PRINT", cmd_cal_print},
+    {"RECONNECT", cmd_reconnect},
     {"WATCH", cmd_watch},
 };
 
@@ -207,7 +223,7 @@ int find_command(const char* token) {
 }
 
 void cmd_help(char**) {
-  for (const help_line& line : help_text) {
+  for (const help_line& line : help_sections | std::views::join) {
     switch (line.colour) {
       case HELP_PLAIN:
         printf("%s\n", line.text);

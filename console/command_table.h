@@ -28,6 +28,8 @@ enum console_command_code {
   CODE_DEL,
   CODE_SEND,
   CODE_PRINT,
+  // Commands added after the first 24; none of the words above is a prefix of theirs.
+  CODE_RECONNECT,
   CODE_WATCH,
   COMMAND_COUNT
 };
@@ -46,5 +48,5 @@ extern const console_command command_table[COMMAND_COUNT];
 // or -1 when none does.
 int find_command(const char* token);
 
-// Prints the help text.
+// Prints the help text: the original text, then a section for the added commands.
 void cmd_help(char** args);

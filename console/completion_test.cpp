@@ -32,6 +32,8 @@ TEST(Completion, Table) {
       {"sta", "STA", {"STATUS", "STATE", "STARTUP"}, true},
       {"st", "ST", {"STATUS", "STATE", "STARTUP", "STEP"}, true},
       {"xyz", "xyz", {}, false},
+      {"reco", "RECONNECT ", {}, true},
+      {"re", "RE", {"READ", "RESET", "RECONNECT"}, true},
       {"read mb_state_r", "MB_STATE_READ ", {}, true},
       {"READ MB_STATE_", "MB_STATE_", {"MB_STATE_READ", "MB_STATE_SET"}, true},
       {"write mb_log", "MB_LOG_IN ", {}, true},

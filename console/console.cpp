@@ -101,20 +101,29 @@ void command_loop() {
   }
 }
 
+// What every new connection gets, at start and after RECONNECT: the login with the
+// session-start code, then the startup registers.
+void start_device_session() {
+  if (write_access_code(ACCESS_CODE_LOGIN) < 0) printf("Login fail!\n");
+  startup_apply();
+}
+
 }  // namespace
 
 void* console_thread_main(void*) {
   calib_console_start();
   if (link_wait_status() == -1) return nullptr;
   // Ctrl-C while connecting: no login and no startup writes, which would only fail.
-  if (!quit_requested.load()) {
-    if (write_access_code(ACCESS_CODE_LOGIN) < 0) printf("Login fail!\n");
-    startup_apply();
-  }
+  if (!quit_requested.load()) start_device_session();
   line_editor_start();
   command_loop();
   line_editor_stop();
   quit_requested.store(1);
+  link_cut_connection();
   link_wake();
   return nullptr;
+}
+
+void cmd_reconnect(char**) {
+  if (link_reconnect() == 1 && !quit_requested.load()) start_device_session();
 }

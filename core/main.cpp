@@ -58,6 +58,8 @@ void on_sigint(int) {
     return;
   }
   quit_requested.store(1);
+  // A transfer under way fails at once, whatever the device does.
+  link_cut_connection();
   // Only interrupts a blocking call; the workers' handlers return at once.
   if (link_state.load() == WORKER_RUNNING) pthread_kill(link_thread, SIGINT);
   if (console_state.load() == WORKER_RUNNING) pthread_kill(console_thread, SIGINT);
@@ -100,7 +102,8 @@ int main(int argc, char** argv) {
   // A Ctrl-C during start-up (the service questions included) ends the tool before it
   // connects; the restore below still puts back what the check changed.
   if (!quit_requested.load()) {
-    start_worker(&link_thread, link_entry, &params, &link_state);
+    link_setup(&params, nullptr);
+    start_worker(&link_thread, link_entry, nullptr, &link_state);
     start_worker(&console_thread, console_entry, nullptr, &console_state);
     pthread_join(link_thread, nullptr);
     pthread_join(console_thread, nullptr);

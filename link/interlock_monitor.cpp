@@ -3,6 +3,7 @@
 #include "core/colours.h"
 #include "core/lifecycle.h"
 #include "link/async_output.h"
+#include "link/link_backend.h"
 
 namespace {
 
@@ -32,10 +33,12 @@ void interlock_report(const char* label, const char (*names)[64], uint32_t now_w
   }
 }
 
-void interlock_monitor_pass(modbus_t* ctx, interlock_memory* memory) {
+void interlock_monitor_pass(link_backend* device, interlock_memory* memory) {
   for (int g = 0; g < 3; g++) {
+    // After a stop each read could only delay the end.
+    if (quit_requested.load()) return;
     uint16_t regs[2];
-    if (modbus_read_registers(ctx, groups[g].address, 2, regs) <= 0) continue;
+    if (device->read_registers(groups[g].address, 2, regs) <= 0) continue;
     uint32_t word = static_cast<uint32_t>(regs[0]) | (static_cast<uint32_t>(regs[1]) << 16);
     if (word == memory->previous[g]) continue;
     interlock_report(groups[g].label, ilock_names[groups[g].table], word, memory->previous[g]);

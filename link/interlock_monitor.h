@@ -2,9 +2,9 @@
 // thread once a second when iPrintIlockChange is set.
 #pragma once
 
-#include <modbus.h>
-
 #include <cstdint>
+
+class link_backend;
 
 // Previous interlock words of the three groups (standby, HV, trigger); link thread only.
 struct interlock_memory {
@@ -15,5 +15,6 @@ struct interlock_memory {
 void interlock_report(const char* label, const char (*names)[64], uint32_t now_word,
                       uint32_t previous_word);
 
-// One monitor pass over the three groups with the link thread's context.
-void interlock_monitor_pass(modbus_t* ctx, interlock_memory* memory);
+// One monitor pass over the three groups on the link thread's connection. Reads nothing more
+// once quit_requested is set.
+void interlock_monitor_pass(link_backend* device, interlock_memory* memory);

@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <pthread.h>
 #include <sched.h>
+#include <sys/socket.h>
 #include <time.h>
 
 #include <atomic>
@@ -12,28 +13,68 @@
 
 #include "link/async_output.h"
 #include "link/interlock_monitor.h"
+#include "link/link_backend.h"
 #include "link/write_log.h"
 
 namespace {
 
-// The request mailbox. The console thread fills the fields while new_cmd is 0 and publishes
-// a request by storing 101 or 102; the link thread reads the fields after seeing that code
-// and stores 0 once cmd_result and cmd_buf are final. The acquire/release pairs on new_cmd
-// order every other field, so they need no lock.
-std::atomic<int> new_cmd{0};
-int cmd_addr = 0;
-int cmd_words = 0;
-uint16_t cmd_buf[MAILBOX_WORDS];
-int cmd_result = 0;
+// Everything one link run keeps, grouped by who may touch it when. link_setup sets it all up
+// afresh before each run of the link thread.
+struct link_record {
+  // Set by link_setup before the link thread starts; constant while it runs.
+  link_params params = {};
+  link_backend* device = nullptr;
 
-// Guards the waits on link_status, the request hand-over and link_serving changes.
+  // Link thread only.
+  int64_t last_poll = 0;             // wall-clock second of the last poll; 0 polls at once
+  bool replies_out_of_step = false;  // a transfer failed: late replies may still arrive
+  interlock_memory ilocks = {};      // the monitor's previous words, kept across reconnects
+
+  // The request mailbox. The console thread fills the fields while new_cmd is 0 and publishes
+  // a request by storing a request code; the link thread reads the fields after seeing that
+  // code and stores 0 once cmd_result and cmd_buf are final. The acquire/release pairs on
+  // new_cmd order every other field, so they need no lock.
+  std::atomic<int> new_cmd{0};
+  int cmd_addr = 0;
+  int cmd_words = 0;
+  uint16_t cmd_buf[MAILBOX_WORDS] = {};
+  int cmd_result = 0;
+
+  // Guarded by the mutex: written under it by the link thread, atomic so that a waiter's test
+  // outside it is well defined.
+  std::atomic<int> link_status{0};   // last connection attempt: 0 none yet, 1 connected, -1 failed
+  std::atomic<bool> serving{false};  // the link thread runs its serve loop
+
+  // For the stopping side (link_cut_connection), which may be a signal handler: the
+  // connection's descriptor, -1 when there is none, written by the link thread. While a cut
+  // runs, cutters is above 0 and the link thread does not close the descriptor, so a cut never
+  // reaches one that has been closed and reused. Not reset by link_setup: cutters always comes
+  // back to 0, and socket is -1 whenever no link thread runs.
+  std::atomic<int> socket{-1};
+  std::atomic<int> cutters{0};
+};
+
+// The process's one link.
+link_record current_link;
+static_assert(std::atomic<int>::is_always_lock_free, "used in a signal handler");
+
+// Guards the waits on link_status, the request hand-over and serving changes; shared by every
+// link run, so never re-initialised.
 pthread_mutex_t link_mutex = PTHREAD_MUTEX_INITIALIZER;
 pthread_cond_t link_cond = PTHREAD_COND_INITIALIZER;
 
-// 0 connecting, 1 connected, -1 failed; written once by the link thread under the mutex.
-std::atomic<int> link_status{0};
-// True while the link thread runs its serve loop; written by the link thread under the mutex.
-std::atomic<bool> link_serving{false};
+// Makes fd reachable by the stopping side. A stop requested before this could not reach it, so
+// the link thread cuts the connection itself then.
+void publish_socket(int fd) {
+  current_link.socket.store(fd);
+  if (quit_requested.load() && fd >= 0) shutdown(fd, SHUT_RDWR);
+}
+
+// Takes the descriptor back before it is closed: waits for a cut that may still use it.
+void withdraw_socket() {
+  current_link.socket.store(-1);
+  while (current_link.cutters.load() > 0) sched_yield();
+}
 
 int64_t realtime_seconds() {
   timespec ts;
@@ -54,13 +95,44 @@ void signal_all() {
 // Blocks until a request is posted, quit is requested or the wall clock reaches the next
 // poll second. The deadline comes from the same real-time clock as `now`, so the wait never
 // ends early against the poll test and the loop does not spin.
-void wait_for_work(int64_t last_poll) {
-  timespec deadline = {static_cast<time_t>(last_poll + 1), 0};
+void wait_for_work() {
+  timespec deadline = {static_cast<time_t>(current_link.last_poll + 1), 0};
   pthread_mutex_lock(&link_mutex);
-  while (new_cmd.load(std::memory_order_acquire) <= 0 && !quit_requested.load()) {
+  while (current_link.new_cmd.load(std::memory_order_acquire) <= 0 && !quit_requested.load()) {
     if (pthread_cond_timedwait(&link_cond, &link_mutex, &deadline) == ETIMEDOUT) break;
   }
   pthread_mutex_unlock(&link_mutex);
+}
+
+// Connects to the device and prints the connection line; on failure also the error line.
+// Returns 1 or -1, also published in link_status. The attempt runs under the mutex, as the
+// status change does; libmodbus bounds it by its response time-out, and a signal ends it.
+int connect_device() {
+  link_printf("Connect to %s:%d is ", current_link.params.host, current_link.params.port);
+  pthread_mutex_lock(&link_mutex);
+  int rc = current_link.device->connect(current_link.params.host, current_link.params.port);
+  int connect_errno = errno;
+  if (rc == -1) {
+    current_link.link_status.store(-1);
+    link_printf("FAIL.\n");
+  } else {
+    current_link.link_status.store(1);
+    current_link.serving.store(true);
+    link_printf("OK.\n");
+  }
+  pthread_mutex_unlock(&link_mutex);
+  pthread_cond_broadcast(&link_cond);
+  if (rc == -1) {
+    link_printf("%s ERRNO:[%s]\n", "Modbus Connection failed!", modbus_strerror(connect_errno));
+    return -1;
+  }
+  publish_socket(current_link.device->socket());
+  return 1;
+}
+
+void disconnect_device() {
+  withdraw_socket();
+  current_link.device->close();
 }
 
 // Link thread only. A reply that comes after the library's response time-out stays in the
@@ -72,7 +144,6 @@ void wait_for_work(int64_t last_poll) {
 // reads fail unseen here), whatever has arrived meanwhile is discarded too.
 constexpr int QUIET_MS = 50;
 constexpr int64_t DISCARD_LIMIT_MS = 500;
-bool replies_out_of_step = false;
 
 int64_t monotonic_ms() {
   timespec ts;
@@ -80,68 +151,81 @@ int64_t monotonic_ms() {
   return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
 }
 
-void discard_late_replies(modbus_t* ctx) {
-  int fd = modbus_get_socket(ctx);
+void discard_late_replies() {
+  int fd = current_link.device->socket();
   int64_t give_up = monotonic_ms() + DISCARD_LIMIT_MS;
   while (fd >= 0 && !quit_requested.load() && monotonic_ms() < give_up) {
     pollfd pfd = {fd, POLLIN, 0};
     if (poll(&pfd, 1, QUIET_MS) <= 0) return;
     // Nothing to discard although the socket is readable: the device closed the connection.
-    if (modbus_flush(ctx) <= 0) return;
+    if (current_link.device->flush() <= 0) return;
   }
 }
 
-void after_transfer(modbus_t* ctx, int rc) {
+void after_transfer(int rc) {
   if (rc >= 0) return;
   int err = errno;
-  replies_out_of_step = true;
-  if (err == ETIMEDOUT || err == EMBBADDATA) discard_late_replies(ctx);
+  current_link.replies_out_of_step = true;
+  if (err == ETIMEDOUT || err == EMBBADDATA) discard_late_replies();
 }
 
-int read_registers(modbus_t* ctx, int address, int count, uint16_t* dest) {
-  if (replies_out_of_step) modbus_flush(ctx);
-  replies_out_of_step = false;
-  int rc = modbus_read_registers(ctx, address, count, dest);
-  after_transfer(ctx, rc);
+int read_registers(int address, int count, uint16_t* dest) {
+  if (current_link.replies_out_of_step) current_link.device->flush();
+  current_link.replies_out_of_step = false;
+  int rc = current_link.device->read_registers(address, count, dest);
+  after_transfer(rc);
   return rc;
 }
 
-int write_registers(modbus_t* ctx, int address, int count, const uint16_t* src) {
-  if (replies_out_of_step) modbus_flush(ctx);
-  replies_out_of_step = false;
-  int rc = modbus_write_registers(ctx, address, count, src);
-  after_transfer(ctx, rc);
+int write_registers(int address, int count, const uint16_t* src) {
+  if (current_link.replies_out_of_step) current_link.device->flush();
+  current_link.replies_out_of_step = false;
+  int rc = current_link.device->write_registers(address, count, src);
+  after_transfer(rc);
   return rc;
 }
 
-void serve_request(modbus_t* ctx, int code) {
+// A new connection carries no late replies; the poll second and the interlock words go on.
+int reconnect_device() {
+  disconnect_device();
+  current_link.replies_out_of_step = false;
+  return connect_device();
+}
+
+void serve_request(int code) {
   if (quit_requested.load()) {
     // Posted just before the stop (Ctrl-C): after it nothing more reaches the device, and a
     // read is not worth waiting for either.
-    cmd_result = -1;
+    current_link.cmd_result = -1;
   } else if (code == CMD_READ) {
-    cmd_result = read_registers(ctx, cmd_addr, cmd_words, cmd_buf);
+    current_link.cmd_result =
+        read_registers(current_link.cmd_addr, current_link.cmd_words, current_link.cmd_buf);
   } else if (code == CMD_WRITE) {
-    cmd_result = write_registers(ctx, cmd_addr, cmd_words, cmd_buf);
-    write_log_record(cmd_addr, cmd_words, cmd_buf, cmd_result);
+    current_link.cmd_result =
+        write_registers(current_link.cmd_addr, current_link.cmd_words, current_link.cmd_buf);
+    write_log_record(current_link.cmd_addr, current_link.cmd_words, current_link.cmd_buf,
+                     current_link.cmd_result);
+  } else if (code == CMD_RECONNECT) {
+    current_link.cmd_result = reconnect_device();
   } else {
     link_printf("Unknown new_cmd = %d\n", code);
   }
-  new_cmd.store(0, std::memory_order_release);
+  current_link.new_cmd.store(0, std::memory_order_release);
   signal_all();
 }
 
-void poll_device(modbus_t* ctx, interlock_memory* memory) {
+void poll_device() {
   uint16_t state;
-  int rc = read_registers(ctx, MB_STATE_READ_ADDR, 1, &state);
-  if (rc <= 0) {
+  int rc = read_registers(MB_STATE_READ_ADDR, 1, &state);
+  // A poll cut short by the stop is no fault of the device.
+  if (rc <= 0 && !quit_requested.load()) {
     link_printf("Polling fail: %d\n", rc);
   }
   // After a stop the three interlock reads would only delay the end, by up to three response
   // time-outs when the device answers late.
   if (tool_config.iPrintIlockChange && !quit_requested.load()) {
-    interlock_monitor_pass(ctx, memory);
-    replies_out_of_step = true;
+    interlock_monitor_pass(current_link.device, &current_link.ilocks);
+    current_link.replies_out_of_step = true;
   }
 }
 
@@ -175,26 +259,24 @@ bool spin_until(int64_t ns, condition done) {
 // Returns true when a request was posted (or a stop requested) within REQUEST_SPIN_NS.
 bool request_follows() {
   return spin_until(REQUEST_SPIN_NS, [] {
-    return new_cmd.load(std::memory_order_acquire) > 0 || quit_requested.load();
+    return current_link.new_cmd.load(std::memory_order_acquire) > 0 || quit_requested.load();
   });
 }
 
-void serve_loop(modbus_t* ctx) {
-  interlock_memory memory = {};
-  int64_t last_poll = 0;
+void serve_loop() {
   bool just_served = false;
   for (;;) {
     int64_t now = realtime_seconds();
-    int code = new_cmd.load(std::memory_order_acquire);
+    int code = current_link.new_cmd.load(std::memory_order_acquire);
     if (code > 0) {
-      serve_request(ctx, code);
+      serve_request(code);
     } else if (quit_requested.load()) {
       break;
-    } else if (now > last_poll) {
-      poll_device(ctx, &memory);
-      last_poll = now;
+    } else if (now > current_link.last_poll) {
+      poll_device();
+      current_link.last_poll = now;
     } else if (!just_served || !request_follows()) {
-      wait_for_work(last_poll);
+      wait_for_work();
     }
     just_served = code > 0;
     if (quit_requested.load()) break;
@@ -206,80 +288,74 @@ void serve_loop(modbus_t* ctx) {
 int post_request(int code, uint16_t address, int count, const uint16_t* src, uint16_t* dest) {
   if (count > MAILBOX_WORDS || count < 0) return -1;
   pthread_mutex_lock(&link_mutex);
-  while (new_cmd.load(std::memory_order_acquire) > 0 && link_serving.load())
+  while (current_link.new_cmd.load(std::memory_order_acquire) > 0 && current_link.serving.load())
     pthread_cond_wait(&link_cond, &link_mutex);
-  bool serving = link_serving.load();
+  bool serving = current_link.serving.load();
   pthread_mutex_unlock(&link_mutex);
   // Once the tool is stopping (Ctrl-C, Q, end of input) no request goes out any more.
   if (!serving || quit_requested.load()) return -1;
 
-  cmd_addr = address;
-  cmd_words = count;
-  if (src) memcpy(cmd_buf, src, sizeof(uint16_t) * static_cast<size_t>(count));
-  new_cmd.store(code, std::memory_order_release);
+  current_link.cmd_addr = address;
+  current_link.cmd_words = count;
+  if (src) memcpy(current_link.cmd_buf, src, sizeof(uint16_t) * static_cast<size_t>(count));
+  current_link.new_cmd.store(code, std::memory_order_release);
   signal_all();
-  spin_until(RESULT_SPIN_NS,
-             [] { return new_cmd.load(std::memory_order_acquire) <= 0 || !link_serving.load(); });
+  spin_until(RESULT_SPIN_NS, [] {
+    return current_link.new_cmd.load(std::memory_order_acquire) <= 0 ||
+           !current_link.serving.load();
+  });
 
   pthread_mutex_lock(&link_mutex);
-  while (new_cmd.load(std::memory_order_acquire) > 0 && link_serving.load())
+  while (current_link.new_cmd.load(std::memory_order_acquire) > 0 && current_link.serving.load())
     pthread_cond_wait(&link_cond, &link_mutex);
-  bool served = new_cmd.load(std::memory_order_acquire) == 0;
-  if (!served) new_cmd.store(0, std::memory_order_release);
+  bool served = current_link.new_cmd.load(std::memory_order_acquire) == 0;
+  if (!served) current_link.new_cmd.store(0, std::memory_order_release);
   pthread_mutex_unlock(&link_mutex);
   if (!served) return -1;
 
-  if (dest) memcpy(dest, cmd_buf, sizeof(uint16_t) * static_cast<size_t>(cmd_words));
-  return cmd_result;
+  if (dest)
+    memcpy(dest, current_link.cmd_buf,
+           sizeof(uint16_t) * static_cast<size_t>(current_link.cmd_words));
+  return current_link.cmd_result;
 }
 
 }  // namespace
 
-void* link_thread_main(void* arg) {
-  const link_params* params = static_cast<const link_params*>(arg);
-  modbus_t* ctx = params->host[0] ? modbus_new_tcp(params->host, params->port) : nullptr;
-  int connect_errno = ctx ? 0 : EINVAL;
-  link_printf("Connect to %s:%d is ", params->host, params->port);
+void link_setup(const link_params* params, link_backend* backend) {
+  current_link.params = *params;
+  current_link.params.host[sizeof(current_link.params.host) - 1] = '\0';
+  current_link.device = backend ? backend : libmodbus_backend();
+  current_link.last_poll = 0;
+  current_link.replies_out_of_step = false;
+  current_link.ilocks = interlock_memory{};
+  current_link.new_cmd.store(0);
+  current_link.cmd_addr = 0;
+  current_link.cmd_words = 0;
+  memset(current_link.cmd_buf, 0, sizeof(current_link.cmd_buf));
+  current_link.cmd_result = 0;
+  current_link.link_status.store(0);
+  current_link.serving.store(false);
+}
 
-  pthread_mutex_lock(&link_mutex);
-  if (link_status.load() == 0) {
-    int rc = ctx ? modbus_connect(ctx) : -1;
-    if (rc == -1) {
-      if (ctx) connect_errno = errno;
-      link_status.store(-1);
-      link_printf("FAIL.\n");
-    } else {
-      link_serving.store(true);
-      link_status.store(1);
-      link_printf("OK.\n");
-    }
-    pthread_cond_broadcast(&link_cond);
-  }
-  pthread_mutex_unlock(&link_mutex);
+void* link_thread_main(void*) {
+  if (connect_device() == -1) return nullptr;
 
-  if (link_status.load() == -1) {
-    link_printf("%s ERRNO:[%s]\n", "Modbus Connection failed!", modbus_strerror(connect_errno));
-    if (ctx) modbus_free(ctx);
-    return nullptr;
-  }
+  if (!quit_requested.load()) serve_loop();
 
-  if (!quit_requested.load()) serve_loop(ctx);
-
-  modbus_close(ctx);
-  modbus_free(ctx);
+  disconnect_device();
   quit_requested.store(1);
   pthread_mutex_lock(&link_mutex);
-  link_serving.store(false);
-  pthread_cond_broadcast(&link_cond);
+  current_link.serving.store(false);
   pthread_mutex_unlock(&link_mutex);
+  pthread_cond_broadcast(&link_cond);
   return nullptr;
 }
 
 int link_wait_status() {
   pthread_mutex_lock(&link_mutex);
-  while (link_status.load() == 0) pthread_cond_wait(&link_cond, &link_mutex);
+  while (current_link.link_status.load() == 0) pthread_cond_wait(&link_cond, &link_mutex);
   pthread_mutex_unlock(&link_mutex);
-  return link_status.load();
+  return current_link.link_status.load();
 }
 
 int modbus_cmd_read(uint16_t address, int count, uint16_t* dest) {
@@ -290,6 +366,17 @@ int modbus_cmd_write(uint16_t address, int count, const uint16_t* src) {
   return post_request(CMD_WRITE, address, count, src, nullptr);
 }
 
+int link_reconnect() { return post_request(CMD_RECONNECT, 0, 0, nullptr, nullptr); }
+
 int link_post_raw(int code) { return post_request(code, 0, 0, nullptr, nullptr); }
 
 void link_wake() { signal_all(); }
+
+void link_cut_connection() {
+  int saved_errno = errno;
+  current_link.cutters.fetch_add(1);
+  int fd = current_link.socket.load();
+  if (fd >= 0) shutdown(fd, SHUT_RDWR);
+  current_link.cutters.fetch_sub(1);
+  errno = saved_errno;
+}

@@ -1,21 +1,34 @@
 // The device link: one thread owns the Modbus TCP connection to the modulator, serves the
 // console's requests through a one-slot mailbox and polls the device state once a second.
+//
+// A link runs from link_setup through one run of link_thread_main; afterwards it can be set up
+// and run again (the unit tests run many links in one process).
 #pragma once
 
 #include <cstdint>
 
 #include "core/lifecycle.h"
 
+class link_backend;
+
 constexpr int MAILBOX_WORDS = 64;
 constexpr int CMD_READ = 101;
 constexpr int CMD_WRITE = 102;
+constexpr int CMD_RECONNECT = 103;
 constexpr uint16_t MB_STATE_READ_ADDR = 5480;
 
-// Link thread entry; `arg` is a link_params that outlives the thread.
+// Sets the link up afresh: the connection parameters, the way to the device (nullptr: libmodbus),
+// an idle mailbox and link_status 0 (connecting). Call while no link thread runs and nobody
+// waits on the link, before starting the link thread.
+void link_setup(const link_params* params, link_backend* backend);
+
+// Link thread entry (no argument). Connects and prints the connection line; when the connection
+// fails it ends at once, without setting quit_requested. Otherwise it serves requests and polls
+// until quit_requested is set, then closes the connection, sets quit_requested and ends.
 void* link_thread_main(void* arg);
 
-// Waits until the link thread has tried to connect. Returns 1 connected, -1 failed.
-// Console thread.
+// Waits until the link thread has tried to connect. Returns 1 connected, -1 failed. After a
+// RECONNECT it tells the outcome of that attempt. Console thread.
 int link_wait_status();
 
 // Reads `count` holding registers at `address` into dest through the link thread and waits
@@ -33,9 +46,23 @@ int modbus_cmd_read(uint16_t address, int count, uint16_t* dest);
 // is written after the stop. Console thread only.
 int modbus_cmd_write(uint16_t address, int count, const uint16_t* src);
 
+// Has the link thread close the connection and connect again to the same host and port,
+// printing the connection line as at start (and the error line on failure). Returns 1
+// connected, -1 failed (or not tried: the link thread no longer serves, or the stop was
+// requested). After a failure the link thread goes on serving: requests fail, polls report,
+// and the reconnect can be tried again. The interlock monitor keeps its previous words.
+// Console thread only.
+int link_reconnect();
+
 // Wakes the link thread so that it sees quit_requested at once. Any thread but a signal
 // handler.
 void link_wake();
+
+// Shuts the link's connection down, so that a transfer under way fails at once instead of
+// waiting for a device that answers late, trickles or not at all (libmodbus goes on waiting
+// through signals). Call it after setting quit_requested; the link thread then refuses every
+// further request and ends. Any thread; async-signal-safe (the SIGINT handler calls it).
+void link_cut_connection();
 
 // Test hooks: posts a raw request code (an unknown code is answered like a served one).
 int link_post_raw(int code);

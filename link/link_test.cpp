@@ -1,19 +1,17 @@
-// The link thread against an in-process Modbus TCP server on 127.0.0.1. The link module has
-// one lifetime per process (quit_requested is never reset), so the parent process walks
-// through one lifetime in a single test, and every other lifetime runs in a child process of
-// its own (threadsafe death tests re-execute the binary for just that test).
+// The link thread driven in-process through a fake device behind the backend seam. Every case
+// runs a link of its own, from link_setup to the end of its thread; the real libmodbus path is
+// covered by the integration tests against the simulator.
 #include "link/link.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <modbus.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <pthread.h>
 #include <sys/socket.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -29,15 +27,11 @@
 
 #include "core/lifecycle.h"
 #include "core/tool_config.h"
+#include "link/async_output.h"
 #include "link/interlock_monitor.h"
+#include "link/link_backend.h"
 
 namespace {
-
-double wall_seconds() {
-  timespec ts;
-  clock_gettime(CLOCK_REALTIME, &ts);
-  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
 
 // Runs f on a helper thread and gives up the whole process when it does not return in time,
 // so that a blocking call turns into a failure instead of a hang.
@@ -54,154 +48,172 @@ auto within(double seconds, F f) -> decltype(f()) {
   return result.get();
 }
 
-// Joins the link thread, giving up the process when it does not end in time.
-void join_within(pthread_t thread, double seconds) {
-  double deadline = wall_seconds() + seconds;
-  timespec ts = {static_cast<time_t>(deadline), 0};
-  if (pthread_timedjoin_np(thread, nullptr, &ts) != 0) {
-    fprintf(stderr, "link thread did not end within %.1f s\n", seconds);
-    std::abort();
-  }
+double wall_seconds() {
+  timespec ts;
+  clock_gettime(CLOCK_REALTIME, &ts);
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
 }
 
-struct request_record {
-  int function, address, count;
-  std::vector<uint16_t> values;  // written values of function 16
-  double time;                   // wall clock on receipt
+// One call the link made: 'C' connect (address holds the port), 'R' read, 'W' write, 'X' close.
+struct device_call {
+  char op;
+  int address;
+  int count;
+  std::vector<uint16_t> values;  // written values
 };
 
-// A libmodbus TCP server for one client at a time, recording every request.
-class test_server {
+// A device in the test process with a register file, a log of every call and faults on
+// command. Its connection is one end of a socket pair on which nothing is ever sent: the end
+// turns readable only when the link cuts it (shutdown) or the device drops the connection, so
+// a delayed transfer ends then, as one on a real socket does.
+class fake_device : public link_backend {
  public:
-  std::atomic<int> fail_address{-1};  // a request covering it gets an exception
-  std::atomic<int> delay_poll_ms{0};  // delays the next poll of MB_STATE_READ
-  std::atomic<bool> in_delay{false};
+  std::atomic<int> refuse_errno{0};   // connects fail with this errno
+  std::atomic<int> fail_address{-1};  // a transfer covering it gets a Modbus exception
+  std::atomic<int> delay_ms{0};       // every transfer waits this long for its answer
 
-  bool start() {
-    ctx_ = modbus_new_tcp("127.0.0.1", 0);
-    map_ = modbus_mapping_new(0, 0, 6400, 0);
-    if (!ctx_ || !map_) return false;
-    listen_fd_ = modbus_tcp_listen(ctx_, 1);
-    sockaddr_in addr = {};
-    socklen_t len = sizeof(addr);
-    if (listen_fd_ < 0 || getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
-      return false;
-    port_ = ntohs(addr.sin_port);
-    thread_ = std::thread([this] { run(); });
-    return true;
-  }
-  ~test_server() {
-    stop_ = true;
-    if (thread_.joinable()) thread_.join();
-    if (listen_fd_ >= 0) close(listen_fd_);
-    if (map_) modbus_mapping_free(map_);
-    if (ctx_) modbus_free(ctx_);
-  }
-  int port() const { return port_; }
+  ~fake_device() override { close(); }
 
-  void set_register(int address, uint16_t value) {
+  int connect(const char*, int port) override {
+    close();
+    record({'C', port, 0, {}});
+    if (int err = refuse_errno.load()) {
+      errno = err;
+      return -1;
+    }
     std::lock_guard<std::mutex> lock(mu_);
-    map_->tab_registers[address] = value;
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair_) != 0) return -1;
+    return 0;
   }
-  uint16_t get_register(int address) {
+
+  int read_registers(int address, int count, uint16_t* dest) override {
+    int rc = transfer({'R', address, count, {}});
     std::lock_guard<std::mutex> lock(mu_);
-    return map_->tab_registers[address];
+    for (int k = 0; rc > 0 && k < count; k++) dest[k] = regs_[address + k];
+    return rc;
   }
-  std::vector<request_record> requests() {
+
+  int write_registers(int address, int count, const uint16_t* src) override {
+    int rc = transfer({'W', address, count, std::vector<uint16_t>(src, src + count)});
+    std::lock_guard<std::mutex> lock(mu_);
+    for (int k = 0; rc > 0 && k < count; k++) regs_[address + k] = src[k];
+    return rc;
+  }
+
+  int flush() override { return socket() >= 0 ? 0 : -1; }
+
+  int socket() override {
+    std::lock_guard<std::mutex> lock(mu_);
+    return pair_[0];
+  }
+
+  void close() override {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (pair_[0] < 0) return;
+    ::close(pair_[0]);
+    ::close(pair_[1]);
+    pair_[0] = pair_[1] = -1;
+    log_.push_back({'X', 0, 0, {}});
+  }
+
+  // The device goes away, as at a restart: every transfer fails until the next connect.
+  void drop() {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (pair_[1] >= 0) shutdown(pair_[1], SHUT_RDWR);
+  }
+
+  void set(int address, std::vector<uint16_t> values) {
+    std::lock_guard<std::mutex> lock(mu_);
+    std::copy(values.begin(), values.end(), regs_.begin() + address);
+  }
+
+  std::vector<device_call> calls() {
     std::lock_guard<std::mutex> lock(mu_);
     return log_;
   }
-  int poll_count() {
-    std::lock_guard<std::mutex> lock(mu_);
-    return polls_;
-  }
-  double accept_time() {
-    std::lock_guard<std::mutex> lock(mu_);
-    return accept_time_;
-  }
-  // Waits until pred holds for the request log; false on time-out.
-  bool wait_for(double seconds,
-                const std::function<bool(const std::vector<request_record>&)>& pred) {
+
+  // Waits until pred holds for the log; false on time-out.
+  bool wait_for(double seconds, const std::function<bool(const std::vector<device_call>&)>& pred) {
     std::unique_lock<std::mutex> lock(mu_);
     return cv_.wait_for(lock, std::chrono::duration<double>(seconds), [&] { return pred(log_); });
   }
 
+  bool in_transfer() const { return in_transfer_.load(); }
+
  private:
-  void run() {
-    while (!stop_) {
-      pollfd p = {listen_fd_, POLLIN, 0};
-      if (poll(&p, 1, 20) <= 0) continue;
-      int s = listen_fd_;
-      int client = modbus_tcp_accept(ctx_, &s);
-      if (client < 0) continue;
-      {
-        std::lock_guard<std::mutex> lock(mu_);
-        accept_time_ = wall_seconds();
-      }
-      serve();
-      close(client);
-    }
-  }
-  void serve() {
-    uint8_t query[MODBUS_TCP_MAX_ADU_LENGTH];
-    while (!stop_) {
-      pollfd p = {modbus_get_socket(ctx_), POLLIN, 0};
-      int ready = poll(&p, 1, 20);
-      if (ready == 0 || (ready < 0 && errno == EINTR)) continue;
-      int len = ready > 0 ? modbus_receive(ctx_, query) : -1;
-      if (len < 0) return;  // the client has gone
-      if (len < 12) continue;
-      request_record r = {
-          query[7], query[8] << 8 | query[9], query[10] << 8 | query[11], {}, wall_seconds()};
-      for (int i = 0; r.function == 16 && i < r.count && 13 + 2 * i + 1 < len; i++)
-        r.values.push_back(static_cast<uint16_t>(query[13 + 2 * i] << 8 | query[14 + 2 * i]));
-      {
-        std::lock_guard<std::mutex> lock(mu_);
-        log_.push_back(r);
-        if (r.function == 3 && r.address == MB_STATE_READ_ADDR && r.count == 1) polls_++;
-      }
-      cv_.notify_all();
-      if (r.function == 3 && r.address == MB_STATE_READ_ADDR && delay_poll_ms.load() > 0) {
-        in_delay = true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(delay_poll_ms.exchange(0)));
-        in_delay = false;
-      }
-      int fail = fail_address.load();
+  void record(device_call call) {
+    {
       std::lock_guard<std::mutex> lock(mu_);
-      if (fail >= r.address && fail < r.address + r.count)
-        modbus_reply_exception(ctx_, query, MODBUS_EXCEPTION_ILLEGAL_DATA_ADDRESS);
-      else
-        modbus_reply(ctx_, query, len, map_);
+      log_.push_back(std::move(call));
     }
+    cv_.notify_all();
   }
 
-  modbus_t* ctx_ = nullptr;
-  modbus_mapping_t* map_ = nullptr;  // guarded by mu_
-  int listen_fd_ = -1;
-  int port_ = 0;
-  std::atomic<bool> stop_{false};
-  std::thread thread_;
+  int transfer(device_call call) {
+    int address = call.address, count = call.count;
+    record(std::move(call));
+    int fd = socket();
+    if (fd < 0) {
+      errno = ENOTCONN;
+      return -1;
+    }
+    in_transfer_ = true;
+    pollfd p = {fd, POLLIN, 0};
+    int broken = poll(&p, 1, delay_ms.load());
+    in_transfer_ = false;
+    if (broken != 0) {
+      errno = ECONNRESET;
+      return -1;
+    }
+    int fail = fail_address.load();
+    if (fail >= address && fail < address + count) {
+      errno = EMBXILADD;
+      return -1;
+    }
+    return count;
+  }
+
   std::mutex mu_;
   std::condition_variable cv_;
-  std::vector<request_record> log_;  // guarded by mu_
-  int polls_ = 0;                    // guarded by mu_
-  double accept_time_ = 0;           // guarded by mu_
+  std::vector<uint16_t> regs_ = std::vector<uint16_t>(65536);  // guarded by mu_
+  std::vector<device_call> log_;                               // guarded by mu_
+  int pair_[2] = {-1, -1};  // written by the link thread, guarded by mu_
+  std::atomic<bool> in_transfer_{false};
 };
 
-bool is_poll(const request_record& r) {
-  return r.function == 3 && r.address == MB_STATE_READ_ADDR && r.count == 1;
+bool is_poll(const device_call& c) {
+  return c.op == 'R' && c.address == MB_STATE_READ_ADDR && c.count == 1;
 }
 
-std::vector<request_record> without_polls(const std::vector<request_record>& all) {
-  std::vector<request_record> out;
-  for (const auto& r : all)
-    if (!is_poll(r)) out.push_back(r);
+// The calls without connects, closes and state polls: what the requests made.
+std::vector<device_call> request_calls(const std::vector<device_call>& all) {
+  std::vector<device_call> out;
+  for (const device_call& c : all)
+    if ((c.op == 'R' || c.op == 'W') && !is_poll(c)) out.push_back(c);
   return out;
 }
 
-int count_polls(const std::vector<request_record>& all) {
-  return static_cast<int>(all.size() - without_polls(all).size());
+int count_polls(const std::vector<device_call>& all) {
+  return static_cast<int>(std::count_if(all.begin(), all.end(), is_poll));
 }
+
+// The link thread's messages, collected through the output hook.
+std::mutex output_mutex;
+std::string output_text;  // guarded by output_mutex
+
+void collect_output(const char* text, size_t len) {
+  std::lock_guard<std::mutex> lock(output_mutex);
+  output_text.append(text, len);
+}
+
+std::string link_output() {
+  std::lock_guard<std::mutex> lock(output_mutex);
+  return output_text;
+}
+
+const std::string connected_line = "Connect to 127.0.0.1:1502 is OK.\n";
+const std::string refused_lines =
+    "Connect to 127.0.0.1:1502 is FAIL.\nModbus Connection failed! ERRNO:[Connection refused]\n";
 
 int read_regs(uint16_t address, int count, uint16_t* dest) {
   return within(10, [&] { return modbus_cmd_read(address, count, dest); });
@@ -209,87 +221,181 @@ int read_regs(uint16_t address, int count, uint16_t* dest) {
 int write_regs(uint16_t address, int count, const uint16_t* src) {
   return within(10, [&] { return modbus_cmd_write(address, count, src); });
 }
+int reconnect() { return within(10, link_reconnect); }
 
-// One link lifetime, from connect to shutdown.
-TEST(LinkLifetime, ServesRequestsPollsAndStops) {
-  test_server server;
-  ASSERT_TRUE(server.start());
-  server.set_register(MB_STATE_READ_ADDR, 3);
-  tool_config.iPrintIlockChange = 0;
-  link_params params = {"127.0.0.1", server.port()};
-  testing::internal::CaptureStdout();
-  double started = wall_seconds();
-  pthread_t link;
-  ASSERT_EQ(0, pthread_create(&link, nullptr, link_thread_main, &params));
+class link_case : public testing::Test {
+ protected:
+  void SetUp() override {
+    // One process runs many links: each starts as the tool starts, with the stop flag clear.
+    quit_requested = 0;
+    tool_config.iPrintIlockChange = 0;
+    memset(ilock_names, 0, sizeof(ilock_names));
+    {
+      std::lock_guard<std::mutex> lock(output_mutex);
+      output_text.clear();
+    }
+    link_set_output_hook(collect_output);
+  }
 
-  // Connected, and the first poll comes at once, before any request.
-  EXPECT_EQ(1, within(10, link_wait_status));
-  EXPECT_EQ("Connect to 127.0.0.1:" + std::to_string(server.port()) + " is OK.\n",
-            testing::internal::GetCapturedStdout());
-  ASSERT_TRUE(server.wait_for(5, [](const auto& log) { return !log.empty(); }));
-  request_record first = server.requests()[0];
-  EXPECT_TRUE(is_poll(first)) << first.function << " " << first.address << " " << first.count;
-  EXPECT_LT(first.time - server.accept_time(), 0.5);
+  void TearDown() override {
+    stop();
+    link_set_output_hook(nullptr);
+  }
 
-  // A write of one register is a write-multiple-registers request of length 1.
+  // Sets a link up and starts its thread; backend nullptr is the libmodbus one.
+  void start(const char* host = "127.0.0.1", int port = 1502, link_backend* backend = nullptr) {
+    link_params params = {};
+    snprintf(params.host, sizeof(params.host), "%s", host);
+    params.port = port;
+    link_setup(&params, backend ? backend : &device);
+    ASSERT_EQ(0, pthread_create(&thread, nullptr, link_thread_main, nullptr));
+    running = true;
+  }
+
+  // Starts a link on the fake device and waits until it is connected.
+  void connect() {
+    start();
+    ASSERT_EQ(1, within(10, link_wait_status));
+  }
+
+  // Waits until the link thread has ended by itself (or gives up the process).
+  void join() {
+    if (!running) return;
+    timespec deadline = {static_cast<time_t>(wall_seconds() + 10), 0};
+    if (pthread_timedjoin_np(thread, nullptr, &deadline) != 0) {
+      fprintf(stderr, "the link thread did not end within 10 s\n");
+      std::abort();
+    }
+    running = false;
+  }
+
+  // Ends the link as the console does at Q.
+  void stop() {
+    quit_requested = 1;
+    link_cut_connection();
+    link_wake();
+    join();
+  }
+
+  // Waits until the link has polled n times in all.
+  void wait_for_polls(int n) {
+    ASSERT_TRUE(device.wait_for(5, [n](const auto& log) { return count_polls(log) >= n; }));
+  }
+
+  // Waits until the link's messages contain text.
+  bool wait_for_output(const std::string& text) {
+    for (int i = 0; i < 500; i++) {
+      if (link_output().find(text) != std::string::npos) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+  }
+
+  fake_device device;
+  pthread_t thread{};
+  bool running = false;
+};
+
+// ---- Connecting
+
+TEST_F(link_case, ConnectPrintsTheLineAndPollsAtOnce) {
+  connect();
+  EXPECT_EQ(connected_line, link_output());
+  wait_for_polls(1);
+  std::vector<device_call> log = device.calls();
+  ASSERT_GE(log.size(), 2u);
+  EXPECT_EQ('C', log[0].op);
+  EXPECT_EQ(1502, log[0].address);
+  EXPECT_TRUE(is_poll(log[1]));
+}
+
+TEST_F(link_case, RefusedConnectionEndsTheThreadButNotTheTool) {
+  device.refuse_errno = ECONNREFUSED;
+  start();
+  EXPECT_EQ(-1, within(10, link_wait_status));
+  join();
+  EXPECT_EQ(refused_lines, link_output());
+  uint16_t buf[1] = {};
+  EXPECT_EQ(-1, read_regs(5480, 1, buf));
+  EXPECT_EQ(-1, write_regs(5480, 1, buf));
+  EXPECT_EQ(-1, reconnect());
+  EXPECT_EQ(1u, device.calls().size());  // the connect, nothing after it
+  EXPECT_EQ(refused_lines, link_output());
+  EXPECT_EQ(0, quit_requested.load());
+}
+
+TEST_F(link_case, EmptyHostIsAFailedConnection) {
+  start("", 502, libmodbus_backend());
+  EXPECT_EQ(-1, within(10, link_wait_status));
+  join();
+  EXPECT_EQ("Connect to :502 is FAIL.\nModbus Connection failed! ERRNO:[Invalid argument]\n",
+            link_output());
+}
+
+// ---- Requests
+
+TEST_F(link_case, WriteOfOneRegisterAndReadBack) {
+  connect();
   uint16_t one = 0x1234;
   EXPECT_EQ(1, write_regs(5200, 1, &one));
-  std::vector<request_record> log = without_polls(server.requests());
-  ASSERT_EQ(1u, log.size());
-  EXPECT_EQ(16, log[0].function);
+  device.set(5300, {7, 8, 9});
+  uint16_t buf[3] = {};
+  EXPECT_EQ(3, read_regs(5300, 3, buf));
+  EXPECT_EQ((std::vector<uint16_t>{7, 8, 9}), std::vector<uint16_t>(buf, buf + 3));
+  std::vector<device_call> log = request_calls(device.calls());
+  ASSERT_EQ(2u, log.size());
+  EXPECT_EQ('W', log[0].op);
   EXPECT_EQ(5200, log[0].address);
   EXPECT_EQ(1, log[0].count);
   EXPECT_EQ(std::vector<uint16_t>{0x1234}, log[0].values);
-  EXPECT_EQ(0x1234, server.get_register(5200));
-
-  // A read returns the device's data.
-  for (int i = 0; i < 64; i++) server.set_register(5300 + i, static_cast<uint16_t>(7 + i));
-  uint16_t buf[MAILBOX_WORDS + 1];
-  EXPECT_EQ(3, read_regs(5300, 3, buf));
-  EXPECT_EQ(7, buf[0]);
-  EXPECT_EQ(8, buf[1]);
-  EXPECT_EQ(9, buf[2]);
-  log = without_polls(server.requests());
-  ASSERT_EQ(2u, log.size());
-  EXPECT_EQ(3, log[1].function);
+  EXPECT_EQ('R', log[1].op);
   EXPECT_EQ(5300, log[1].address);
   EXPECT_EQ(3, log[1].count);
+}
 
-  // 64 registers is the most a request carries; 65 fail without a transfer.
+TEST_F(link_case, RequestsBeyondTheMailboxFailWithoutATransfer) {
+  connect();
+  uint16_t buf[MAILBOX_WORDS + 1];
   EXPECT_EQ(MAILBOX_WORDS, read_regs(5300, MAILBOX_WORDS, buf));
-  EXPECT_EQ(7 + 63, buf[63]);
   EXPECT_EQ(MAILBOX_WORDS, write_regs(5400, MAILBOX_WORDS, buf));
-  EXPECT_EQ(7 + 63, server.get_register(5463));
   for (auto& w : buf) w = 0xAAAA;
   EXPECT_EQ(-1, read_regs(5300, MAILBOX_WORDS + 1, buf));
   EXPECT_EQ(-1, write_regs(5300, MAILBOX_WORDS + 1, buf));
   EXPECT_EQ(-1, read_regs(5300, -1, buf));
   for (auto w : buf) EXPECT_EQ(0xAAAA, w);
-  EXPECT_EQ(4u, without_polls(server.requests()).size());
+  EXPECT_EQ(2u, request_calls(device.calls()).size());
+}
 
-  // A failed read of 2 registers still overwrites 2 registers with the last transfer's data.
+TEST_F(link_case, FailedReadStillFillsTheDestination) {
+  connect();
+  device.set(5300, {7, 8, 9});
+  uint16_t buf[3];
   EXPECT_EQ(3, read_regs(5300, 3, buf));
   for (auto& w : buf) w = 0xAAAA;
-  server.fail_address = 5601;
+  device.fail_address = 5601;
   EXPECT_EQ(-1, read_regs(5600, 2, buf));
   EXPECT_EQ(7, buf[0]);
   EXPECT_EQ(8, buf[1]);
   EXPECT_EQ(0xAAAA, buf[2]);
-  server.fail_address = -1;
+}
 
-  // An unknown request code is reported and completed with the old result.
-  testing::internal::CaptureStdout();
-  EXPECT_EQ(-1, within(10, [] { return link_post_raw(55); }));
-  EXPECT_EQ("Unknown new_cmd = 55\n", testing::internal::GetCapturedStdout());
+TEST_F(link_case, UnknownRequestCodeIsReportedAndCompletedWithTheOldResult) {
+  connect();
+  uint16_t buf[2];
   EXPECT_EQ(2, read_regs(5300, 2, buf));
+  EXPECT_EQ(2, within(10, [] { return link_post_raw(55); }));
+  EXPECT_EQ(connected_line + "Unknown new_cmd = 55\n", link_output());
+}
 
-  // Back-to-back requests from one requester while the polls go on.
-  int polls_before = server.poll_count();
+TEST_F(link_case, BackToBackRequestsWhilePollingOncePerSecond) {
+  connect();
+  double started = wall_seconds();
+  wait_for_polls(1);
+  int polls_before = count_polls(device.calls());
   int mismatches = within(60, [&] {
     int bad = 0;
-    auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    for (int i = 0; i < 200 || server.poll_count() < polls_before + 2; i++) {
-      if (std::chrono::steady_clock::now() > give_up) return -1;
+    for (int i = 0; i < 200 || count_polls(device.calls()) < polls_before + 2; i++) {
+      if (wall_seconds() > started + 20) return -1;
       uint16_t out[2] = {static_cast<uint16_t>(i), static_cast<uint16_t>(~i)};
       uint16_t in[MAILBOX_WORDS] = {};
       if (modbus_cmd_write(5250, 2, out) != 2) bad++;
@@ -299,223 +405,226 @@ TEST(LinkLifetime, ServesRequestsPollsAndStops) {
     return bad;
   });
   EXPECT_EQ(0, mismatches);
-
-  // At most one poll per wall-clock second; the interlock words are never read when the
-  // monitor is off.
-  std::vector<request_record> all = server.requests();
+  std::vector<device_call> all = device.calls();
   EXPECT_LE(count_polls(all), wall_seconds() - started + 2);
-  for (const auto& r : all) {
-    EXPECT_FALSE(r.address + r.count > 5532 && r.address < 5538) << r.address;
-    EXPECT_TRUE(r.function == 3 || r.function == 16) << r.function;
+  for (const device_call& c : all) {
+    // The monitor is off: the interlock words are never read.
+    EXPECT_FALSE(c.address + c.count > 5532 && c.address < 5538) << c.address;
   }
+}
 
-  // Quit ends the link thread; afterwards every request fails at once.
-  quit_requested = 1;
-  link_wake();
-  join_within(link, 5);
+// ---- Stopping
+
+TEST_F(link_case, StopEndsTheThreadAndLaterRequestsFail) {
+  connect();
+  stop();
+  EXPECT_EQ('X', device.calls().back().op);
+  uint16_t buf[1] = {};
   EXPECT_EQ(-1, read_regs(5300, 1, buf));
   EXPECT_EQ(-1, write_regs(5300, 1, buf));
   EXPECT_EQ(-1, within(10, [] { return link_post_raw(55); }));
   EXPECT_EQ(1, quit_requested.load());
+  EXPECT_TRUE(request_calls(device.calls()).empty());
 }
 
-// Checks for child processes: a failure is printed on standard error, which the parent
-// shows, and counted into the exit status.
-struct checks {
-  int failures = 0;
-  void expect(bool ok, const std::string& what) {
-    if (ok) return;
-    fprintf(stderr, "failed: %s\n", what.c_str());
-    failures++;
-  }
-};
-
-// A connection that fails: status -1, the two lines, no quit, requests fail at once.
-int failed_connection(const char* host, int port, const std::string& expected_output) {
-  checks c;
-  link_params params = {};
-  snprintf(params.host, sizeof(params.host), "%s", host);
-  params.port = port;
-  testing::internal::CaptureStdout();
-  pthread_t link;
-  if (pthread_create(&link, nullptr, link_thread_main, &params) != 0) return 1;
-  c.expect(within(10, link_wait_status) == -1, "link_wait_status is -1");
-  join_within(link, 10);
-  std::string out = testing::internal::GetCapturedStdout();
-  c.expect(out == expected_output, "output: " + out);
-  uint16_t buf[1];
-  c.expect(read_regs(5480, 1, buf) == -1, "read fails");
-  c.expect(write_regs(5480, 1, buf) == -1, "write fails");
-  c.expect(quit_requested.load() == 0, "quit_requested untouched");
-  return c.failures;
-}
-
-int refused_connection() {
-  // A bound socket that doesn't listen refuses connections, and no one else can take its port.
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr = {};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof(addr);
-  if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&addr), len) != 0 ||
-      getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
-    return 1;
-  int port = ntohs(addr.sin_port);
-  int failures =
-      failed_connection("127.0.0.1", port,
-                        "Connect to 127.0.0.1:" + std::to_string(port) +
-                            " is FAIL.\nModbus Connection failed! ERRNO:[Connection refused]\n");
-  close(fd);
-  return failures;
-}
-
-TEST(LinkConnect, RefusedConnectionGivesStatusMinusOne) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
-  EXPECT_EXIT(_exit(refused_connection()), testing::ExitedWithCode(0), "");
-}
-
-TEST(LinkConnect, EmptyHostCountsAsFailedConnection) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
-  EXPECT_EXIT(
-      _exit(failed_connection(
-          "", 502,
-          "Connect to :502 is FAIL.\nModbus Connection failed! ERRNO:[Invalid argument]\n")),
-      testing::ExitedWithCode(0), "");
-}
-
-// A request posted while the link thread finishes its last poll fails instead of waiting.
-int request_pending_when_link_leaves() {
-  checks c;
-  test_server server;
-  if (!server.start()) return 1;
-  server.delay_poll_ms = 400;  // below the library's response time-out
-  tool_config.iPrintIlockChange = 0;
-  link_params params = {"127.0.0.1", server.port()};
-  testing::internal::CaptureStdout();
-  pthread_t link;
-  if (pthread_create(&link, nullptr, link_thread_main, &params) != 0) return 1;
-  c.expect(within(10, link_wait_status) == 1, "connected");
-  auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  while (!server.in_delay && std::chrono::steady_clock::now() < give_up)
+TEST_F(link_case, RequestPendingWhenTheLinkLeavesFails) {
+  device.delay_ms = 400;
+  connect();
+  for (int i = 0; i < 500 && !device.in_transfer(); i++)
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  ASSERT_TRUE(device.in_transfer());  // the first poll
   quit_requested = 1;
-  c.expect(server.in_delay, "quit set during the poll");
   uint16_t buf[1];
-  c.expect(read_regs(5300, 1, buf) == -1, "pending request fails");
-  join_within(link, 5);
-  c.expect(read_regs(5300, 1, buf) == -1, "later request fails");
-  c.expect(without_polls(server.requests()).empty(), "no request reached the device");
-  testing::internal::GetCapturedStdout();
-  return c.failures;
+  EXPECT_EQ(-1, read_regs(5300, 1, buf));
+  join();
+  EXPECT_TRUE(request_calls(device.calls()).empty());
 }
 
-TEST(LinkQuit, RequestPendingWhenLinkLeavesFails) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
-  EXPECT_EXIT(_exit(request_pending_when_link_leaves()), testing::ExitedWithCode(0), "");
+// A device that never answers holds a transfer only until the stop cuts the connection.
+TEST_F(link_case, CutEndsATransferUnderWay) {
+  connect();
+  wait_for_polls(1);
+  device.delay_ms = 600000;
+  std::future<int> result = std::async(std::launch::async, [] {
+    uint16_t buf[1];
+    return modbus_cmd_read(5300, 1, buf);
+  });
+  // The read, or a poll that came first: the read waits behind it.
+  for (int i = 0; i < 5000 && !device.in_transfer(); i++)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  ASSERT_TRUE(device.in_transfer());
+  quit_requested = 1;
+  link_cut_connection();
+  ASSERT_EQ(std::future_status::ready, result.wait_for(std::chrono::seconds(10)));
+  EXPECT_EQ(-1, result.get());
+  join();
+  EXPECT_EQ(connected_line, link_output());  // a transfer cut by the stop is no poll failure
 }
 
-// The monitor on: the three words are read after the state poll and their changes printed.
-int monitor_in_link() {
-  checks c;
-  test_server server;
-  if (!server.start()) return 1;
-  server.set_register(5532, 5);
-  server.set_register(5535, 0x0002);  // bit 17 of the HV word
+TEST_F(link_case, LinkRunsAgainAfterItEnded) {
+  connect();
+  stop();
+  quit_requested = 0;
+  connect();
+  uint16_t buf[1];
+  EXPECT_EQ(1, read_regs(5300, 1, buf));
+  EXPECT_EQ(connected_line + connected_line, link_output());
+}
+
+// ---- Reconnecting
+
+TEST_F(link_case, ReconnectAfterTheDeviceDroppedTheConnection) {
+  connect();
+  device.drop();
+  uint16_t buf[1];
+  EXPECT_EQ(-1, read_regs(5300, 1, buf));
+  EXPECT_EQ(1, reconnect());
+  EXPECT_EQ(1, within(10, link_wait_status));
+  EXPECT_TRUE(link_output().find(connected_line + connected_line) != std::string::npos)
+      << link_output();
+  device.set(5300, {42});
+  EXPECT_EQ(1, read_regs(5300, 1, buf));
+  EXPECT_EQ(42, buf[0]);
+  std::vector<device_call> log = device.calls();
+  auto second_connect =
+      std::find_if(log.begin() + 1, log.end(), [](const device_call& c) { return c.op == 'C'; });
+  ASSERT_NE(log.end(), second_connect);
+  EXPECT_EQ('X', (second_connect - 1)->op);  // the old connection is closed first
+}
+
+TEST_F(link_case, FailedReconnectKeepsServingAndCanBeTriedAgain) {
+  connect();
+  device.refuse_errno = ECONNREFUSED;
+  EXPECT_EQ(-1, reconnect());
+  EXPECT_EQ(-1, within(10, link_wait_status));
+  EXPECT_EQ(connected_line + refused_lines, link_output());
+  uint16_t buf[1];
+  EXPECT_EQ(-1, read_regs(5300, 1, buf));
+  EXPECT_TRUE(wait_for_output("Polling fail: -1\n")) << link_output();
+  device.refuse_errno = 0;
+  EXPECT_EQ(1, reconnect());
+  EXPECT_EQ(1, within(10, link_wait_status));
+  EXPECT_EQ(1, read_regs(5300, 1, buf));
+}
+
+TEST_F(link_case, NoReconnectAfterTheStop) {
+  connect();
+  quit_requested = 1;
+  EXPECT_EQ(-1, reconnect());
+  std::vector<device_call> log = device.calls();
+  EXPECT_EQ(
+      1, std::count_if(log.begin(), log.end(), [](const device_call& c) { return c.op == 'C'; }));
+}
+
+// ---- The interlock monitor in the link
+
+TEST_F(link_case, MonitorReadsTheInterlockWordsAfterThePoll) {
+  device.set(5532, {5, 0});
+  device.set(5534, {0, 0x0002});  // bit 17 of the HV word
   snprintf(ilock_names[ILOCK_STANDBY][0], ILOCK_NAME_SIZE, "s0");
   snprintf(ilock_names[ILOCK_STANDBY][2], ILOCK_NAME_SIZE, "s2");
   snprintf(ilock_names[ILOCK_HV][17], ILOCK_NAME_SIZE, "h17");
   tool_config.iPrintIlockChange = 1;
-  link_params params = {"127.0.0.1", server.port()};
-  testing::internal::CaptureStdout();
-  pthread_t link;
-  if (pthread_create(&link, nullptr, link_thread_main, &params) != 0) return 1;
-  c.expect(within(10, link_wait_status) == 1, "connected");
-  c.expect(server.wait_for(5, [](const auto& log) { return log.size() >= 4; }), "four reads");
-  quit_requested = 1;
-  link_wake();
-  join_within(link, 5);
-  std::string out = testing::internal::GetCapturedStdout();
-  std::string expected = "Connect to 127.0.0.1:" + std::to_string(server.port()) +
-                         " is OK.\n"
-                         "Standby ilock change: \033[31m0->1: s0\033[0m\n"
-                         "Standby ilock change: \033[31m0->1: s2\033[0m\n"
-                         "HV ilock change: \033[31m0->1: h17\033[0m\n";
-  c.expect(out == expected, "output: " + out);
-  std::vector<request_record> log = server.requests();
+  connect();
+  ASSERT_TRUE(device.wait_for(5, [](const auto& log) { return log.size() >= 5; }));
+  stop();
+  EXPECT_EQ(connected_line +
+                "Standby ilock change: \033[31m0->1: s0\033[0m\n"
+                "Standby ilock change: \033[31m0->1: s2\033[0m\n"
+                "HV ilock change: \033[31m0->1: h17\033[0m\n",
+            link_output());
+  std::vector<device_call> log = device.calls();
   int addresses[] = {MB_STATE_READ_ADDR, 5532, 5534, 5536};
-  for (int i = 0; i < 4 && i < static_cast<int>(log.size()); i++) {
-    c.expect(
-        log[i].function == 3 && log[i].address == addresses[i] && log[i].count == (i == 0 ? 1 : 2),
-        "read " + std::to_string(i) + " at " + std::to_string(log[i].address));
+  for (int i = 0; i < 4; i++) {
+    EXPECT_EQ('R', log[i + 1].op);
+    EXPECT_EQ(addresses[i], log[i + 1].address);
+    EXPECT_EQ(i == 0 ? 1 : 2, log[i + 1].count);
   }
-  return c.failures;
 }
 
-TEST(LinkMonitor, ReadsInterlockWordsAfterThePoll) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
-  EXPECT_EXIT(_exit(monitor_in_link()), testing::ExitedWithCode(0), "");
+// What changed while the device was away is reported at the first pass after the reconnect,
+// and nothing that was already reported.
+TEST_F(link_case, MonitorKeepsItsWordsAcrossAReconnect) {
+  device.set(5532, {1, 0});
+  device.set(5534, {1, 0});
+  snprintf(ilock_names[ILOCK_STANDBY][0], ILOCK_NAME_SIZE, "s0");
+  snprintf(ilock_names[ILOCK_HV][0], ILOCK_NAME_SIZE, "h0");
+  tool_config.iPrintIlockChange = 1;
+  connect();
+  ASSERT_TRUE(wait_for_output("HV ilock change"));
+  EXPECT_EQ(1, reconnect());
+  device.set(5532, {0, 0});
+  ASSERT_TRUE(wait_for_output("Standby ilock change: \033[32m1->0: s0\033[0m\n"));
+  // One more pass, which reports nothing.
+  int polls = count_polls(device.calls());
+  ASSERT_TRUE(device.wait_for(5, [polls](const auto& log) {
+    return count_polls(log) > polls && log.back().address == 5536;
+  }));
+  stop();
+  EXPECT_EQ(connected_line +
+                "Standby ilock change: \033[31m0->1: s0\033[0m\n"
+                "HV ilock change: \033[31m0->1: h0\033[0m\n" +
+                connected_line + "Standby ilock change: \033[32m1->0: s0\033[0m\n",
+            link_output());
 }
 
-// One monitor pass with a context of its own, without the link thread.
-class MonitorPass : public testing::Test {
+// ---- One monitor pass on a connection of its own, without the link thread
+
+class monitor_pass : public link_case {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(server_.start());
-    ctx_ = modbus_new_tcp("127.0.0.1", server_.port());
-    ASSERT_NE(nullptr, ctx_);
-    ASSERT_EQ(0, modbus_connect(ctx_));
-    memset(ilock_names, 0, sizeof(ilock_names));
-  }
-  void TearDown() override {
-    modbus_close(ctx_);
-    modbus_free(ctx_);
+    link_case::SetUp();
+    ASSERT_EQ(0, device.connect("127.0.0.1", 1502));
   }
   std::string pass() {
-    testing::internal::CaptureStdout();
-    interlock_monitor_pass(ctx_, &memory_);
-    return testing::internal::GetCapturedStdout();
+    size_t from = link_output().size();
+    interlock_monitor_pass(&device, &memory);
+    return link_output().substr(from);
   }
-
-  test_server server_;
-  modbus_t* ctx_ = nullptr;
-  interlock_memory memory_ = {};
+  interlock_memory memory = {};
 };
 
-TEST_F(MonitorPass, FirstReadReportsSetBitsAsRising) {
+TEST_F(monitor_pass, FirstReadReportsSetBitsAsRising) {
   snprintf(ilock_names[ILOCK_STANDBY][0], ILOCK_NAME_SIZE, "Filament Voltage Interlock");
   snprintf(ilock_names[ILOCK_STANDBY][2], ILOCK_NAME_SIZE, "Customer Interface Standby 1");
-  server_.set_register(5532, 5);
+  device.set(5532, {5});
   EXPECT_EQ(
       "Standby ilock change: \033[31m0->1: Filament Voltage Interlock\033[0m\n"
       "Standby ilock change: \033[31m0->1: Customer Interface Standby 1\033[0m\n",
       pass());
-  EXPECT_EQ(5u, memory_.previous[0]);
+  EXPECT_EQ(5u, memory.previous[0]);
   EXPECT_EQ("", pass());
 }
 
-TEST_F(MonitorPass, UnnamedChangeIsStoredSilently) {
+TEST_F(monitor_pass, UnnamedChangeIsStoredSilently) {
   snprintf(ilock_names[ILOCK_TRIG][1], ILOCK_NAME_SIZE, "named");
-  server_.set_register(5536, 1);
+  device.set(5536, {1});
   EXPECT_EQ("", pass());
-  EXPECT_EQ(1u, memory_.previous[2]);
-  server_.set_register(5536, 3);
+  EXPECT_EQ(1u, memory.previous[2]);
+  device.set(5536, {3});
   EXPECT_EQ("Trig ilock change: \033[31m0->1: named\033[0m\n", pass());
 }
 
-TEST_F(MonitorPass, FailedReadKeepsThePreviousWord) {
+TEST_F(monitor_pass, FailedReadKeepsThePreviousWord) {
   snprintf(ilock_names[ILOCK_HV][4], ILOCK_NAME_SIZE, "four");
   snprintf(ilock_names[ILOCK_HV][5], ILOCK_NAME_SIZE, "five");
-  server_.set_register(5534, 1u << 5);
+  device.set(5534, {1u << 5});
   EXPECT_EQ("HV ilock change: \033[31m0->1: five\033[0m\n", pass());
-  server_.fail_address = 5534;
-  server_.set_register(5534, 1u << 4);
+  device.fail_address = 5534;
+  device.set(5534, {1u << 4});
   EXPECT_EQ("", pass());
-  server_.set_register(5534, 0);
+  device.set(5534, {0});
   EXPECT_EQ("", pass());
-  EXPECT_EQ(1u << 5, memory_.previous[1]);
-  server_.fail_address = -1;
+  EXPECT_EQ(1u << 5, memory.previous[1]);
+  device.fail_address = -1;
   EXPECT_EQ("HV ilock change: \033[32m1->0: five\033[0m\n", pass());
-  EXPECT_EQ(0u, memory_.previous[1]);
+  EXPECT_EQ(0u, memory.previous[1]);
+}
+
+TEST_F(monitor_pass, ReadsNothingAfterTheStop) {
+  quit_requested = 1;
+  pass();
+  EXPECT_EQ(1u, device.calls().size());  // the connect
 }
 
 }  // namespace

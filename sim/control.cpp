@@ -169,6 +169,13 @@ std::string do_drop(args_t args, sim_state &state, std::string *) {
   return "";
 }
 
+std::string do_refuse(args_t args, sim_state &state, std::string *) {
+  std::string setting = args.size() == 1 ? upper(args[0]) : "";
+  if (setting != "ON" && setting != "OFF") return "usage: REFUSE ON|OFF";
+  state.refusing = setting == "ON";
+  return "";
+}
+
 std::string do_writes(args_t args, sim_state &state, std::string *reply) {
   if (!args.empty()) return "usage: WRITES";
   for (const sim_write &w : state.device.writes()) {
@@ -220,6 +227,8 @@ const control_command commands[] = {
      do_clear},
     {"DELAY", "DELAY ms", "wait ms before every reply to a Modbus request (0: none)", do_delay},
     {"DROP", "DROP", "close every Modbus client connection", do_drop},
+    {"REFUSE", "REFUSE ON|OFF", "refuse new Modbus connections (ON) or accept them again (OFF)",
+     do_refuse},
     {"WRITES", "WRITES", "one line per write request: function address value ...", do_writes},
     {"READS", "READS", "one line per read request: function address count", do_reads},
     {"STATUS", "STATUS", "lines: clients N, accepted N, requests N, delay N", do_status},

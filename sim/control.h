@@ -17,6 +17,7 @@ struct sim_state {
   sim_device device;
   int delay_ms = 0;             // added before every reply to a Modbus request
   bool drop_requested = false;  // close every Modbus client connection
+  bool refusing = false;        // new Modbus connections are refused (the port stays taken)
   bool quit_requested = false;  // end the simulator
   // Counters kept by the server for STATUS.
   int clients = 0;

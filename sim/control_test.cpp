@@ -100,11 +100,24 @@ TEST(control, delay_drop_quit_status) {
   EXPECT_TRUE(state.quit_requested);
 }
 
+TEST(control, refuse_on_and_off) {
+  sim_state state;
+  EXPECT_EQ(run(state, "REFUSE ON"), "OK\n");
+  EXPECT_TRUE(state.refusing);
+  EXPECT_EQ(run(state, "refuse on"), "OK\n");
+  EXPECT_TRUE(state.refusing);
+  EXPECT_EQ(run(state, "REFUSE OFF"), "OK\n");
+  EXPECT_FALSE(state.refusing);
+  for (const char *line : {"REFUSE", "REFUSE YES", "REFUSE ON OFF"})
+    EXPECT_EQ(run(state, line), "ERR usage: REFUSE ON|OFF\n") << line;
+  EXPECT_FALSE(state.refusing);
+}
+
 TEST(control, help_lists_every_command) {
   sim_state state;
   std::string reply = run(state, "HELP");
   for (const char *word : {"SET ", "SETF", "GET ", "GETF", "FAIL", "CLEAR", "DELAY", "DROP",
-                           "WRITES", "READS", "STATUS", "PING", "QUIT"}) {
+                           "REFUSE", "WRITES", "READS", "STATUS", "PING", "QUIT"}) {
     EXPECT_NE(reply.find(word), std::string::npos) << word;
   }
   EXPECT_EQ(reply.substr(reply.size() - 3), "OK\n");

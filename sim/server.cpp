@@ -103,12 +103,15 @@ class server {
   bool serve_control(control_client &client);
   void close_modbus(size_t index);
   void drop_all();
+  int bound_socket();
+  int follow_refusal();
 
   sim_options options_;
   sim_state state_;
   modbus_mapping_t mapping_{};
   modbus_t *ctx_ = nullptr;
-  int listen_fd_ = -1;
+  int listen_fd_ = -1;  // -1 while connections are refused
+  int hold_fd_ = -1;    // while refusing: bound to the port without listening, to keep it
   int control_fd_ = -1;
   int port_ = 0;
   int next_id_ = 1;
@@ -216,6 +219,7 @@ server::~server() {
     unlink(options_.control_path.c_str());
   }
   if (listen_fd_ >= 0) close(listen_fd_);
+  if (hold_fd_ >= 0) close(hold_fd_);
   if (ctx_ != nullptr) modbus_free(ctx_);
   if (port_file_written_) std::remove(options_.port_file.c_str());
 }
@@ -252,6 +256,50 @@ void server::close_modbus(size_t index) {
 
 void server::drop_all() {
   while (!clients_.empty()) close_modbus(clients_.size() - 1);
+}
+
+// A socket bound to the Modbus port that does not listen yet, or -1.
+int server::bound_socket() {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  int on = 1;
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(static_cast<uint16_t>(port_));
+  // The port still has connections in TIME_WAIT from a DROP.
+  if (fd < 0 || setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) < 0 ||
+      bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) < 0) {
+    if (fd >= 0) close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// Stops or starts listening as the control channel asks. Without a listening socket a client's
+// connect is refused at once, as by a device whose server is down; a socket bound meanwhile
+// keeps the port from other programs, so that the simulator listens on the same one again.
+// Returns 0, or -1 when it could not listen again (it goes on refusing).
+int server::follow_refusal() {
+  if (state_.refusing && listen_fd_ >= 0) {
+    close(listen_fd_);
+    listen_fd_ = -1;
+    hold_fd_ = bound_socket();
+    log("refusing connections");
+  } else if (!state_.refusing && listen_fd_ < 0) {
+    int fd = bound_socket();
+    if (fd < 0 || fd >= FD_SETSIZE || listen(fd, 16) < 0) {
+      int err = fd >= FD_SETSIZE ? EMFILE : errno;
+      if (fd >= 0) close(fd);
+      state_.refusing = true;
+      errno = err;
+      return -1;
+    }
+    listen_fd_ = fd;
+    if (hold_fd_ >= 0) close(hold_fd_);
+    hold_fd_ = -1;
+    log("accepting connections again");
+  }
+  return 0;
 }
 
 // Logs the request as it arrives, then answers it at once or after the delay.
@@ -336,6 +384,8 @@ bool server::serve_control(control_client &client) {
       state_.drop_requested = false;
       drop_all();
     }
+    if (follow_refusal() < 0)
+      reply = "ERR cannot listen again: " + std::string(strerror(errno)) + "\n";
     if (!write_all(client.fd_out, reply)) return false;
   }
   if (client.input.size() > MAX_CONTROL_LINE) {
@@ -360,12 +410,12 @@ void server::run() {
   while (stop_signal == 0 && !state_.quit_requested) {
     fd_set readable;
     FD_ZERO(&readable);
-    int top = listen_fd_;
+    int top = -1;
     auto watch = [&](int fd) {
       FD_SET(fd, &readable);
       if (fd > top) top = fd;
     };
-    watch(listen_fd_);
+    if (listen_fd_ >= 0) watch(listen_fd_);
     if (signal_fd >= 0) watch(signal_fd);
     if (control_fd_ >= 0) watch(control_fd_);
     for (const control_client &c : controls_) watch(c.fd_in);
@@ -399,7 +449,7 @@ void server::run() {
     }
     if (signal_fd >= 0 && FD_ISSET(signal_fd, &readable)) break;
     answer_due();
-    if (FD_ISSET(listen_fd_, &readable)) accept_modbus();
+    if (listen_fd_ >= 0 && FD_ISSET(listen_fd_, &readable)) accept_modbus();
     if (control_fd_ >= 0 && FD_ISSET(control_fd_, &readable)) accept_control();
     // Clients accepted above are not in the set yet; only those watched are looked at.
     for (size_t i = 0; i < clients_.size(); ++i) {

@@ -206,6 +206,21 @@ TEST_F(sim_case, drop_closes_connections_and_new_ones_are_served) {
   EXPECT_EQ(modbus_read_registers(third.get(), 5480, 1, &value), 1);
 }
 
+TEST_F(sim_case, refuse_turns_connections_away_until_off) {
+  ASSERT_EQ(sim.command("REFUSE ON"), 0);
+  modbus_ptr refused(modbus_new_tcp("127.0.0.1", sim.port()));
+  ASSERT_NE(refused, nullptr);
+  EXPECT_EQ(modbus_connect(refused.get()), -1);
+  EXPECT_EQ(errno, ECONNREFUSED);
+  EXPECT_EQ(read_word(5480), 0);  // a connection made before goes on
+  ASSERT_EQ(sim.command("REFUSE ON"), 0);
+  ASSERT_EQ(sim.command("REFUSE OFF"), 0);
+  modbus_ptr again = connect_client(sim.port());
+  ASSERT_NE(again, nullptr);
+  uint16_t value = 0;
+  EXPECT_EQ(modbus_read_registers(again.get(), 5480, 1, &value), 1);
+}
+
 TEST_F(sim_case, reads_beyond_the_register_file_are_refused) {
   uint16_t words[4] = {};
   EXPECT_EQ(modbus_read_registers(client.get(), 6398, 4, words), -1);

@@ -250,8 +250,8 @@ TEST_F(console_session, HelpText) {
   std::vector<std::string> lines;
   std::istringstream in(help);
   for (std::string line; std::getline(in, line);) lines.push_back(line);
-  // The 127 lines of the original commands, then the section of the added ones.
-  ASSERT_EQ(lines.size(), 134u);
+  // The original 127 lines, then the section of the added commands.
+  ASSERT_EQ(lines.size(), 138u);
   EXPECT_EQ(lines[0], "Calibration and Chat utility for Veltrona modulator");
   EXPECT_EQ(lines[1], "-----------------------------------------------------");
   EXPECT_EQ(lines[2], "");
@@ -271,6 +271,12 @@ TEST_F(console_session, HelpText) {
   EXPECT_EQ(std::vector<std::string>(lines.begin() + 127, lines.end()),
             (std::vector<std::string>{
                 "\033[31mFurther commands\033[0m:",
+                "",
+                "  \033[32mRECONNECT\033[0m : Close the connection and connect again, e.g. "
+                "after a device restart.",
+                "              Logs in and writes the startup registers again, as at tool "
+                "start.",
+                "              A running calibration session is kept.",
                 "",
                 "  \033[32mWATCH\033[0m     : Show registers live, one line per second.",
                 "              WATCH <<address,dec> or <name,string>> [...]",

@@ -10,7 +10,9 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <time.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -18,11 +20,16 @@
 #include "registers/catalogue.h"
 #include "tests/child_process.h"
 #include "tests/console_fixture.h"
+#include "tests/raw_device.h"
 
 namespace {
 
 // Loose bound for the end after Ctrl-C, also for sanitizer builds.
 constexpr long long INTERRUPT_BOUND_MS = 3000;
+
+// The bound against a device that does not answer in time: the signal cuts the transfer under
+// way, so the tool ends in milliseconds; a wait for any device time-out would exceed it.
+constexpr long long CUT_BOUND_MS = 1000;
 
 bool ends_with(const std::string& text, const std::string& suffix) {
   return text.size() >= suffix.size() &&
@@ -505,6 +512,74 @@ TEST_F(fault_session, LateAnswersFailAndTheLinkRecovers) {
   std::vector<sim_write> expected = {login_write()};
   for (const sim_write& w : fault_script_writes()) expected.push_back(w);
   EXPECT_EQ(sim.writes(), expected);
+}
+
+// ---- Ctrl-C against a device that does not answer in time: the signal shuts the link's socket
+// down, so the transfer under way fails at once instead of waiting for its time-out (silent) or
+// for ever (a reply trickled one byte every 0.4 s, which no libmodbus time-out catches).
+
+class CtrlCRawDevice : public fault_session {
+ protected:
+  // Points the tool at the device, with the interlock monitor on, and starts it.
+  void start_against(raw_device::behaviour how) {
+    ASSERT_EQ(device.start(how), 0);
+    std::vector<std::string> items = tool_config_lines(device.port());
+    items.push_back("iPrintIlockChange = 1");
+    ASSERT_EQ(write_tool_config(dir.path(), items), 0);
+    ASSERT_EQ(tool.start(dir.path()), 0) << tool.error();
+    ASSERT_EQ(tool.wait_for_output(" is OK.\n"), 0) << tool.out();
+  }
+
+  // Sends Ctrl-C and checks the end: in time, "Exit." last, status 0, no write after the signal.
+  void interrupt_and_check(const char* where) {
+    long long t0 = monotonic_ms();
+    ASSERT_EQ(tool.send_signal(SIGINT), 0);
+    tool_result r = tool.finish();
+    long long ms = monotonic_ms() - t0;
+    RecordProperty("interrupt_to_exit_ms", static_cast<int>(ms));
+    printf("Ctrl-C %s: ended after %lld ms\n", where, ms);
+    EXPECT_FALSE(r.timed_out);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_LT(ms, CUT_BOUND_MS) << r.out;
+    EXPECT_TRUE(ends_with(r.out, "Exit.\n")) << r.out;
+    EXPECT_EQ(r.err.find("ThreadSanitizer"), std::string::npos) << r.err;
+    for (const raw_device::request& q : device.requests())
+      EXPECT_FALSE(q.function == 16 && q.ms >= t0) << "a write after the signal";
+  }
+
+  raw_device device;
+};
+
+// Waits until the wall clock is ms into a second; the link polls on the change of the second.
+void wait_until_into_second(tool_process* tool, int ms) {
+  timespec now;
+  clock_gettime(CLOCK_REALTIME, &now);
+  long long into = now.tv_nsec / 1000000;
+  long long wait = ms >= into ? ms - into : 1000 - into + ms;
+  tool->wait_for_output("\x01never printed\x01", static_cast<int>(wait));
+}
+
+class CtrlCSilentDevice : public CtrlCRawDevice, public ::testing::WithParamInterface<int> {};
+
+// The state poll, the three interlock reads and the login each wait for the response time-out;
+// the signal lands somewhere among them, at several points of the wall-clock second.
+TEST_P(CtrlCSilentDevice, EndsAtOnce) {
+  start_against(raw_device::SILENT);
+  collect_for(1000);
+  wait_until_into_second(&tool, GetParam());
+  interrupt_and_check(
+      ("silent device, " + std::to_string(GetParam()) + " ms into the second").c_str());
+  EXPECT_FALSE(device.requests().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(IntoTheSecond, CtrlCSilentDevice, ::testing::Values(50, 300, 550, 800));
+
+TEST_F(CtrlCRawDevice, TricklingDeviceEndsAtOnce) {
+  start_against(raw_device::TRICKLING);
+  long long deadline = monotonic_ms() + VT_WAIT_MS;
+  while (device.reply_bytes() < 2 && monotonic_ms() < deadline) collect_for(20);
+  ASSERT_GE(device.reply_bytes(), 2) << tool.out();
+  interrupt_and_check("trickling device, inside a reply");
 }
 
 // ---- One session for ThreadSanitizer: commands on the console thread, interlock reports on
