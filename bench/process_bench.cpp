@@ -168,7 +168,7 @@ int run_idle(const options& o) {
   std::vector<sim_read> reads = s.sim.reads();
   int polls = 0, others = 0;
   for (const sim_read& r : reads) {
-    if (r.function == 3 && r.address == 5480 && r.count == 1) {
+    if (r.function == 3 && r.address == MB_STATE_READ_ADDR && r.count == 1) {
       ++polls;
     } else {
       ++others;

@@ -4,6 +4,7 @@
 #include "core/lifecycle.h"
 #include "link/async_output.h"
 #include "link/link_backend.h"
+#include "registers/catalogue.h"
 
 namespace {
 
@@ -14,9 +15,9 @@ struct interlock_group {
 };
 
 const interlock_group groups[3] = {
-    {"Standby", 5532, ILOCK_STANDBY},
-    {"HV", 5534, ILOCK_HV},
-    {"Trig", 5536, ILOCK_TRIG},
+    {"Standby", MB_STANDBY_INTERLOCK_ADDR, ILOCK_STANDBY},
+    {"HV", MB_HV_INTERLOCK_ADDR, ILOCK_HV},
+    {"Trig", MB_TRIG_INTERLOCK_ADDR, ILOCK_TRIG},
 };
 
 }  // namespace

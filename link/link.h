@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "core/lifecycle.h"
+#include "registers/catalogue.h"
 
 class link_backend;
 
@@ -15,7 +16,6 @@ constexpr int MAILBOX_WORDS = 64;
 constexpr int CMD_READ = 101;
 constexpr int CMD_WRITE = 102;
 constexpr int CMD_RECONNECT = 103;
-constexpr uint16_t MB_STATE_READ_ADDR = 5480;
 
 // Sets the link up afresh: the connection parameters, the way to the device (nullptr: libmodbus),
 // an idle mailbox and link_status 0 (connecting). Call while no link thread runs and nobody

@@ -42,7 +42,6 @@ extern const modbus_reg_entry modbus_reg_table[MODBUS_REG_COUNT];
 
 // The registers the tool addresses by itself rather than by a name or number the user typed, each
 // named after its catalogue entry. catalogue_test checks every one against the table.
-// The state register's MB_STATE_READ_ADDR is defined with the link, which polls it.
 constexpr uint16_t MB_STATE_SET_ADDR = 5120;               // state requested by STATE
 constexpr uint16_t MB_LOG_IN_ADDR = 5121;                  // access codes, five words
 constexpr uint16_t MB_FIL_SET_ADDR = 5126;                 // set register of the default definition
@@ -50,6 +49,7 @@ constexpr uint16_t MB_RESET_ADDR = 5140;                   // 1 resets the inter
 constexpr uint16_t MB_FIL_SET_CAL_ADDR = 5288;             // table of the default definition
 constexpr uint16_t MB_CALIB_SEQUENCE_ID_ADDR = 5453;       // address of the table being calibrated
 constexpr uint16_t MB_CALIB_SEQUENCE_DAC_ADC_ADDR = 5457;  // present DAC or ADC count
+constexpr uint16_t MB_STATE_READ_ADDR = 5480;              // present state, polled by the link
 constexpr uint16_t MB_PULSE_WIDTH_READ_ADDR = 5525;        // FLOAT read-back shown by STATUS
 constexpr uint16_t MB_PRF_READ_ADDR = 5529;                // FLOAT read-back shown by STATUS
 // The three interlock words, two registers each, low half first.

@@ -5,7 +5,6 @@
 #include <cstring>
 #include <string>
 
-#include "link/link.h"  // MB_STATE_READ_ADDR
 
 namespace {
 
