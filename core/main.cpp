@@ -1,10 +1,13 @@
 // veltrona_tool: calibration and chat utility for the modulator. The main thread sets up,
 // starts the link and console threads, waits for both and tears down; in between it only
 // receives Ctrl-C and passes it on.
+#include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 
 #include "console/console.h"
@@ -63,9 +66,25 @@ void on_sigint(int) {
   if (console_state.load() == WORKER_RUNNING) pthread_kill(console_thread, SIGINT);
 }
 
+// Puts /dev/null on each of the standard descriptors that is not open. Otherwise the next file
+// or socket opened would take its number: the device's socket read as commands on 0, or prompts
+// sent to the device on 1. A closed standard input then reads as end of input.
+void open_missing_standard_descriptors() {
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; fd++) {
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    // The lower descriptors are open by now, so this one takes the number fd.
+    int opened = open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+    if (opened >= 0 && opened != fd) {
+      dup2(opened, fd);
+      close(opened);
+    }
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  open_missing_standard_descriptors();
   if (int status = command_line_handle(argc, argv); status >= 0) return status;
   colours_init();
   setvbuf(stdout, nullptr, _IOLBF, 0);
