@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <ctime>
 
 #include "console/console.h"
 #include "core/colours.h"
@@ -66,6 +67,32 @@ void on_sigint(int) {
   if (console_state.load() == WORKER_RUNNING) pthread_kill(console_thread, SIGINT);
 }
 
+// Waits for a worker to end. Once the tool is stopping, the signal is sent to the console thread
+// again every 100 ms while it runs: one that lands after a wait for input (the line editor's,
+// interactive editing's, a plain line's) has seen a key but before the read has begun is lost
+// for that read, and Ctrl-C has made the terminal discard the key meanwhile, so the read would
+// wait for the next key press. The console's handle stays
+// valid throughout, since it is joined last.
+void join_worker(pthread_t thread) {
+  for (;;) {
+    timespec deadline;
+    clock_gettime(CLOCK_REALTIME, &deadline);
+    deadline.tv_nsec += 100 * 1000 * 1000L;
+    if (deadline.tv_nsec >= 1000 * 1000 * 1000L) {
+      deadline.tv_sec++;
+      deadline.tv_nsec -= 1000 * 1000 * 1000L;
+    }
+    int rc = pthread_timedjoin_np(thread, nullptr, &deadline);
+    if (rc == 0) return;
+    if (rc != ETIMEDOUT) {
+      pthread_join(thread, nullptr);
+      return;
+    }
+    if (quit_requested.load() && console_state.load() == WORKER_RUNNING)
+      pthread_kill(console_thread, SIGINT);
+  }
+}
+
 // Puts /dev/null on each of the standard descriptors that is not open. Otherwise the next file
 // or socket opened would take its number: the device's socket read as commands on 0, or prompts
 // sent to the device on 1. A closed standard input then reads as end of input.
@@ -121,8 +148,8 @@ int main(int argc, char** argv) {
   if (!quit_requested.load()) {
     start_worker(&link_thread, link_entry, &params, &link_state);
     start_worker(&console_thread, console_entry, nullptr, &console_state);
-    pthread_join(link_thread, nullptr);
-    pthread_join(console_thread, nullptr);
+    join_worker(link_thread);
+    join_worker(console_thread);
   }
 
   if (tool_config.iStopOnQpxRun) host_service_restore(service_bits);
