@@ -197,7 +197,7 @@ void upper_case_in_place(char *text, int limit) {
 
 namespace {
 
-const std::atomic<int> *input_stop_flag = nullptr;
+std::atomic<int> *input_stop_flag = nullptr;
 
 // Failed reads of standard input in a row; see stdin_read_failed. Written and read only by the
 // thread that reads standard input.
@@ -205,9 +205,17 @@ int stdin_failures = 0;
 
 bool stop_requested() { return input_stop_flag && input_stop_flag->load(); }
 
+// Whether standard output has failed and has no reader left. The stream's error flag is cheap
+// and sticky; the poll tells a reader gone (POLLERR on a pipe) from other errors.
+bool output_gone() {
+  if (!ferror(stdout)) return false;
+  pollfd pfd = {STDOUT_FILENO, POLLOUT, 0};
+  return poll(&pfd, 1, 0) > 0 && (pfd.revents & (POLLERR | POLLHUP)) != 0;
+}
+
 }  // namespace
 
-void set_input_stop_flag(const std::atomic<int> *flag) { input_stop_flag = flag; }
+void set_input_stop_flag(std::atomic<int> *flag) { input_stop_flag = flag; }
 
 bool stdin_read_failed() {
   if (stdin_given_up()) return true;
@@ -221,6 +229,7 @@ void stdin_read_succeeded() {
 bool stdin_given_up() { return stdin_failures >= STDIN_FAILURE_LIMIT; }
 
 int wait_for_input() {
+  if (input_stop_flag && output_gone()) input_stop_flag->store(1);
   for (;;) {
     if (stop_requested()) return -1;
     // Bytes that an earlier read already pulled into the stream's buffer (glibc's stdio).

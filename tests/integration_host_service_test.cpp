@@ -51,19 +51,22 @@ class HostService : public ::testing::Test {
          "[ -e \"$QPX_STATE/running\" ] && echo '  812 ?  00:00:01 qpx8'\n"
          "echo '  901 ?  00:00:00 bash'\n");
     stub("sudo", "echo \"sudo $*\" >> \"$QPX_LOG\"\nexec \"$@\"\n");
-    // With QPX_SLOW set, starting or restarting takes that many seconds.
+    // With QPX_SLOW set, starting or restarting takes that many seconds; with QPX_WAIT_FOR set,
+    // each call waits until that file exists.
     stub("systemctl",
          "echo \"systemctl $*\" >> \"$QPX_LOG\"\n"
          "case \"$1\" in start|restart) touch \"$QPX_STATE/running\";; "
          "stop) rm -f \"$QPX_STATE/running\";; esac\n"
          "case \"$1\" in start|restart) if [ -n \"$QPX_SLOW\" ]; then sleep \"$QPX_SLOW\"; "
-         "echo \"systemctl $1 done\" >> \"$QPX_LOG\"; fi;; esac\n");
+         "echo \"systemctl $1 done\" >> \"$QPX_LOG\"; fi;; esac\n"
+         "[ -z \"$QPX_WAIT_FOR\" ] || while [ ! -e \"$QPX_WAIT_FOR\" ]; do sleep 0.01; done\n");
     std::vector<std::string> items = tool_config_lines(sim.port());
     items.push_back("iStopOnQpxRun = 1");
     ASSERT_EQ(write_tool_config(dir.file("work"), items), 0);
     setenv("QPX_LOG", dir.file("calls.log").c_str(), 1);
     setenv("QPX_STATE", dir.path().c_str(), 1);
     unsetenv("QPX_SLOW");
+    unsetenv("QPX_WAIT_FOR");
   }
 
   void stub(const std::string& name, const std::string& body) {
@@ -229,16 +232,48 @@ TEST_F(HostService, CtrlCAtTheQuestionEndsWithoutConnecting) {
   EXPECT_EQ(sim.writes(), std::vector<sim_write>{});
 }
 
+// SIGTERM and SIGHUP mean the same as Ctrl-C.
 TEST_F(HostService, CtrlCAtThePromptStillRestores) {
-  service(false, false);
-  ASSERT_EQ(start_tool(), 0) << tool.error();
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+    service(false, false);
+    ASSERT_EQ(start_tool(), 0) << tool.error();
+    ASSERT_EQ(tool.write_input("y\n", VT_WAIT_MS), 0);
+    ASSERT_EQ(tool.wait_for_output(">> ", VT_WAIT_MS), 0) << tool.out();
+    ASSERT_EQ(tool.send_signal(sig), 0);
+    ASSERT_EQ(tool.wait_exit(VT_WAIT_MS), 0);
+    EXPECT_EQ(tool.exit_status(), 0) << sig;
+    EXPECT_EQ(tool.out(), start_question + "Disabling veltrona in qpx8.conf.\nQPX started.\n" +
+                              connected() + ">> Stopping QPX.\nExit.\n");
+  }
+  EXPECT_EQ(sim.writes(), logins(3));
+}
+
+// When the reader of the tool's output goes away, the tool is not killed by SIGPIPE: it ends at
+// its next prompt and still puts the service back.
+TEST_F(HostService, ClosedOutputPipeStillRestores) {
+  service(false, true);
+  // The reader takes the question and the first line after it, then closes the pipe and leaves
+  // a mark; the stand-in systemctl waits for that mark, so the tool's next line finds no reader.
+  std::string seen = start_question + "Disabling veltrona in qpx8.conf.\n";
+  setenv("QPX_WAIT_FOR", dir.file("reader_gone").c_str(), 1);
+  std::string script = "mount --bind \"$1\" " + std::string(service_dir) +
+                       " && PATH=\"$2:$PATH\" && export PATH && cd \"$3\" && "
+                       "{ \"$4\"; echo \"status $?\" >&2; } | "
+                       "{ head -c \"$5\" >/dev/null; exec 0<&-; touch \"$QPX_WAIT_FOR\"; }";
+  ASSERT_EQ(
+      tool.start({"/usr/bin/unshare", "--mount", "/bin/sh", "-c", script, "sh", dir.file("etc"),
+                  dir.file("bin"), dir.file("work"), VT_TOOL_PATH, std::to_string(seen.size())},
+                 dir.path()),
+      0)
+      << tool.error();
+  // Standard input stays open: only the lost output may end the tool.
   ASSERT_EQ(tool.write_input("y\n", VT_WAIT_MS), 0);
-  ASSERT_EQ(tool.wait_for_output(">> ", VT_WAIT_MS), 0) << tool.out();
-  ASSERT_EQ(tool.send_signal(SIGINT), 0);
-  ASSERT_EQ(tool.wait_exit(VT_WAIT_MS), 0);
-  EXPECT_EQ(tool.exit_status(), 0);
-  EXPECT_EQ(tool.out(), start_question + "Disabling veltrona in qpx8.conf.\nQPX started.\n" +
-                            connected() + ">> Stopping QPX.\nExit.\n");
+  ASSERT_EQ(tool.wait_exit(VT_WAIT_MS), 0) << tool.err();
+  EXPECT_EQ(tool.err(), "status 0\n");
+  EXPECT_EQ(calls(),
+            "ps_lumo\nsudo systemctl start qpx8\nsystemctl start qpx8\nps_lumo\n"
+            "sudo systemctl stop qpx8\nsystemctl stop qpx8\n");
+  EXPECT_EQ(service_config(), "# service settings\n\n" + enabled_line + "\nqpx8_nv.iother = 2\n");
   EXPECT_EQ(sim.writes(), logins(1));
 }
 

@@ -14,6 +14,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -460,6 +461,58 @@ TEST_F(terminal_session, CtrlCBeforeATypedAheadKeyIsReadEndsTheTool) {
   EXPECT_EQ(out.find("MB_STATE_SET"), std::string::npos) << out;
   EXPECT_TRUE(tool.modes_restored());
   expect_only_logins(1);
+}
+
+// SIGTERM and SIGHUP end the tool as Ctrl-C does; SIGQUIT ends it as SIGQUIT does. Each leaves
+// the terminal as it found it, from the edited line and from interactive editing.
+TEST_F(terminal_session, OtherSignalsRestoreTheTerminal) {
+  ASSERT_EQ(sim.set_registers(5480, {3}), 0);
+  ASSERT_EQ(sim.set_registers(5288, std::vector<uint16_t>(15, 0xFFFF)), 0);
+  for (bool interactive : {false, true}) {
+    for (int sig : {SIGTERM, SIGHUP, SIGQUIT}) {
+      SCOPED_TRACE(std::string(strsignal(sig)) + (interactive ? " in interactive editing" : ""));
+      terminal_tool tool;
+      start(tool);
+      if (interactive) {
+        ASSERT_EQ(tool.type("CALIBRATE\r"), 0);
+        size_t at = tool.wait_for("Select by entering menu number or option: ");
+        ASSERT_NE(at, std::string::npos) << tool.out();
+        ASSERT_EQ(tool.type("1\r"), 0);
+        at = tool.wait_for("[Filament Set,1]>> ", at);
+        ASSERT_NE(at, std::string::npos) << tool.out();
+        ASSERT_TRUE(tool.wait_editing());
+        ASSERT_EQ(tool.type("EDIT 2 -i\r"), 0);
+        ASSERT_NE(tool.wait_for("Point 2: 65535, \r\n", at), std::string::npos) << tool.out();
+        ASSERT_TRUE(tool.wait_editing());
+      } else {
+        ASSERT_EQ(tool.type("READ 51"), 0);
+        ASSERT_NE(tool.wait_for("READ 51"), std::string::npos) << tool.out();
+      }
+      long long t0 = now_ms();
+      ASSERT_EQ(tool.send(sig), 0);
+      int status = tool.wait_exit();
+      long long ms = now_ms() - t0;
+      RecordProperty(std::string(sigabbrev_np(sig)) + (interactive ? "_interactive" : "") + "_ms",
+                     static_cast<int>(ms));
+      EXPECT_LT(ms, 1000);
+      if (sig == SIGQUIT) {
+        EXPECT_EQ(status, 128 + SIGQUIT) << tool.out();
+        EXPECT_EQ(tool.out().find("Exit."), std::string::npos) << tool.out();
+      } else {
+        EXPECT_EQ(status, 0) << tool.out();
+        EXPECT_NE(without_carriage_returns(tool.out()).find("\nExit.\n"), std::string::npos)
+            << tool.out();
+      }
+      EXPECT_TRUE(tool.modes_restored());
+    }
+  }
+  // Each run's login, and the session start of the three that calibrate.
+  std::vector<sim_write> expected(3, sim_write{16, 5121, access_code_words("40716253")});
+  for (int i = 0; i < 3; i++) {
+    expected.push_back({16, 5121, access_code_words("40716253")});
+    expected.push_back({16, 5453, {5288}});
+  }
+  EXPECT_EQ(sim.writes(), expected);
 }
 
 TEST_F(terminal_session, CtrlDOnAnEmptyLineEndsTheTool) {
