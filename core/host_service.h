@@ -31,8 +31,8 @@ int qpx_line_matches(const char* line);
 // looks at afterwards.
 void run_shell_command(const char* command);
 
-// The check step: returns the service state bits. After a Ctrl-C it runs no further command and
-// asks nothing more (a question then reads as interrupted).
+// The check step: returns the service state bits. After a Ctrl-C it runs no further command; a
+// question still to come reads as interrupted.
 unsigned host_service_check();
 
 // What the restore step does for a set of service state bits.
