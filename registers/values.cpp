@@ -205,14 +205,6 @@ int stdin_failures = 0;
 
 bool stop_requested() { return input_stop_flag && input_stop_flag->load(); }
 
-// Whether standard output has failed and has no reader left. The stream's error flag is cheap
-// and sticky; the poll tells a reader gone (POLLERR on a pipe) from other errors.
-bool output_gone() {
-  if (!ferror(stdout)) return false;
-  pollfd pfd = {STDOUT_FILENO, POLLOUT, 0};
-  return poll(&pfd, 1, 0) > 0 && (pfd.revents & (POLLERR | POLLHUP)) != 0;
-}
-
 }  // namespace
 
 void set_input_stop_flag(std::atomic<int> *flag) { input_stop_flag = flag; }
@@ -228,8 +220,18 @@ void stdin_read_succeeded() {
 
 bool stdin_given_up() { return stdin_failures >= STDIN_FAILURE_LIMIT; }
 
+bool stop_if_output_lost() {
+  // The stream's error flag is cheap and sticky; the poll tells a reader gone (POLLERR on a
+  // pipe) from other write errors.
+  if (!input_stop_flag || !ferror(stdout)) return false;
+  pollfd pfd = {STDOUT_FILENO, POLLOUT, 0};
+  if (poll(&pfd, 1, 0) <= 0 || (pfd.revents & (POLLERR | POLLHUP)) == 0) return false;
+  input_stop_flag->store(1);
+  return true;
+}
+
 int wait_for_input() {
-  if (input_stop_flag && output_gone()) input_stop_flag->store(1);
+  stop_if_output_lost();
   for (;;) {
     if (stop_requested()) return -1;
     // Bytes that an earlier read already pulled into the stream's buffer (glibc's stdio).

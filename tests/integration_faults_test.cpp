@@ -437,6 +437,23 @@ TEST_F(fault_session, ClosedStandardInputOrOutput) {
   }
 }
 
+// WATCH whose output has lost its reader ends, and the tool with it, as at a prompt: the reader
+// takes the connection line and the first prompt, then goes; standard input stays open.
+TEST_F(fault_session, WatchEndsWhenItsOutputHasNoReader) {
+  std::string seen = connected() + ">> ";
+  child_process watch;
+  ASSERT_EQ(watch.start(
+                {"/bin/sh", "-c", "{ \"$0\"; echo \"status $?\" >&2; } | head -c \"$1\" >/dev/null",
+                 VT_TOOL_PATH, std::to_string(seen.size())},
+                dir.path()),
+            0)
+      << watch.error();
+  ASSERT_EQ(watch.write_input("WATCH 5120\n", VT_WAIT_MS), 0);
+  ASSERT_EQ(watch.wait_exit(VT_WAIT_MS), 0);
+  EXPECT_EQ(watch.err(), "status 0\n");
+  EXPECT_EQ(sim.writes(), std::vector<sim_write>{login_write()});
+}
+
 // ---- Device faults
 
 // The same commands against a failing device; each prints its own failure.
