@@ -35,6 +35,11 @@ termios saved_termios;
 bool termios_saved = false;
 mbstate_t input_state;
 
+// For the tests: when the environment holds VT_TEST_STOP_BEFORE_KEY_READ, the process stops
+// itself (SIGSTOP) once, the first time the terminal has a key ready and before the key is read,
+// so that a test can press Ctrl-C at exactly that instant. Console thread only.
+bool stop_before_key_read = false;
+
 // Wakes the console thread's key wait when the link thread has queued a message. Both ends are
 // opened and closed by the console thread; the link thread writes while the hook is registered.
 int wake_read = -1;
@@ -137,13 +142,26 @@ int next_byte(char* byte, const sigset_t* wait_mask) {
   if (ppoll(fds, 2, nullptr, wait_mask) < 0) return errno == EINTR ? 2 : -1;
   if (fds[1].revents) drain_wake_pipe();
   if (!fds[0].revents) return 2;
+  if (stop_before_key_read) {
+    stop_before_key_read = false;
+    raise(SIGSTOP);
+  }
+  // The read may block after all: a Ctrl-C since the wait makes the terminal discard the keys
+  // the wait saw. So the signal is let through for the read, and the main thread repeats it
+  // until this thread has ended, in case it came before the read began.
+  sigset_t blocked;
+  pthread_sigmask(SIG_SETMASK, wait_mask, &blocked);
   ssize_t n = read(STDIN_FILENO, byte, 1);
-  if (n < 0 && (errno == EINTR || errno == EAGAIN)) return 2;
+  int read_errno = errno;
+  pthread_sigmask(SIG_SETMASK, &blocked, nullptr);
+  if (n < 0 && (read_errno == EINTR || read_errno == EAGAIN)) return 2;
+  errno = read_errno;
   return static_cast<int>(n);
 }
 
-// Reads one character for libedit. Blocks SIGINT except inside the wait itself, so a Ctrl-C
-// forwarded to this thread always ends the wait, however close it comes to the wait's start.
+// Reads one character for libedit. Blocks SIGINT except inside the wait and the read, so a
+// Ctrl-C forwarded to this thread always ends the wait, however close it comes to the wait's
+// start.
 int read_key(EditLine*, wchar_t* wc) {
   sigset_t interrupt, previous;
   sigemptyset(&interrupt);
@@ -268,6 +286,7 @@ bool line_editor_start() {
   wake_read = fds[0];
   wake_write = fds[1];
   termios_saved = tcgetattr(STDIN_FILENO, &saved_termios) == 0;
+  stop_before_key_read = getenv("VT_TEST_STOP_BEFORE_KEY_READ") != nullptr;
   memset(&input_state, 0, sizeof(input_state));
 
   // libedit's own signal handlers stay off: SIGINT belongs to the main thread (read_key).

@@ -80,7 +80,7 @@ enum wait_outcome {
 // not stall the watch.
 wait_outcome wait_next_second(time_t second) {
   for (;;) {
-    if (quit_requested.load()) return WAIT_END;
+    if (quit_requested.load() || stop_if_output_lost()) return WAIT_END;
     if (stdin_has_buffered_bytes() || feof(stdin)) return WAIT_INPUT;
     timespec now;
     clock_gettime(CLOCK_REALTIME, &now);

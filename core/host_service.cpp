@@ -1,12 +1,19 @@
 #include "core/host_service.h"
 
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
+#include "core/lifecycle.h"
 #include "registers/values.h"
+
+extern char** environ;
 
 namespace {
 
@@ -21,6 +28,52 @@ constexpr const char* START_SERVICE = "sudo systemctl start qpx8";
 constexpr const char* RESTART_SERVICE = "sudo systemctl restart qpx8";
 constexpr const char* STOP_SERVICE = "sudo systemctl stop qpx8";
 
+// Starts "/bin/sh -c command", with its standard output into the write end of a new pipe whose
+// read end goes to *out_fd when out_fd is given. The tool ignores SIGPIPE; the shell and its
+// commands get the default action back, so a command whose reader has gone ends quietly, as it
+// would from a prompt. Returns the shell's pid, or -1 when it can't be started.
+pid_t start_shell(const char* command, int* out_fd) {
+  int fds[2] = {-1, -1};
+  if (out_fd && pipe2(fds, O_CLOEXEC) != 0) return -1;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  if (out_fd) posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+  posix_spawnattr_t attr;
+  posix_spawnattr_init(&attr);
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGPIPE);
+  posix_spawnattr_setsigdefault(&attr, &signals);
+  sigemptyset(&signals);
+  posix_spawnattr_setsigmask(&attr, &signals);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+  char* argv[] = {const_cast<char*>("sh"), const_cast<char*>("-c"), const_cast<char*>(command),
+                  nullptr};
+  pid_t pid = -1;
+  if (posix_spawn(&pid, "/bin/sh", &actions, &attr, argv, environ) != 0) pid = -1;
+  posix_spawnattr_destroy(&attr);
+  posix_spawn_file_actions_destroy(&actions);
+  if (out_fd) {
+    close(fds[1]);
+    if (pid < 0) {
+      close(fds[0]);
+    } else {
+      *out_fd = fds[0];
+    }
+  }
+  return pid;
+}
+
+// Waits for the shell to end. A Ctrl-C meanwhile sets the stop flag and interrupts the wait,
+// which goes on: the command is left to finish (from a terminal the signal reaches it anyway),
+// and the caller looks at the flag afterwards. Returns 0 with the wait status, or -1.
+int wait_for_shell(pid_t pid, int* status) {
+  for (;;) {
+    if (waitpid(pid, status, 0) == pid) return 0;
+    if (errno != EINTR) return -1;
+  }
+}
+
 bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f'; }
 
 // Asks a yes/no question; only a yes counts.
@@ -31,11 +84,19 @@ bool ask(const char* question) {
 }
 
 // Disables the modulator thread, then starts or restarts the service and checks it again.
+// After a Ctrl-C during one of the commands nothing further is run; the bits then say what may
+// have changed, so that the restore at exit puts it back.
 void run_without_thread(unsigned* bits, const char* service_command, const char* done) {
   *bits &= ~QPX_THREAD_ENABLED;
   printf("Disabling veltrona in qpx8.conf.\n");
   run_shell_command(DISABLE_EDIT);
+  if (quit_requested.load()) return;
   run_shell_command(service_command);
+  if (quit_requested.load()) {
+    // The service may be running now: the restore restarts it or stops it again.
+    *bits |= QPX_RUNNING;
+    return;
+  }
   if (qpx_running_check() == -1) {
     printf("Fail to start QPX.\n");
   } else {
@@ -47,20 +108,35 @@ void run_without_thread(unsigned* bits, const char* service_command, const char*
 }  // namespace
 
 int qpx_running_check() {
-  FILE* pipe = popen(RUNNING_CHECK, "r");
+  int fd = -1;
+  pid_t pid = start_shell(RUNNING_CHECK, &fd);
+  FILE* pipe = pid < 0 ? nullptr : fdopen(fd, "r");
   if (!pipe) {
+    if (pid >= 0) {
+      close(fd);
+      int status;
+      wait_for_shell(pid, &status);
+    }
     printf("Failed to execute command.\n");
     return -1;
   }
   char line[1000];
   int running = 0;
-  while (fgets(line, sizeof(line), pipe)) {
-    if (strstr(line, "qpx")) {
-      running = 1;
-      break;
+  for (;;) {
+    if (fgets(line, sizeof(line), pipe)) {
+      if (strstr(line, "qpx")) {
+        running = 1;
+        break;
+      }
+      continue;
     }
+    // A Ctrl-C interrupts the read; the listing is read to its end all the same.
+    if (!ferror(pipe) || errno != EINTR) break;
+    clearerr(pipe);
   }
-  pclose(pipe);
+  fclose(pipe);
+  int status;
+  wait_for_shell(pid, &status);
   return running;
 }
 
@@ -96,8 +172,9 @@ int qpx_thread_check() {
 
 void run_shell_command(const char* command) {
   fflush(stdout);
-  int status = system(command);
-  if (status == -1) {
+  int status = 0;
+  pid_t pid = start_shell(command, nullptr);
+  if (pid < 0 || wait_for_shell(pid, &status) != 0) {
     printf("Failed to execute: %s", command);
   } else if (!WIFEXITED(status)) {
     printf("Command didn't exit normally\n");

@@ -16,7 +16,7 @@ constexpr const char* QPX_CONFIG_PATH = "/etc/norvane/lumorda/qpx8.conf";
 constexpr const char* QPX_THREAD_LINE = "qpx8_nv.bveltrona_modulator_inuse = 1";
 
 // Returns 1 when the process list shows the service, 0 when not, -1 when the pipe can't be
-// opened (after printing why).
+// opened (after printing why). A Ctrl-C meanwhile does not cut the listing short.
 int qpx_running_check();
 
 // Returns 1 when the service configuration enables the modulator thread, else 0.
@@ -26,10 +26,13 @@ int qpx_thread_check();
 // character on either side matches any character. Returns 1 on a match.
 int qpx_line_matches(const char* line);
 
-// Runs a command through the shell and prints why it failed, if it did.
+// Runs a command through the shell and prints why it failed, if it did. Waits for the command
+// to end also when Ctrl-C comes meanwhile; the signal only sets the stop flag, which the caller
+// looks at afterwards.
 void run_shell_command(const char* command);
 
-// The check step: returns the service state bits.
+// The check step: returns the service state bits. After a Ctrl-C it runs no further command; a
+// question still to come reads as interrupted.
 unsigned host_service_check();
 
 // What the restore step does for a set of service state bits.

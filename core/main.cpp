@@ -1,11 +1,16 @@
 // veltrona_tool: calibration and chat utility for the modulator. The main thread sets up,
 // starts the link and console threads, waits for both and tears down; in between it only
-// receives Ctrl-C and passes it on.
+// receives Ctrl-C (and SIGTERM, SIGHUP, which mean the same here) and passes it on.
+#include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
+#include <termios.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
+#include <ctime>
 
 #include "console/console.h"
 #include "core/colours.h"
@@ -20,12 +25,12 @@
 namespace {
 
 // Thread handles, written by the main thread before the matching worker state becomes
-// WORKER_RUNNING and only read afterwards (also by the SIGINT handler).
+// WORKER_RUNNING and only read afterwards (also by the stop signal handler).
 pthread_t main_thread;
 pthread_t link_thread;
 pthread_t console_thread;
 
-// A worker's state as the SIGINT handler sees it. The main thread moves it from NOT_STARTED
+// A worker's state as the stop signal handler sees it. The main thread moves it from NOT_STARTED
 // to RUNNING once the handle is stored; the worker itself sets ENDED as its last step, before
 // it can be joined, so the handler never signals a thread that has been joined (a second
 // Ctrl-C during the host-service restore, say).
@@ -51,7 +56,14 @@ void start_worker(pthread_t* handle, void* (*entry)(void*), void* arg, std::atom
   state->compare_exchange_strong(expected, WORKER_RUNNING);
 }
 
-void on_sigint(int) {
+// Standard input's terminal modes at start, for the SIGQUIT handler; written by the main thread
+// before the handler is installed, then only read.
+termios terminal_at_start;
+bool terminal_saved = false;
+
+// SIGINT, SIGTERM and SIGHUP: stop the tool. Forwarded as SIGINT, which is what the workers'
+// waits expect.
+void on_stop_signal(int) {
   if (!pthread_equal(pthread_self(), main_thread)) {
     // The system chose a worker: hand the signal to the main thread, which stops both.
     if (!quit_requested.load()) pthread_kill(main_thread, SIGINT);
@@ -65,25 +77,91 @@ void on_sigint(int) {
   if (console_state.load() == WORKER_RUNNING) pthread_kill(console_thread, SIGINT);
 }
 
+// SIGQUIT (Ctrl-\) ends the process as it always does, with a core dump where they are enabled,
+// but first gives the terminal back the modes that line editing or interactive editing changed.
+void on_quit_signal(int sig) {
+  if (terminal_saved) tcsetattr(STDIN_FILENO, TCSANOW, &terminal_at_start);
+  struct sigaction sa = {};
+  sa.sa_handler = SIG_DFL;
+  sigemptyset(&sa.sa_mask);
+  sigaction(sig, &sa, nullptr);
+  raise(sig);  // delivered when the handler returns
+}
+
+// Returns 0, or -1 with errno set when a handler can't be installed.
+int install_signal_handlers() {
+  terminal_saved = isatty(STDIN_FILENO) && tcgetattr(STDIN_FILENO, &terminal_at_start) == 0;
+  struct sigaction sa = {};
+  sigemptyset(&sa.sa_mask);
+  sa.sa_flags = 0;  // no SA_RESTART: a blocking read must return on Ctrl-C
+  sa.sa_handler = on_stop_signal;
+  for (int sig : {SIGINT, SIGTERM, SIGHUP})
+    if (sigaction(sig, &sa, nullptr) != 0) return -1;
+  sa.sa_handler = on_quit_signal;
+  if (sigaction(SIGQUIT, &sa, nullptr) != 0) return -1;
+  // A reader of standard output that has gone away must not end the tool before the
+  // host-service restore: the write fails instead, and the next wait for input ends the tool.
+  sa.sa_handler = SIG_IGN;
+  return sigaction(SIGPIPE, &sa, nullptr);
+}
+
+// Waits for a worker to end. Once the tool is stopping, the signal is sent to the console thread
+// again every 100 ms while it runs: one that lands after a wait for input (the line editor's,
+// interactive editing's, a plain line's) has seen a key but before the read has begun is lost
+// for that read, and Ctrl-C has made the terminal discard the key meanwhile, so the read would
+// wait for the next key press. The console's handle stays
+// valid throughout, since it is joined last.
+void join_worker(pthread_t thread) {
+  for (;;) {
+    timespec deadline;
+    clock_gettime(CLOCK_REALTIME, &deadline);
+    deadline.tv_nsec += 100 * 1000 * 1000L;
+    if (deadline.tv_nsec >= 1000 * 1000 * 1000L) {
+      deadline.tv_sec++;
+      deadline.tv_nsec -= 1000 * 1000 * 1000L;
+    }
+    int rc = pthread_timedjoin_np(thread, nullptr, &deadline);
+    if (rc == 0) return;
+    if (rc != ETIMEDOUT) {
+      pthread_join(thread, nullptr);
+      return;
+    }
+    if (quit_requested.load() && console_state.load() == WORKER_RUNNING)
+      pthread_kill(console_thread, SIGINT);
+  }
+}
+
+// Puts /dev/null on each of the standard descriptors that is not open. Otherwise the next file
+// or socket opened would take its number: the device's socket read as commands on 0, or prompts
+// sent to the device on 1. A closed standard input then reads as end of input.
+void open_missing_standard_descriptors() {
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; fd++) {
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    // The lower descriptors are open by now, so this one takes the number fd.
+    int opened = open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+    if (opened >= 0 && opened != fd) {
+      dup2(opened, fd);
+      close(opened);
+    }
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  open_missing_standard_descriptors();
   if (int status = command_line_handle(argc, argv); status >= 0) return status;
   colours_init();
   setvbuf(stdout, nullptr, _IOLBF, 0);
   main_thread = pthread_self();
 
-  struct sigaction sa = {};
-  sa.sa_handler = on_sigint;
-  sigemptyset(&sa.sa_mask);
-  sa.sa_flags = 0;  // no SA_RESTART: a blocking read must return on Ctrl-C
-  if (sigaction(SIGINT, &sa, nullptr) != 0) {
+  if (install_signal_handlers() != 0) {
     perror("sigaction");
     return -1;
   }
 
   // Every wait for input watches the stop flag, so a Ctrl-C that lands just before a read
-  // still ends it.
+  // still ends it; a wait that finds standard output gone sets it.
   set_input_stop_flag(&quit_requested);
 
   if (tool_config_load() != 1) {
@@ -105,8 +183,8 @@ int main(int argc, char** argv) {
     link_setup(&params, nullptr);
     start_worker(&link_thread, link_entry, nullptr, &link_state);
     start_worker(&console_thread, console_entry, nullptr, &console_state);
-    pthread_join(link_thread, nullptr);
-    pthread_join(console_thread, nullptr);
+    join_worker(link_thread);
+    join_worker(console_thread);
   }
 
   if (tool_config.iStopOnQpxRun) host_service_restore(service_bits);

@@ -197,7 +197,7 @@ void upper_case_in_place(char *text, int limit) {
 
 namespace {
 
-const std::atomic<int> *input_stop_flag = nullptr;
+std::atomic<int> *input_stop_flag = nullptr;
 
 // Failed reads of standard input in a row; see stdin_read_failed. Written and read only by the
 // thread that reads standard input.
@@ -207,7 +207,7 @@ bool stop_requested() { return input_stop_flag && input_stop_flag->load(); }
 
 }  // namespace
 
-void set_input_stop_flag(const std::atomic<int> *flag) { input_stop_flag = flag; }
+void set_input_stop_flag(std::atomic<int> *flag) { input_stop_flag = flag; }
 
 bool stdin_read_failed() {
   if (stdin_given_up()) return true;
@@ -220,7 +220,18 @@ void stdin_read_succeeded() {
 
 bool stdin_given_up() { return stdin_failures >= STDIN_FAILURE_LIMIT; }
 
+bool stop_if_output_lost() {
+  // The stream's error flag is cheap and sticky; the poll tells a reader gone (POLLERR on a
+  // pipe) from other write errors.
+  if (!input_stop_flag || !ferror(stdout)) return false;
+  pollfd pfd = {STDOUT_FILENO, POLLOUT, 0};
+  if (poll(&pfd, 1, 0) <= 0 || (pfd.revents & (POLLERR | POLLHUP)) == 0) return false;
+  input_stop_flag->store(1);
+  return true;
+}
+
 int wait_for_input() {
+  stop_if_output_lost();
   for (;;) {
     if (stop_requested()) return -1;
     // Bytes that an earlier read already pulled into the stream's buffer (glibc's stdio).

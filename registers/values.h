@@ -96,13 +96,19 @@ void upper_case_in_place(char *text, int limit);
 
 // The stop flag that every wait for standard input watches (the process-wide quit flag); set
 // once at start, before any thread reads input.
-void set_input_stop_flag(const std::atomic<int> *flag);
+void set_input_stop_flag(std::atomic<int> *flag);
 
 // Waits until standard input has data (or end of input) to read without blocking, looking at
 // the stop flag several times a second, so that Ctrl-C ends a read even when the signal came
 // just before the read began. Bytes already in the stdin buffer count as data. Returns 0 when
-// a read will not block, -1 when the stop flag is set.
+// a read will not block, -1 when the stop flag is set (also when stop_if_output_lost sets it).
 int wait_for_input();
+
+// When a write to standard output has failed and nothing reads it any more (a closed pipe: EPIPE,
+// with SIGPIPE ignored), nobody can see a prompt, a question or a watch line: sets the stop flag,
+// so that the tool ends, and returns true. Otherwise returns false. For every wait for the
+// operator.
+bool stop_if_output_lost();
 
 // Standard input that fails every read (a directory, a terminal that hung up) would keep the
 // prompt and the questions asking forever. Every reader that reads again after a failed read

@@ -12,6 +12,7 @@
 #include <stdlib.h>
 #include <time.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -392,6 +393,72 @@ TEST_F(fault_session, CtrlCDuringTheStartupReplay) {
   expect_clean_interrupt(run, "Exit.\n");
   EXPECT_EQ(run.result.out.find(">> "), std::string::npos) << run.result.out;
   EXPECT_EQ(run.after, (std::vector<sim_write>{login_write(), {16, 5136, float_words(0.5f)}}));
+}
+
+// ---- Launched with a standard descriptor closed
+
+// How many requests the simulator has received, of any kind; -1 when it can't tell.
+long requests_received(sim_process& sim) {
+  std::vector<std::string> lines;
+  if (sim.command("STATUS", &lines) != 0) return -1;
+  for (const std::string& line : lines)
+    if (line.rfind("requests ", 0) == 0) return std::stol(line.substr(9));
+  return -1;
+}
+
+// A closed standard input or output must not become the device's socket: input then reads as
+// ended, output goes nowhere, and the device sees only the session's own requests.
+TEST_F(fault_session, ClosedStandardInputOrOutput) {
+  struct {
+    const char* redirect;
+    std::string input, out;
+  } cases[] = {
+      {">&-", "READ 5120\nq\n", ""},
+      {"0<&-", "", connected() + ">> Exit.\n"},
+  };
+  for (const auto& c : cases) {
+    ASSERT_EQ(sim.clear_writes(), 0);
+    ASSERT_EQ(sim.clear_reads(), 0);
+    long requests_before = requests_received(sim);
+    child_process closed;
+    ASSERT_EQ(
+        closed.start({"/bin/sh", "-c", std::string("exec \"$0\" ") + c.redirect, VT_TOOL_PATH},
+                     dir.path()),
+        0)
+        << closed.error();
+    ASSERT_EQ(closed.write_input(c.input, VT_WAIT_MS), 0);
+    closed.close_input();
+    ASSERT_EQ(closed.wait_exit(VT_WAIT_MS), 0) << c.redirect << "\n" << closed.out();
+    EXPECT_EQ(closed.exit_status(), 0) << c.redirect;
+    EXPECT_EQ(closed.out(), c.out) << c.redirect;
+    EXPECT_EQ(closed.err(), "") << c.redirect;
+    EXPECT_EQ(sim.writes(), std::vector<sim_write>{login_write()}) << c.redirect;
+    // Every request was a read or a write the simulator understood.
+    EXPECT_EQ(requests_received(sim) - requests_before,
+              static_cast<long>(sim.reads().size() + sim.writes().size()))
+        << c.redirect;
+    // The command typed was read as a command.
+    std::vector<sim_read> reads = sim.reads();
+    bool read_seen = std::find(reads.begin(), reads.end(), sim_read{3, 5120, 1}) != reads.end();
+    EXPECT_EQ(read_seen, !c.input.empty()) << c.redirect;
+  }
+}
+
+// WATCH whose output has lost its reader ends, and the tool with it, as at a prompt: the reader
+// takes the connection line and the first prompt, then goes; standard input stays open.
+TEST_F(fault_session, WatchEndsWhenItsOutputHasNoReader) {
+  std::string seen = connected() + ">> ";
+  child_process watch;
+  ASSERT_EQ(watch.start(
+                {"/bin/sh", "-c", "{ \"$0\"; echo \"status $?\" >&2; } | head -c \"$1\" >/dev/null",
+                 VT_TOOL_PATH, std::to_string(seen.size())},
+                dir.path()),
+            0)
+      << watch.error();
+  ASSERT_EQ(watch.write_input("WATCH 5120\n", VT_WAIT_MS), 0);
+  ASSERT_EQ(watch.wait_exit(VT_WAIT_MS), 0);
+  EXPECT_EQ(watch.err(), "status 0\n");
+  EXPECT_EQ(sim.writes(), std::vector<sim_write>{login_write()});
 }
 
 // ---- Device faults

@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <time.h>
@@ -13,6 +14,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -45,6 +47,9 @@ class terminal_tool {
     pid_ = forkpty(&master_, nullptr, nullptr, &size);
     if (pid_ < 0) return -1;
     if (pid_ == 0) {
+      // No core file from the tests that end the tool with SIGQUIT.
+      rlimit no_core = {0, 0};
+      setrlimit(RLIMIT_CORE, &no_core);
       if (piped_input) dup2(in_pipe[0], STDIN_FILENO);
       setenv("HOME", home.c_str(), 1);
       setenv("TERM", "xterm", 1);
@@ -132,6 +137,36 @@ class terminal_tool {
     return now.c_lflag == initial_modes_.c_lflag && now.c_iflag == initial_modes_.c_iflag &&
            now.c_oflag == initial_modes_.c_oflag;
   }
+
+  // Waits until the tool has stopped itself (SIGSTOP).
+  bool wait_stopped(int timeout_ms = VT_WAIT_MS) {
+    long long deadline = now_ms() + timeout_ms;
+    for (;;) {
+      int status = 0;
+      if (waitpid(pid_, &status, WUNTRACED | WNOHANG) == pid_ && WIFSTOPPED(status)) return true;
+      if (now_ms() >= deadline) return false;
+      pump(now_ms() + 5);
+    }
+  }
+
+  // Waits until a signal sent to the whole process waits for delivery.
+  bool wait_pending(int sig, int timeout_ms = VT_WAIT_MS) {
+    long long deadline = now_ms() + timeout_ms;
+    std::string path = "/proc/" + std::to_string(pid_) + "/status";
+    for (;;) {
+      std::string status;
+      if (read_text_file(path, &status) == 0) {
+        size_t at = status.find("ShdPnd:\t");
+        if (at != std::string::npos &&
+            (std::stoull(status.substr(at + 8, 16), nullptr, 16) >> (sig - 1)) & 1)
+          return true;
+      }
+      if (now_ms() >= deadline) return false;
+      usleep(1000);
+    }
+  }
+
+  int send(int sig) { return pid_ > 0 ? kill(pid_, sig) : -1; }
 
   void kill_and_reap() {
     if (pid_ > 0) {
@@ -401,6 +436,83 @@ TEST_F(terminal_session, CtrlCAtAnEditedLineEndsTheTool) {
   EXPECT_EQ(out.find("MB_STATE_SET"), std::string::npos) << out;
   EXPECT_TRUE(tool.modes_restored());
   expect_only_logins(1);
+}
+
+// Ctrl-C just after the key wait has seen typed-ahead keys and before the first is read: the
+// terminal discards the keys, so that read would wait for the next key press. The tool stops
+// itself at that instant (a test hook), Ctrl-C is pressed, and the tool goes on from there.
+TEST_F(terminal_session, CtrlCBeforeATypedAheadKeyIsReadEndsTheTool) {
+  setenv("VT_TEST_STOP_BEFORE_KEY_READ", "1", 1);
+  terminal_tool tool;
+  start(tool);
+  unsetenv("VT_TEST_STOP_BEFORE_KEY_READ");
+  ASSERT_EQ(tool.type("READ 5120\r"), 0);
+  ASSERT_TRUE(tool.wait_stopped()) << tool.out();
+  ASSERT_EQ(tool.type("\x03"), 0);
+  ASSERT_TRUE(tool.wait_pending(SIGINT));
+  long long t0 = now_ms();
+  ASSERT_EQ(tool.send(SIGCONT), 0);
+  EXPECT_EQ(tool.wait_exit(), 0) << tool.out();
+  long long ms = now_ms() - t0;
+  RecordProperty("continue_to_exit_ms", static_cast<int>(ms));
+  EXPECT_LT(ms, 1000);
+  std::string out = without_carriage_returns(tool.out());
+  EXPECT_NE(out.find("\nExit.\n"), std::string::npos) << out;
+  EXPECT_EQ(out.find("MB_STATE_SET"), std::string::npos) << out;
+  EXPECT_TRUE(tool.modes_restored());
+  expect_only_logins(1);
+}
+
+// SIGTERM and SIGHUP end the tool as Ctrl-C does; SIGQUIT ends it as SIGQUIT does. Each leaves
+// the terminal as it found it, from the edited line and from interactive editing.
+TEST_F(terminal_session, OtherSignalsRestoreTheTerminal) {
+  ASSERT_EQ(sim.set_registers(5480, {3}), 0);
+  ASSERT_EQ(sim.set_registers(5288, std::vector<uint16_t>(15, 0xFFFF)), 0);
+  for (bool interactive : {false, true}) {
+    for (int sig : {SIGTERM, SIGHUP, SIGQUIT}) {
+      SCOPED_TRACE(std::string(strsignal(sig)) + (interactive ? " in interactive editing" : ""));
+      terminal_tool tool;
+      start(tool);
+      if (interactive) {
+        ASSERT_EQ(tool.type("CALIBRATE\r"), 0);
+        size_t at = tool.wait_for("Select by entering menu number or option: ");
+        ASSERT_NE(at, std::string::npos) << tool.out();
+        ASSERT_EQ(tool.type("1\r"), 0);
+        at = tool.wait_for("[Filament Set,1]>> ", at);
+        ASSERT_NE(at, std::string::npos) << tool.out();
+        ASSERT_TRUE(tool.wait_editing());
+        ASSERT_EQ(tool.type("EDIT 2 -i\r"), 0);
+        ASSERT_NE(tool.wait_for("Point 2: 65535, \r\n", at), std::string::npos) << tool.out();
+        ASSERT_TRUE(tool.wait_editing());
+      } else {
+        ASSERT_EQ(tool.type("READ 51"), 0);
+        ASSERT_NE(tool.wait_for("READ 51"), std::string::npos) << tool.out();
+      }
+      long long t0 = now_ms();
+      ASSERT_EQ(tool.send(sig), 0);
+      int status = tool.wait_exit();
+      long long ms = now_ms() - t0;
+      RecordProperty(std::string(sigabbrev_np(sig)) + (interactive ? "_interactive" : "") + "_ms",
+                     static_cast<int>(ms));
+      EXPECT_LT(ms, 1000);
+      if (sig == SIGQUIT) {
+        EXPECT_EQ(status, 128 + SIGQUIT) << tool.out();
+        EXPECT_EQ(tool.out().find("Exit."), std::string::npos) << tool.out();
+      } else {
+        EXPECT_EQ(status, 0) << tool.out();
+        EXPECT_NE(without_carriage_returns(tool.out()).find("\nExit.\n"), std::string::npos)
+            << tool.out();
+      }
+      EXPECT_TRUE(tool.modes_restored());
+    }
+  }
+  // Each run's login, and the session start of the three that calibrate.
+  std::vector<sim_write> expected(3, sim_write{16, 5121, access_code_words("40716253")});
+  for (int i = 0; i < 3; i++) {
+    expected.push_back({16, 5121, access_code_words("40716253")});
+    expected.push_back({16, 5453, {5288}});
+  }
+  EXPECT_EQ(sim.writes(), expected);
 }
 
 TEST_F(terminal_session, CtrlDOnAnEmptyLineEndsTheTool) {
