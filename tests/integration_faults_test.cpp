@@ -552,6 +552,11 @@ TEST_F(fault_session, LateAnswersFailAndTheLinkRecovers) {
   start();
   ASSERT_EQ(sim.set_delay_ms(700), 0);
   type_until(fault_script, "Modbus comm error!\n");
+  // The prompt after the last failure comes before the first READ below, so that READ's
+  // answer is not taken for the end of that prompt.
+  long long prompt_due = monotonic_ms() + VT_WAIT_MS;
+  while (monotonic_ms() < prompt_due && !ends_with(without_poll_failures(tool.out()), ">> "))
+    collect_for(20);
   ASSERT_EQ(sim.set_delay_ms(0), 0);
   // Requests that queued up at the device while it was slow are answered first, each reply
   // costing a request of the tool until the queue is empty.
