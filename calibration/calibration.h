@@ -78,19 +78,15 @@ bool calib_session_gate();
 
 // ---- Point capture (point_capture.cpp)
 
-// Command codes handled by calib_point_command; equal to the console's command codes.
-enum calib_point_code {
-  CALIB_CODE_READ = 2,
-  CALIB_CODE_SET = 15,
-  CALIB_CODE_ACTUAL = 16,
-  CALIB_CODE_DAC_ADC = 17,
-  CALIB_CODE_ADD = 18,
-  CALIB_CODE_DEL = 21,
-};
+// SET, ACTUAL, DAC-ADC, ADD and DEL are the console handlers cmd_cal_set, cmd_cal_actual,
+// cmd_cal_dac_adc, cmd_cal_add and cmd_cal_del below. Each of them, and the READ shortcut, runs
+// behind the session gate and then the state gate: without a session it prints the gate's
+// message; while the device is not in the definition's state it prints
+// "Change state using STATE <state> command.".
 
-// SET, ACTUAL, DAC-ADC, ADD, DEL and the READ shortcut, behind the session gate and the state
-// gate. args is the command-line cursor (may be nullptr for the READ shortcut).
-void calib_point_command(int code, char** args);
+// READ (and WRITE) without argument inside a session: reads and prints the definition's read
+// register.
+void calib_read_shortcut();
 
 // ---- Table editing and transfer (table_commands.cpp)
 

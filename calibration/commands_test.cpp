@@ -11,18 +11,10 @@
 #include <vector>
 
 #include "calibration/calibration.h"
-#include "console/command_table.h"
 #include "core/lifecycle.h"
 #include "core/tool_config.h"
 #include "registers/values.h"
 #include "tests/stream_capture.h"
-
-constexpr bool same_code(int a, int b) { return a == b; }
-static_assert(same_code(CALIB_CODE_READ, CODE_READ) && same_code(CALIB_CODE_SET, CODE_SET) &&
-                  same_code(CALIB_CODE_ACTUAL, CODE_ACTUAL) &&
-                  same_code(CALIB_CODE_DAC_ADC, CODE_DAC_ADC) &&
-                  same_code(CALIB_CODE_ADD, CODE_ADD) && same_code(CALIB_CODE_DEL, CODE_DEL),
-              "point command codes follow the console's command codes");
 
 namespace {
 
@@ -106,8 +98,8 @@ std::string run(F handler, const char* arguments) {
   return out.finish();
 }
 
-std::string point_cmd(int code, const char* arguments) {
-  return run([code](char** args) { calib_point_command(code, args); }, arguments);
+std::string read_shortcut() {
+  return run([](char**) { calib_read_shortcut(); }, "");
 }
 
 TEST_F(calibration_commands, EditNormalModeValues) {
@@ -156,10 +148,10 @@ TEST_F(calibration_commands, StepForms) {
 }
 
 TEST_F(calibration_commands, EveryPointCommandNeedsASession) {
-  const int codes[] = {CALIB_CODE_READ,    CALIB_CODE_SET, CALIB_CODE_ACTUAL,
-                       CALIB_CODE_DAC_ADC, CALIB_CODE_ADD, CALIB_CODE_DEL};
-  for (int code : codes)
-    EXPECT_EQ(point_cmd(code, "1"), "No calibration is selected! Select using CALIBRATE.\n");
+  for (void (*handler)(char**) :
+       {cmd_cal_set, cmd_cal_actual, cmd_cal_dac_adc, cmd_cal_add, cmd_cal_del})
+    EXPECT_EQ(run(handler, "1"), "No calibration is selected! Select using CALIBRATE.\n");
+  EXPECT_EQ(read_shortcut(), "No calibration is selected! Select using CALIBRATE.\n");
   EXPECT_EQ(run([](char**) { calib_print_tables(); }, ""),
             "No calibration is selected! Select using CALIBRATE.\n");
   EXPECT_EQ(run([](char**) { calib_send_to_device(true); }, ""),
@@ -169,11 +161,11 @@ TEST_F(calibration_commands, EveryPointCommandNeedsASession) {
 TEST_F(calibration_commands, StateGateRepeatsTheCheck) {
   run_session();
   calib_session.iPrecondition = -1;
-  EXPECT_EQ(point_cmd(CALIB_CODE_DEL, ""),
+  EXPECT_EQ(run(cmd_cal_del, ""),
             "calib_check_precondition: modbus_cmd_read error!\n"
             "Change state using STATE 3 command.\n");
   EXPECT_EQ(calib_session.iPrecondition, -2);
-  EXPECT_EQ(point_cmd(CALIB_CODE_ACTUAL, "1"),
+  EXPECT_EQ(run(cmd_cal_actual, "1"),
             "calib_check_precondition: modbus_cmd_read error!\n"
             "Change state using STATE 3 command.\n");
   EXPECT_TRUE(calib_float_is_empty(calib_session.pending.fActual));
@@ -181,27 +173,27 @@ TEST_F(calibration_commands, StateGateRepeatsTheCheck) {
 
 TEST_F(calibration_commands, FloatArguments) {
   run_session();
-  EXPECT_EQ(point_cmd(CALIB_CODE_ACTUAL, ""), "Missing data.\n");
-  EXPECT_EQ(point_cmd(CALIB_CODE_ACTUAL, "9.01x"), "Invalid data float: 9.01x\n");
+  EXPECT_EQ(run(cmd_cal_actual, ""), "Missing data.\n");
+  EXPECT_EQ(run(cmd_cal_actual, "9.01x"), "Invalid data float: 9.01x\n");
   EXPECT_TRUE(calib_float_is_empty(calib_session.pending.fActual));
-  EXPECT_EQ(point_cmd(CALIB_CODE_ACTUAL, "2.5 ignored"), "Actual(1) = 2.500000\n");
+  EXPECT_EQ(run(cmd_cal_actual, "2.5 ignored"), "Actual(1) = 2.500000\n");
   EXPECT_EQ(calib_session.pending.fActual, 2.5f);
   // Without the device the write fails and the pending set stays empty.
-  EXPECT_EQ(point_cmd(CALIB_CODE_SET, "12.5"), "Error write.\n");
+  EXPECT_EQ(run(cmd_cal_set, "12.5"), "Error write.\n");
   EXPECT_TRUE(calib_float_is_empty(calib_session.pending.fSet));
-  EXPECT_EQ(point_cmd(CALIB_CODE_DAC_ADC, ""), "Error read.\n");
+  EXPECT_EQ(run(cmd_cal_dac_adc, ""), "Error read.\n");
 }
 
 TEST_F(calibration_commands, AddAsksAboutAnEmptySet) {
   run_session();
   calib_session.pending.fActual = 1.5f;
   feed_stdin("n\nx\ny\n");
-  EXPECT_EQ(point_cmd(CALIB_CODE_ADD, ""),
+  EXPECT_EQ(run(cmd_cal_add, ""),
             "Set is empty. Do you want to continue? (y/n): Calibration point 1 not added.\n");
-  EXPECT_EQ(point_cmd(CALIB_CODE_ADD, ""),
+  EXPECT_EQ(run(cmd_cal_add, ""),
             "Set is empty. Do you want to continue? (y/n): Error in getting answer.\n");
   // The count read fails: the pending count (empty) is stored.
-  EXPECT_EQ(point_cmd(CALIB_CODE_ADD, ""),
+  EXPECT_EQ(run(cmd_cal_add, ""),
             "Set is empty. Do you want to continue? (y/n): Error read.\nAdded to point 1\n");
   EXPECT_EQ(calib_session.points[0].fActual, 1.5f);
   EXPECT_EQ(calib_session.points[0].wDacAdc, 0xFFFF);
@@ -212,10 +204,10 @@ TEST_F(calibration_commands, AddAsksAboutAnEmptySet) {
 TEST_F(calibration_commands, AddStopsAtAnIncompleteEntry) {
   run_session();
   calib_session.pending.fSet = 12.5f;
-  EXPECT_EQ(point_cmd(CALIB_CODE_ADD, ""), "Incomplete entry: set=0x41480000 actual=0xFFFFFFFF\n");
+  EXPECT_EQ(run(cmd_cal_add, ""), "Incomplete entry: set=0x41480000 actual=0xFFFFFFFF\n");
   calib_point_make_empty(&calib_session.pending);
   feed_stdin("y\n");
-  EXPECT_EQ(point_cmd(CALIB_CODE_ADD, ""),
+  EXPECT_EQ(run(cmd_cal_add, ""),
             "Set is empty. Do you want to continue? (y/n): "
             "Incomplete entry: set=0xFFFFFFFF actual=0xFFFFFFFF\n");
   EXPECT_EQ(calib_session.iPoint, 0);
@@ -223,20 +215,20 @@ TEST_F(calibration_commands, AddStopsAtAnIncompleteEntry) {
 
 TEST_F(calibration_commands, EntryNumbers) {
   run_session();
-  EXPECT_EQ(point_cmd(CALIB_CODE_ADD, "0"), "Index out-of-range: 0\n");
-  EXPECT_EQ(point_cmd(CALIB_CODE_ADD, "6"), "Index out-of-range: 6\n");
-  EXPECT_EQ(point_cmd(CALIB_CODE_ADD, "x"), "Invalid index: x\n");
-  EXPECT_EQ(point_cmd(CALIB_CODE_DEL, "2x"), "Invalid index: 2x\n");
+  EXPECT_EQ(run(cmd_cal_add, "0"), "Index out-of-range: 0\n");
+  EXPECT_EQ(run(cmd_cal_add, "6"), "Index out-of-range: 6\n");
+  EXPECT_EQ(run(cmd_cal_add, "x"), "Invalid index: x\n");
+  EXPECT_EQ(run(cmd_cal_del, "2x"), "Invalid index: 2x\n");
   EXPECT_EQ(calib_session.iPoint, 0);
 
   calib_session.pending = {1.0f, 2.0f, 7};
-  EXPECT_EQ(point_cmd(CALIB_CODE_ADD, "5"), "Error read.\nAdded to point 5\n");
+  EXPECT_EQ(run(cmd_cal_add, "5"), "Error read.\nAdded to point 5\n");
   EXPECT_EQ(calib_session.points[4].wDacAdc, 7);
   EXPECT_EQ(calib_session.iPoint, 0);  // after point 5 comes point 1
 
   // An entry number moves the point even when ADD then stops.
   feed_stdin("n\n");
-  EXPECT_EQ(point_cmd(CALIB_CODE_ADD, "3"),
+  EXPECT_EQ(run(cmd_cal_add, "3"),
             "Set is empty. Do you want to continue? (y/n): Calibration point 3 not added.\n");
   EXPECT_EQ(calib_session.iPoint, 2);
 }
@@ -244,27 +236,27 @@ TEST_F(calibration_commands, EntryNumbers) {
 TEST_F(calibration_commands, DelClearsTheCurrentPointOrTheNumberedOne) {
   run_session();
   calib_session.pending = {1.0f, 2.0f, 7};
-  EXPECT_EQ(point_cmd(CALIB_CODE_ADD, ""), "Error read.\nAdded to point 1\n");
+  EXPECT_EQ(run(cmd_cal_add, ""), "Error read.\nAdded to point 1\n");
   calib_session.points[1] = {3.0f, 4.0f, 8};
   calib_session.pending = {5.0f, 6.0f, 9};
   // The current point after the ADD is point 2.
-  EXPECT_EQ(point_cmd(CALIB_CODE_DEL, ""), "Removed from point 2\n");
+  EXPECT_EQ(run(cmd_cal_del, ""), "Removed from point 2\n");
   EXPECT_EQ(calib_session.iPoint, 1);
   EXPECT_EQ(calib_session.points[1].wDacAdc, 0xFFFF);
   EXPECT_TRUE(calib_float_is_empty(calib_session.pending.fSet));
   EXPECT_EQ(calib_session.points[0].wDacAdc, 7);
-  EXPECT_EQ(point_cmd(CALIB_CODE_DEL, "1"), "Removed from point 1\n");
+  EXPECT_EQ(run(cmd_cal_del, "1"), "Removed from point 1\n");
   EXPECT_EQ(calib_session.iPoint, 0);
   EXPECT_TRUE(calib_float_is_empty(calib_session.points[0].fActual));
 }
 
 TEST_F(calibration_commands, ReadShortcutWithoutReadRegister) {
   run_session();
-  EXPECT_EQ(point_cmd(CALIB_CODE_READ, ""), "Read Reg (0) is not used.\n");
+  EXPECT_EQ(read_shortcut(), "Read Reg (0) is not used.\n");
   work_cal[0].iRegRead = 5119;
-  EXPECT_EQ(point_cmd(CALIB_CODE_READ, ""), "Read Reg (5119) is not used.\n");
+  EXPECT_EQ(read_shortcut(), "Read Reg (5119) is not used.\n");
   work_cal[0].iRegRead = 5126;
-  EXPECT_EQ(point_cmd(CALIB_CODE_READ, ""), "MB_FIL_SET (5126, FLOAT)\nError read reg-5126.\n");
+  EXPECT_EQ(read_shortcut(), "MB_FIL_SET (5126, FLOAT)\nError read reg-5126.\n");
 }
 
 TEST_F(calibration_commands, InteractiveModeOnPipedBytesWithoutSession) {

@@ -16,8 +16,6 @@ namespace {
 // The longest register value (DWORD_ARRAY_10) covers 20 words.
 constexpr int MAX_VALUE_WORDS = 20;
 
-char* next_arg(char** args) { return args ? next_token(args) : nullptr; }
-
 // Session gate, then state gate. Once the state has matched it is not tested again in this
 // session.
 bool gate_passes(const cal_definition** def) {
@@ -32,7 +30,7 @@ bool gate_passes(const cal_definition** def) {
 
 // Float argument of SET and ACTUAL. Returns 0 with *value, or -1 after the message.
 int float_arg(char** args, float* value) {
-  char* token = next_arg(args);
+  char* token = next_token(args);
   if (token == nullptr) {
     printf("Missing data.\n");
     return -1;
@@ -46,7 +44,7 @@ int float_arg(char** args, float* value) {
 
 // Optional entry number of ADD and DEL: makes it current. Returns 0, or -1 after the message.
 int entry_arg(char** args) {
-  char* token = next_arg(args);
+  char* token = next_token(args);
   if (token == nullptr) return 0;
   uint32_t n = 0;
   if (parse_unsigned(token, 10, &n) != 0) {
@@ -157,35 +155,32 @@ void read_shortcut(const cal_definition* def) {
 
 }  // namespace
 
-void calib_point_command(int code, char** args) {
+void calib_read_shortcut() {
   const cal_definition* def = nullptr;
-  if (!gate_passes(&def)) return;
-  switch (code) {
-    case CALIB_CODE_READ:
-      read_shortcut(def);
-      break;
-    case CALIB_CODE_SET:
-      point_set(def, args);
-      break;
-    case CALIB_CODE_ACTUAL:
-      point_actual(args);
-      break;
-    case CALIB_CODE_DAC_ADC:
-      point_dac_adc();
-      break;
-    case CALIB_CODE_ADD:
-      point_add(args);
-      break;
-    case CALIB_CODE_DEL:
-      point_del(args);
-      break;
-    default:
-      break;
-  }
+  if (gate_passes(&def)) read_shortcut(def);
 }
 
-void cmd_cal_set(char** args) { calib_point_command(CALIB_CODE_SET, args); }
-void cmd_cal_actual(char** args) { calib_point_command(CALIB_CODE_ACTUAL, args); }
-void cmd_cal_dac_adc(char** args) { calib_point_command(CALIB_CODE_DAC_ADC, args); }
-void cmd_cal_add(char** args) { calib_point_command(CALIB_CODE_ADD, args); }
-void cmd_cal_del(char** args) { calib_point_command(CALIB_CODE_DEL, args); }
+void cmd_cal_set(char** args) {
+  const cal_definition* def = nullptr;
+  if (gate_passes(&def)) point_set(def, args);
+}
+
+void cmd_cal_actual(char** args) {
+  const cal_definition* def = nullptr;
+  if (gate_passes(&def)) point_actual(args);
+}
+
+void cmd_cal_dac_adc(char**) {
+  const cal_definition* def = nullptr;
+  if (gate_passes(&def)) point_dac_adc();
+}
+
+void cmd_cal_add(char** args) {
+  const cal_definition* def = nullptr;
+  if (gate_passes(&def)) point_add(args);
+}
+
+void cmd_cal_del(char** args) {
+  const cal_definition* def = nullptr;
+  if (gate_passes(&def)) point_del(args);
+}

@@ -2,8 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
-#include <ranges>
-#include <span>
+#include <iterator>
 
 #include "calibration/calibration.h"
 #include "console/console.h"
@@ -26,214 +25,238 @@ void cmd_quit(char**) {
   }
 }
 
-enum help_colour { HELP_PLAIN, HELP_RED, HELP_GREEN };
-
-struct help_line {
-  const char* text;  // plain lines get a line end; coloured ones carry theirs
-  help_colour colour;
+// The lines under each help summary, without the indentation that aligns them with it.
+// One literal per output line, kept whole so that a search finds each line as printed.
+// clang-format off
+constexpr const char* read_details[] = {
+    "READ <<address,dec> or <name,string>>",
+    "<address,dec> : address, decimal only",
+    "<name,string> : register name (can be partial), string",
+    "Partial <name> should be unique, examples below.",
+    "  READ 5120       -> read MB_STATE_SET",
+    "  READ STATE      -> read MB_STATE_SET",
+    "  READ STATE_SET  -> read MB_STATE_SET",
+    "  READ STATE_READ -> read MB_STATE_READ",
+};
+constexpr const char* write_details[] = {
+    "WRITE <<address,dec> or <name,string>> <value,dec/hex/float>",
+    "<address,dec> : address, decimal only",
+    "<name,string> : register name (can be partial), string",
+    "<value,d/h/f> : value to write, type is according to register",
+    "Partial <name> behaves similarly as in READ command.",
+    "  WRITE STATE 3           -> write 3 to MB_STATE_SET",
+    "  WRITE MAX_AVERAGE 0.93  -> write 0.93 to MB_MAX_AVERAGE_POWER",
+};
+constexpr const char* rr_details[] = {
+    "RR <FLOAT/WORD/DWORD/RAW> <address,hex/dec> [<word size,dec>]",
+    "<FLOAT/WORD/DWORD/RAW> : data type, string",
+    "<address,hex/dec> : address, hex (start with 0x) or decimal",
+    "[<word size,dec>] : (only for RAW) word size",
+};
+constexpr const char* rw_details[] = {
+    "RW <FLOAT/WORD/DWORD/RAW> <address,hex/dec> <data,float/word/dword/word-array>",
+    "<data> : according to data type. For ROW, each hex words are separated by a space.",
+};
+constexpr const char* setbit_details[] = {
+    "SETBIT <<address,dec> or <name,string>> [<bit position> <bit value>]",
+    "<address,dec> : address, decimal only",
+    "<name,string> : register name (can be partial), string",
+    "<bit position,dec> : bit position to modify",
+    "<bit value,dec> : bit value, 0 or 1",
+    "With only <address> or <name> provided, this will read all bits.",
+    "Example: SETBIT 5200, read all bits in reg 5200.",
+    "Example: SETBIT 5200 11 0, set bit-11 with value 0.",
+};
+constexpr const char* status_details[] = {
+    "STATUS [option]",
+    "option=short, return short result.",
+    "option=long or not supplied, return result with description.",
+};
+constexpr const char* state_details[] = {
+    "STATE [<state>]",
+    "<state> can be in decimal (0, 3, 6, 9) or string name (OFF, STANDBY, HV, TRIG)",
+    "Without argument, this will return current state read.",
+};
+constexpr const char* dump_details[] = {
+    "DUMP <filepath,string>",
+};
+constexpr const char* startup_details[] = {
+    "STARTUP or STARTUP PRINT: to print startup registers list.",
+    "STARTUP ADD <reg address> <reg value>: to add startup register.",
+    "STARTUP DEL <reg address>: to delete startup register.",
+    "Example: STARTUP ADD 5136 0.5",
+};
+constexpr const char* actual_details[] = {
+    "* Example for Filament Set Calibration:",
+    "SET for user to set Filament Voltage (5126),",
+    "DAC-ADC to read the DAC value (as Y-axis),",
+    "ACTUAL for user to input the measured/actual value (as X-axis).",
+    "* Example for Filament Volt Read Calibration:",
+    "SET for user to set Filament Voltage (5126),",
+    "DAC-ADC to read the ADC value (as X-axis),",
+    "ACTUAL for user to input the measured/actual value (as Y-axis).",
+};
+constexpr const char* add_details[] = {
+    "With no argument, add consecutively, e.g. first ADD adds to 1st entry, second ADD adds to second entry.",
+    "With <entry number>, add to specific entry, e.g. ADD 4 to add/modify fourth entry.",
+};
+constexpr const char* del_details[] = {
+    "With no argument, remove last entry.",
+    "With <entry number>, remove specific entry, e.g. REMOVE 4 to remove/invalidate fourth entry.",
+};
+constexpr const char* edit_details[] = {
+    "1) Normal mode, need SEND command to write to device.",
+    "  EDIT <entry number> <param> <new value>",
+    "  <entry number>    : entry number of calibration table, decimal.",
+    "  <param>           : parameter to edit {ACTUAL, DAC or ADC}, string.",
+    "  <new value>       : new value to set, decimal/hexadecimal or float (according to <param>).",
+    "  Example: EDIT 5 ACTUAL 9.01",
+    "  Example: EDIT 5 DAC 0x3DF1",
+    "2) Interactive mode, changes are written to device immediately.",
+    "  EDIT <entry number> -i",
+    "  Within interactive mode,",
+    "      press 'v': to decrease DAC/ADC value,",
+    "      press 'V': to increase DAC/ADC value,",
+    "      press 'q' or 'Q': to exit from interactive mode.",
+    "  Example: EDIT 2 -i",
+};
+constexpr const char* step_details[] = {
+    "STEP <new step size>",
+    "<new step size> : new step size, decimal.",
+    "Note that step size is reloaded to new selected calibration's default step.",
+    "Without argument, this will return current step.",
+};
+constexpr const char* reconnect_details[] = {
+    "Logs in and writes the startup registers again, as at tool start.",
+    "A running calibration session is kept.",
+};
+constexpr const char* watch_details[] = {
+    "WATCH <<address,dec> or <name,string>> [...]",
+    "Up to 8 FLOAT, WORD or DWORD registers, chosen as in READ.",
+    "Any key ends the watch; with piped input, the next input line.",
 };
 
-const help_line help_text[] = {
-    {"Calibration and Chat utility for Veltrona modulator", HELP_PLAIN},
-    {"-----------------------------------------------------", HELP_PLAIN},
-    {"", HELP_PLAIN},
-    {"%sGeneric commands%s:\n", HELP_RED},
-    {"", HELP_PLAIN},
-    {"  %sHELP%s      : Print this help.\n", HELP_GREEN},
-    {"", HELP_PLAIN},
-    {"  %sQ%s         : Quit tool or calibration session.\n", HELP_GREEN},
-    {"", HELP_PLAIN},
-    {"  %sREAD%s      : Read from Modbus register.\n", HELP_GREEN},
-    {"              READ <<address,dec> or <name,string>>", HELP_PLAIN},
-    {"              <address,dec> : address, decimal only", HELP_PLAIN},
-    {"              <name,string> : register name (can be partial), string", HELP_PLAIN},
-    {"              Partial <name> should be unique, examples below.", HELP_PLAIN},
-    {"                READ 5120       -> read MB_STATE_SET", HELP_PLAIN},
-    {"                READ STATE      -> read MB_STATE_SET", HELP_PLAIN},
-    {"                READ STATE_SET  -> read MB_STATE_SET", HELP_PLAIN},
-    {"                READ STATE_READ -> read MB_STATE_READ", HELP_PLAIN},
-    {"", HELP_PLAIN},
-    {"  %sWRITE%s     : Write to Modbus register.\n", HELP_GREEN},
-    {"              WRITE <<address,dec> or <name,string>> <value,dec/hex/float>", HELP_PLAIN},
-    {"              <address,dec> : address, decimal only", HELP_PLAIN},
-    {"              <name,string> : register name (can be partial), string", HELP_PLAIN},
-    {"              <value,d/h/f> : value to write, type is according to register", HELP_PLAIN},
-    {"              Partial <name> behaves similarly as in READ command.", HELP_PLAIN},
-    {"                WRITE STATE 3           -> write 3 to MB_STATE_SET", HELP_PLAIN},
-    {"                WRITE MAX_AVERAGE 0.93  -> write 0.93 to MB_MAX_AVERAGE_POWER", HELP_PLAIN},
-    {"", HELP_PLAIN},
-    {"  %sRR%s        : Read from Modbus register, type specified.\n", HELP_GREEN},
-    {"              RR <FLOAT/WORD/DWORD/RAW> <address,hex/dec> [<word size,dec>]", HELP_PLAIN},
-    {"              <FLOAT/WORD/DWORD/RAW> : data type, string", HELP_PLAIN},
-    {"              <address,hex/dec> : address, hex (start with 0x) or decimal", HELP_PLAIN},
-    {"              [<word size,dec>] : (only for RAW) word size", HELP_PLAIN},
-    {"", HELP_PLAIN},
-    {"  %sRW%s        : Write to Modbus register, type specified.\n", HELP_GREEN},
-    {"              RW <FLOAT/WORD/DWORD/RAW> <address,hex/dec> <data,float/word/dword/word-array>", HELP_PLAIN},
-    {"              <data> : according to data type. For ROW, each hex words are separated by a space.", HELP_PLAIN},
-    {"", HELP_PLAIN},
-    {"  %sSETBIT%s    : Set/read bits from Modbus register.\n", HELP_GREEN},
-    {"              SETBIT <<address,dec> or <name,string>> [<bit position> <bit value>]", HELP_PLAIN},
-    {"              <address,dec> : address, decimal only", HELP_PLAIN},
-    {"              <name,string> : register name (can be partial), string", HELP_PLAIN},
-    {"              <bit position,dec> : bit position to modify", HELP_PLAIN},
-    {"              <bit value,dec> : bit value, 0 or 1", HELP_PLAIN},
-    {"              With only <address> or <name> provided, this will read all bits.", HELP_PLAIN},
-    {"              Example: SETBIT 5200, read all bits in reg 5200.", HELP_PLAIN},
-    {"              Example: SETBIT 5200 11 0, set bit-11 with value 0.", HELP_PLAIN},
-    {"", HELP_PLAIN},
-    {"  %sSTATUS%s    : Get device status.\n", HELP_GREEN},
-    {"              STATUS [option]", HELP_PLAIN},
-    {"              option=short, return short result.", HELP_PLAIN},
-    {"              option=long or not supplied, return result with description.", HELP_PLAIN},
-    {"", HELP_PLAIN},
-    {"  %sSTATE%s     : Set device's state.\n", HELP_GREEN},
-    {"              STATE [<state>]", HELP_PLAIN},
-    {"              <state> can be in decimal (0, 3, 6, 9) or string name (OFF, STANDBY, HV, TRIG)", HELP_PLAIN},
-    {"              Without argument, this will return current state read.", HELP_PLAIN},
-    {"", HELP_PLAIN},
-    {"  %sRESET%s     : Interlock reset.\n", HELP_GREEN},
-    {"", HELP_PLAIN},
-    {"  %sLOGIN%s     : Log in to gain write access.\n", HELP_GREEN},
-    {"", HELP_PLAIN},
-    {"  %sLOGOUT%s    : Log out to release write access.\n", HELP_GREEN},
-    {"", HELP_PLAIN},
-    {"  %sDUMP%s      : Read entire registers to a file.\n", HELP_GREEN},
-    {"              DUMP <filepath,string>", HELP_PLAIN},
-    {"", HELP_PLAIN},
-    {"  %sSTARTUP%s   : Configure startup registers. Startup registers are loaded during tool startup.\n", HELP_GREEN},
-    {"              STARTUP or STARTUP PRINT: to print startup registers list.", HELP_PLAIN},
-    {"              STARTUP ADD <reg address> <reg value>: to add startup register.", HELP_PLAIN},
-    {"              STARTUP DEL <reg address>: to delete startup register.", HELP_PLAIN},
-    {"              Example: STARTUP ADD 5136 0.5", HELP_PLAIN},
-    {"", HELP_PLAIN},
-    {"%sCalibration commands%s:\n", HELP_RED},
-    {"", HELP_PLAIN},
-    {"  %sCALIBRATE%s : Display calibration menu and start calibration session.\n", HELP_GREEN},
-    {"", HELP_PLAIN},
-    {"  %sSET%s       : Set condition for a calibration point.\n", HELP_GREEN},
-    {"", HELP_PLAIN},
-    {"  %sDAC-ADC%s   : Read DAC/ADC of a calibration point.\n", HELP_GREEN},
-    {"", HELP_PLAIN},
-    {"  %sACTUAL%s    : Set actual value for a calibration point.\n", HELP_GREEN},
-    {"              * Example for Filament Set Calibration:", HELP_PLAIN},
-    {"              SET for user to set Filament Voltage (5126),", HELP_PLAIN},
-    {"              DAC-ADC to read the DAC value (as Y-axis),", HELP_PLAIN},
-    {"              ACTUAL for user to input the measured/actual value (as X-axis).", HELP_PLAIN},
-    {"              * Example for Filament Volt Read Calibration:", HELP_PLAIN},
-    {"              SET for user to set Filament Voltage (5126),", HELP_PLAIN},
-    {"              DAC-ADC to read the ADC value (as X-axis),", HELP_PLAIN},
-    {"              ACTUAL for user to input the measured/actual value (as Y-axis).", HELP_PLAIN},
-    {"", HELP_PLAIN},
-    {"  %sADD%s       : Add pair of {DAC-ADC,ACTUAL} as entry to calibration table.\n", HELP_GREEN},
-    {"              With no argument, add consecutively, e.g. first ADD adds to 1st entry, second ADD adds to second entry.", HELP_PLAIN},
-    {"              With <entry number>, add to specific entry, e.g. ADD 4 to add/modify fourth entry.", HELP_PLAIN},
-    {"", HELP_PLAIN},
-    {"  %sDEL%s       : Delete an entry from calibration table.\n", HELP_GREEN},
-    {"              With no argument, remove last entry.", HELP_PLAIN},
-    {"              With <entry number>, remove specific entry, e.g. REMOVE 4 to remove/invalidate fourth entry.", HELP_PLAIN},
-    {"", HELP_PLAIN},
-    {"  %sREAD%s      : Inside calibration session, READ without argument is shortcut to read pre-specified read register.\n", HELP_GREEN},
-    {"", HELP_PLAIN},
-    {"  %sPRINT%s     : Print calibration table vs calibration table from device.\n", HELP_GREEN},
-    {"", HELP_PLAIN},
-    {"  %sEDIT%s      : Edit existing calibration table.\n", HELP_GREEN},
-    {"              1) Normal mode, need SEND command to write to device.", HELP_PLAIN},
-    {"                EDIT <entry number> <param> <new value>", HELP_PLAIN},
-    {"                <entry number>    : entry number of calibration table, decimal.", HELP_PLAIN},
-    {"                <param>           : parameter to edit {ACTUAL, DAC or ADC}, string.", HELP_PLAIN},
-    {"                <new value>       : new value to set, decimal/hexadecimal or float (according to <param>).", HELP_PLAIN},
-    {"                Example: EDIT 5 ACTUAL 9.01", HELP_PLAIN},
-    {"                Example: EDIT 5 DAC 0x3DF1", HELP_PLAIN},
-    {"              2) Interactive mode, changes are written to device immediately.", HELP_PLAIN},
-    {"                EDIT <entry number> -i", HELP_PLAIN},
-    {"                Within interactive mode,", HELP_PLAIN},
-    {"                    press 'v': to decrease DAC/ADC value,", HELP_PLAIN},
-    {"                    press 'V': to increase DAC/ADC value,", HELP_PLAIN},
-    {"                    press 'q' or 'Q': to exit from interactive mode.", HELP_PLAIN},
-    {"                Example: EDIT 2 -i", HELP_PLAIN},
-    {"", HELP_PLAIN},
-    {"  %sSTEP%s      : Modify default step size for DAC/ADC in interactive mode in current calibration.\n", HELP_GREEN},
-    {"              STEP <new step size>", HELP_PLAIN},
-    {"              <new step size> : new step size, decimal.", HELP_PLAIN},
-    {"              Note that step size is reloaded to new selected calibration's default step.", HELP_PLAIN},
-    {"              Without argument, this will return current step.", HELP_PLAIN},
-    {"", HELP_PLAIN},
-    {"  %sSEND%s      : Send calibration table to the device.\n", HELP_GREEN},
-    {"", HELP_PLAIN},
+constexpr console_command commands[] = {
+    {"Q", cmd_quit, COMPLETE_NOTHING, {}, {"Quit tool or calibration session."}},
+    {"HELP", cmd_help, COMPLETE_NOTHING, {}, {"Print this help."}},
+    {"READ", cmd_read, COMPLETE_REGISTER, {}, {"Read from Modbus register.", read_details},
+     {"Inside calibration session, READ without argument is shortcut to read pre-specified read register."}},
+    {"WRITE", cmd_write, COMPLETE_REGISTER, {}, {"Write to Modbus register.", write_details}},
+    {"RR", cmd_rr, COMPLETE_KEYWORD, type_keywords,
+     {"Read from Modbus register, type specified.", rr_details}},
+    {"RW", cmd_rw, COMPLETE_KEYWORD, type_keywords,
+     {"Write to Modbus register, type specified.", rw_details}},
+    {"SETBIT", cmd_setbit, COMPLETE_REGISTER, {},
+     {"Set/read bits from Modbus register.", setbit_details}},
+    {"LOGIN", cmd_login, COMPLETE_NOTHING, {}, {"Log in to gain write access."}},
+    {"LOGOUT", cmd_logout, COMPLETE_NOTHING, {}, {"Log out to release write access."}},
+    {"STATUS", cmd_status, COMPLETE_KEYWORD, status_keywords,
+     {"Get device status.", status_details}},
+    {"STATE", cmd_state, COMPLETE_KEYWORD, state_keywords, {"Set device's state.", state_details}},
+    {"RESET", cmd_reset, COMPLETE_NOTHING, {}, {"Interlock reset."}},
+    {"DUMP", cmd_dump, COMPLETE_FILE, {}, {"Read entire registers to a file.", dump_details}},
+    {"STARTUP", cmd_startup, COMPLETE_KEYWORD, startup_keywords,
+     {"Configure startup registers. Startup registers are loaded during tool startup.", startup_details}},
+    {"CALIBRATE", cmd_calibrate, COMPLETE_NOTHING, {},
+     {"Display calibration menu and start calibration session."}},
+    {"SET", cmd_cal_set, COMPLETE_NOTHING, {}, {"Set condition for a calibration point."}},
+    {"ACTUAL", cmd_cal_actual, COMPLETE_NOTHING, {},
+     {"Set actual value for a calibration point.", actual_details}},
+    {"DAC-ADC", cmd_cal_dac_adc, COMPLETE_NOTHING, {}, {"Read DAC/ADC of a calibration point."}},
+    {"ADD", cmd_cal_add, COMPLETE_NOTHING, {},
+     {"Add pair of {DAC-ADC,ACTUAL} as entry to calibration table.", add_details}},
+    {"EDIT", cmd_cal_edit, COMPLETE_NOTHING, {},
+     {"Edit existing calibration table.", edit_details}},
+    {"STEP", cmd_cal_step, COMPLETE_NOTHING, {},
+     {"Modify default step size for DAC/ADC in interactive mode in current calibration.", step_details}},
+    {"DEL", cmd_cal_del, COMPLETE_NOTHING, {},
+     {"Delete an entry from calibration table.", del_details}},
+    {"SEND", cmd_cal_send, COMPLETE_NOTHING, {}, {"Send calibration table to the device."}},
+    {"PRINT", cmd_cal_print, COMPLETE_NOTHING, {},
+     {"Print calibration table vs calibration table from device."}},
+    // Added commands; HELP lists them in this order under its last heading.
+    {"RECONNECT", cmd_reconnect, COMPLETE_NOTHING, {},
+     {"Close the connection and connect again, e.g. after a device restart.", reconnect_details}},
+    {"WATCH", cmd_watch, COMPLETE_REGISTERS, {},
+     {"Show registers live, one line per second.", watch_details}},
+};
+// clang-format on
+
+static_assert(std::size(commands) > ORIGINAL_COMMAND_COUNT);
+
+// One place in the original help text: a command's entry, or its session entry.
+struct help_place {
+  console_command_code code;
+  bool session = false;
 };
 
-// The commands added to the original set, after its text and in its layout; a new command adds
-// its lines here.
-const help_line added_help_text[] = {
-    {"%sFurther commands%s:\n", HELP_RED},
-    {"", HELP_PLAIN},
-    {"  %sRECONNECT%s : Close the connection and connect again, e.g. after a device restart.\n",
-     HELP_GREEN},
-    {"              Logs in and writes the startup registers again, as at tool start.", HELP_PLAIN},
-    {"              A running calibration session is kept.", HELP_PLAIN},
-    {"", HELP_PLAIN},
-    {"  %sWATCH%s     : Show registers live, one line per second.\n", HELP_GREEN},
-    {"              WATCH <<address,dec> or <name,string>> [...]", HELP_PLAIN},
-    {"              Up to 8 FLOAT, WORD or DWORD registers, chosen as in READ.", HELP_PLAIN},
-    {"              Any key ends the watch; with piped input, the next input line.", HELP_PLAIN},
-    {"", HELP_PLAIN},
+// The original help text, in its long-standing order, which is not the table's.
+struct help_section {
+  const char* heading;
+  std::span<const help_place> places;
 };
 
-// HELP prints the sections one after the other.
-const std::span<const help_line> help_sections[] = {help_text, added_help_text};
+constexpr help_place generic_places[] = {
+    {CODE_HELP},  {CODE_Q},      {CODE_READ},   {CODE_WRITE},   {CODE_RR},
+    {CODE_RW},    {CODE_SETBIT}, {CODE_STATUS}, {CODE_STATE},   {CODE_RESET},
+    {CODE_LOGIN}, {CODE_LOGOUT}, {CODE_DUMP},   {CODE_STARTUP},
+};
+constexpr help_place calibration_places[] = {
+    {CODE_CALIBRATE},  {CODE_SET},   {CODE_DAC_ADC}, {CODE_ACTUAL}, {CODE_ADD},  {CODE_DEL},
+    {CODE_READ, true}, {CODE_PRINT}, {CODE_EDIT},    {CODE_STEP},   {CODE_SEND},
+};
+constexpr help_section original_help[] = {
+    {"Generic commands", generic_places},
+    {"Calibration commands", calibration_places},
+};
+constexpr const char* added_commands_heading = "Further commands";
+
+// Command words sit in a column this wide, so that the summaries line up; the widest words,
+// CALIBRATE and RECONNECT, fill it.
+constexpr int HELP_WORD_WIDTH = 9;
+// Where summaries and the lines under them begin.
+constexpr int HELP_TEXT_COLUMN = 2 + HELP_WORD_WIDTH + 3;
+
+void print_heading(const char* heading) {
+  printf("%s%s%s:\n", colours.red, heading, colours.reset);
+  printf("\n");
+}
+
+// The word in green, padded after the colour so that the padding is plain blanks.
+void print_entry(const char* word, const command_help& help) {
+  int pad = HELP_WORD_WIDTH - static_cast<int>(strlen(word));
+  printf("  %s%s%s%*s : %s\n", colours.green, word, colours.reset, pad > 0 ? pad : 0, "",
+         help.summary);
+  for (const char* line : help.details) printf("%*s%s\n", HELP_TEXT_COLUMN, "", line);
+  printf("\n");
+}
 
 }  // namespace
 
-const console_command command_table[COMMAND_COUNT] = {
-    {"Q", cmd_quit},
-    {"HELP", cmd_help},
-    {"READ", cmd_read},
-    {"WRITE", cmd_write},
-    {"RR", cmd_rr},
-    {"RW", cmd_rw},
-    {"SETBIT", cmd_setbit},
-    {"LOGIN", cmd_login},
-    {"LOGOUT", cmd_logout},
-    {"STATUS", cmd_status},
-    {"STATE", cmd_state},
-    {"RESET", cmd_reset},
-    {"DUMP", cmd_dump},
-    {"STARTUP", cmd_startup},
-    {"CALIBRATE", cmd_calibrate},
-    {"SET", cmd_cal_set},
-    {"ACTUAL", cmd_cal_actual},
-    {"DAC-ADC", cmd_cal_dac_adc},
-    {"ADD", cmd_cal_add},
-    {"EDIT", cmd_cal_edit},
-    {"STEP", cmd_cal_step},
-    {"DEL", cmd_cal_del},
-    {"SEND", cmd_cal_send},
-    {"PRINT", cmd_cal_print},
-    {"RECONNECT", cmd_reconnect},
-    {"WATCH", cmd_watch},
-};
+constinit const std::span<const console_command> command_table = commands;
 
 int find_command(const char* token) {
-  for (int code = 0; code < COMMAND_COUNT; code++) {
+  for (size_t code = 0; code < command_table.size(); code++) {
     const char* word = command_table[code].word;
-    if (strncmp(token, word, strlen(word)) == 0) return code;
+    if (strncmp(token, word, strlen(word)) == 0) return static_cast<int>(code);
   }
   return -1;
 }
 
 void cmd_help(char**) {
-  for (const help_line& line : help_sections | std::views::join) {
-    switch (line.colour) {
-      case HELP_PLAIN:
-        printf("%s\n", line.text);
-        break;
-      case HELP_RED:
-        printf(line.text, colours.red, colours.reset);
-        break;
-      case HELP_GREEN:
-        printf(line.text, colours.green, colours.reset);
-        break;
+  printf("Calibration and Chat utility for Veltrona modulator\n");
+  printf("-----------------------------------------------------\n");
+  printf("\n");
+  for (const help_section& section : original_help) {
+    print_heading(section.heading);
+    for (const help_place& place : section.places) {
+      const console_command& command = command_table[place.code];
+      print_entry(command.word, place.session ? command.session_help : command.help);
     }
+  }
+  print_heading(added_commands_heading);
+  for (const console_command& command : command_table.subspan(ORIGINAL_COMMAND_COUNT)) {
+    print_entry(command.word, command.help);
+    if (command.session_help.summary) print_entry(command.word, command.session_help);
   }
 }

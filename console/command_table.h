@@ -1,8 +1,16 @@
-// The console's command table: the command words in code order with their handlers, the
-// matching rule and the HELP text. Words added to the original 24 follow them and begin with
-// no earlier word, so that they can be reached and every earlier input still finds its word.
+// The console's command table: one row per command word, in code order, holding all there is
+// to know about the command outside its handler: the word, the handler, what its arguments
+// complete to and its help entry. The dispatcher, HELP and tab completion all read it, so a
+// new command is one row (plus its handler and help lines).
+//
+// Words added to the original 24 follow them and begin with no earlier word, so that they can
+// be reached and every earlier input still finds its word. HELP prints the original commands in
+// their long-standing layout and the added ones, in table order, in a section after them.
 #pragma once
 
+#include <span>
+
+// Codes of the original commands: a word's place in the table. Added commands need no code.
 enum console_command_code {
   CODE_Q = 0,
   CODE_HELP,
@@ -28,21 +36,42 @@ enum console_command_code {
   CODE_DEL,
   CODE_SEND,
   CODE_PRINT,
-  // Commands added after the first 24; none of the words above is a prefix of theirs.
-  CODE_RECONNECT,
-  CODE_WATCH,
-  COMMAND_COUNT
+  ORIGINAL_COMMAND_COUNT
 };
 
 // A command handler takes its arguments from the cursor into the command line.
 typedef void (*command_handler)(char** args);
 
+// What the arguments of a command complete to on the interactive line.
+enum argument_completion {
+  COMPLETE_NOTHING,
+  COMPLETE_REGISTER,   // the first argument: a catalogue register name
+  COMPLETE_REGISTERS,  // every argument: a catalogue register name
+  COMPLETE_KEYWORD,    // the first argument: one of the row's keywords
+  COMPLETE_FILE,       // the first argument: a file name
+};
+
+// One entry of the help text: the summary printed beside the command word, and the lines
+// printed under it, aligned with the summary.
+struct command_help {
+  const char* summary = nullptr;  // nullptr: no entry
+  std::span<const char* const> details = {};
+};
+
 struct console_command {
   const char* word;  // upper case
   command_handler handler;
+  argument_completion completes;
+  // COMPLETE_KEYWORD: the very list the command's parser matches its first argument against.
+  std::span<const char* const> keywords;
+  command_help help;
+  // What the command does inside a calibration session, when that differs enough to have its
+  // own entry among the calibration commands (READ).
+  command_help session_help = {};
 };
 
-extern const console_command command_table[COMMAND_COUNT];
+// The rows in code order; constant, read by the console thread.
+extern const std::span<const console_command> command_table;
 
 // Returns the code of the first word in table order that the (upper-cased) token begins with,
 // or -1 when none does.

@@ -5,16 +5,12 @@
 
 #include <algorithm>
 #include <cctype>
+#include <span>
 
 #include "console/command_table.h"
 #include "registers/catalogue.h"
 
 namespace {
-
-const std::vector<std::string> type_words = {"RAW", "FLOAT", "WORD", "DWORD"};
-const std::vector<std::string> state_words = {"OFF", "STANDBY", "HV", "TRIGGER"};
-const std::vector<std::string> status_words = {"SHORT", "LONG"};
-const std::vector<std::string> startup_words = {"PRINT", "ADD", "DELETE"};
 
 std::string upper(std::string_view text) {
   std::string out(text);
@@ -68,16 +64,16 @@ completion unchanged(std::string_view word) {
 }
 
 completion complete_keyword(size_t replace, std::string_view word,
-                            const std::vector<std::string>& words) {
+                            std::span<const char* const> words) {
   std::string typed = upper(word);
   std::vector<match> matches;
-  for (const std::string& w : words)
+  for (const char* w : words)
     if (begins_with(w, typed)) matches.push_back({w, w});
   return matches.empty() ? unchanged(word) : finish(replace, typed, matches);
 }
 
 completion complete_command(size_t replace, std::string_view word) {
-  std::vector<std::string> words;
+  std::vector<const char*> words;
   for (const console_command& command : command_table) words.push_back(command.word);
   return complete_keyword(replace, word, words);
 }
@@ -150,29 +146,21 @@ completion complete_line(std::string_view before_cursor) {
   }
 
   if (earlier.empty()) return complete_command(word.size(), word);
-  // WATCH takes registers in every position.
-  if (find_command(upper(earlier[0]).c_str()) == CODE_WATCH)
-    return complete_register(word.size(), word);
-  if (earlier.size() == 1) {
-    switch (find_command(upper(earlier[0]).c_str())) {
-      case CODE_READ:
-      case CODE_WRITE:
-      case CODE_SETBIT:
-        return complete_register(word.size(), word);
-      case CODE_RR:
-      case CODE_RW:
-        return complete_keyword(word.size(), word, type_words);
-      case CODE_STATE:
-        return complete_keyword(word.size(), word, state_words);
-      case CODE_STATUS:
-        return complete_keyword(word.size(), word, status_words);
-      case CODE_STARTUP:
-        return complete_keyword(word.size(), word, startup_words);
-      case CODE_DUMP:
-        return complete_file(word.size(), word);
-      default:
-        break;
-    }
+  int code = find_command(upper(earlier[0]).c_str());
+  if (code < 0) return unchanged(word);
+  const console_command& command = command_table[code];
+  // Only the first argument completes, except where every argument is a register.
+  if (earlier.size() > 1 && command.completes != COMPLETE_REGISTERS) return unchanged(word);
+  switch (command.completes) {
+    case COMPLETE_REGISTER:
+    case COMPLETE_REGISTERS:
+      return complete_register(word.size(), word);
+    case COMPLETE_KEYWORD:
+      return complete_keyword(word.size(), word, command.keywords);
+    case COMPLETE_FILE:
+      return complete_file(word.size(), word);
+    case COMPLETE_NOTHING:
+      break;
   }
   return unchanged(word);
 }

@@ -1,5 +1,6 @@
 // Tab completion of a console line: command words at the start of the line, and after a
-// command word its first argument (register names, type and state keywords, file names).
+// command word its arguments as its row in the command table says (register names, the
+// keywords its parser takes, file names).
 // Pure functions of the text before the cursor and the file system; they print nothing and
 // hold no state. Console thread.
 #pragma once

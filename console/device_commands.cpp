@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <span>
 
 #include "core/colours.h"
 #include "core/lifecycle.h"
@@ -14,24 +15,32 @@
 namespace {
 
 const char device_state_names[10][16] = {
-    "OFF", "STANDBY_OFF_REQ", "STANDBY_ON_REQ", "STANDBY",      "HV_OFF_REQ",
-    "HV_ON_REQ", "HV",        "TRIG_OFF_REQ",   "TRIG_ON_REQ", "TRIG",
+    "OFF", "STANDBY_OFF_REQ", "STANDBY_ON_REQ", "STANDBY", "HV_OFF_REQ", "HV_ON_REQ",
+    "HV",  "TRIG_OFF_REQ",    "TRIG_ON_REQ",    "TRIG",
 };
-
-// Words STATE accepts; a word's place times 3 is its state.
-const char* const state_words[4] = {"OFF", "STANDBY", "HV", "TRIGGER"};
 
 struct interlock_register {
   uint16_t address;
-  const char* format;
+  const char* label;  // padded so that the three values line up
   int table;
 };
 
 const interlock_register interlock_registers[3] = {
-    {MB_STANDBY_INTERLOCK_ADDR, "Standby interlock = 0x%04X%04X\n", ILOCK_STANDBY},
-    {MB_HV_INTERLOCK_ADDR, "HV interlock      = 0x%04X%04X\n", ILOCK_HV},
-    {MB_TRIG_INTERLOCK_ADDR, "Trigger interlock = 0x%04X%04X\n", ILOCK_TRIG},
+    {MB_STANDBY_INTERLOCK_ADDR, "Standby interlock", ILOCK_STANDBY},
+    {MB_HV_INTERLOCK_ADDR, "HV interlock     ", ILOCK_HV},
+    {MB_TRIG_INTERLOCK_ADDR, "Trigger interlock", ILOCK_TRIG},
 };
+
+// The place of the only word that token is part of, or -1 when it is part of none or of several.
+int unique_keyword(const char* token, std::span<const char* const> words) {
+  int place = -1;
+  for (size_t i = 0; i < words.size(); i++) {
+    if (!strstr(words[i], token)) continue;
+    if (place >= 0) return -1;
+    place = static_cast<int>(i);
+  }
+  return place;
+}
 
 void print_interlock_bits(const char (*names)[ILOCK_NAME_SIZE], uint32_t word) {
   for (int k = 0; k < 32; k++) {
@@ -45,7 +54,7 @@ void print_interlock_bits(const char (*names)[ILOCK_NAME_SIZE], uint32_t word) {
 }
 
 // Reads and prints a FLOAT read-back of STATUS when the catalogue knows its address.
-void print_status_float(uint16_t address, const char* format) {
+void print_status_float(uint16_t address, const char* label) {
   int index = reg_find_by_address(address);
   if (index < 0) return;
   uint16_t words[2];
@@ -53,7 +62,7 @@ void print_status_float(uint16_t address, const char* format) {
     printf("Error read %d\n", address);
     return;
   }
-  printf(format, static_cast<double>(bits_to_float(join_words(words))),
+  printf("%s = %g %s\n", label, static_cast<double>(bits_to_float(join_words(words))),
          modbus_reg_table[index].unit);
 }
 
@@ -110,17 +119,10 @@ void cmd_state(char** args) {
     return;
   }
   upper_case_in_place(token, static_cast<int>(strlen(token)));
-  int matches = 0;
-  int last = 0;
-  for (int i = 0; i < 4; i++) {
-    if (strstr(state_words[i], token)) {
-      matches++;
-      last = i;
-    }
-  }
+  int place = unique_keyword(token, state_keywords);
   unsigned state;
-  if (matches == 1) {
-    state = static_cast<unsigned>(last * 3);
+  if (place >= 0) {
+    state = static_cast<unsigned>(place * 3);
   } else {
     uint32_t number = 0;
     if (parse_unsigned(token, 10, &number) != 0) {
@@ -146,13 +148,12 @@ void cmd_status(char** args) {
   char* token = next_token(args);
   if (token) {
     upper_case_in_place(token, static_cast<int>(strlen(token)));
-    bool in_long = strstr("LONG", token) != nullptr;
-    bool in_short = strstr("SHORT", token) != nullptr;
-    if (in_long == in_short) {
+    int place = unique_keyword(token, status_keywords);
+    if (place < 0) {
       printf("Invalid argument: %s\n", token);
       return;
     }
-    long_mode = in_long;
+    long_mode = place == STATUS_LONG;
   }
   uint16_t state;
   if (modbus_cmd_read(MB_STATE_READ_ADDR, 1, &state) < 0) {
@@ -160,15 +161,15 @@ void cmd_status(char** args) {
   } else {
     printf("State = %d (%s)\n", state, device_state_name(state));
   }
-  print_status_float(MB_PRF_READ_ADDR, "PRF = %g %s\n");
-  print_status_float(MB_PULSE_WIDTH_READ_ADDR, "Pulse Width = %g %s\n");
+  print_status_float(MB_PRF_READ_ADDR, "PRF");
+  print_status_float(MB_PULSE_WIDTH_READ_ADDR, "Pulse Width");
   for (const interlock_register& reg : interlock_registers) {
     uint16_t words[2];
     if (modbus_cmd_read(reg.address, 2, words) < 0) {
       printf("Error read %d\n", reg.address);
       continue;
     }
-    printf(reg.format, words[1], words[0]);
+    printf("%s = 0x%04X%04X\n", reg.label, words[1], words[0]);
     if (long_mode) print_interlock_bits(ilock_names[reg.table], join_words(words));
   }
 }

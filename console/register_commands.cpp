@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 #include "calibration/calibration.h"
 #include "core/lifecycle.h"
@@ -52,17 +53,18 @@ int confirm_write(const char* token) {
 enum typed_kind { TYPED_RAW, TYPED_FLOAT, TYPED_WORD, TYPED_DWORD };
 
 struct typed_access {
-  const char* name;
   typed_kind kind;
   int words;
 };
 
+// What each of type_keywords stands for, in its order.
 const typed_access typed_kinds[] = {
-    {"RAW", TYPED_RAW, 0},
-    {"FLOAT", TYPED_FLOAT, 2},
-    {"WORD", TYPED_WORD, 1},
-    {"DWORD", TYPED_DWORD, 2},
+    {TYPED_RAW, 0},
+    {TYPED_FLOAT, 2},
+    {TYPED_WORD, 1},
+    {TYPED_DWORD, 2},
 };
+static_assert(std::size(typed_kinds) == std::size(type_keywords));
 
 // Reads the type and address tokens of RR and RW. Returns 0, or -1 after printing why.
 int take_type_and_address(char** args, const typed_access** kind, uint16_t* address) {
@@ -73,8 +75,8 @@ int take_type_and_address(char** args, const typed_access** kind, uint16_t* addr
   }
   upper_case_in_place(type, static_cast<int>(strlen(type)));
   *kind = nullptr;
-  for (const typed_access& k : typed_kinds)
-    if (strcmp(type, k.name) == 0) *kind = &k;
+  for (size_t i = 0; i < std::size(type_keywords); i++)
+    if (strcmp(type, type_keywords[i]) == 0) *kind = &typed_kinds[i];
   if (!*kind) {
     printf("Invalid Type (RAW, FLOAT, WORD, or DWORD).\n");
     return -1;
@@ -144,7 +146,7 @@ void print_register_header(const modbus_reg_entry* entry) {
 void cmd_read(char** args) {
   char* token = next_token(args);
   if (!token && calib_session_running()) {
-    calib_point_command(CALIB_CODE_READ, nullptr);
+    calib_read_shortcut();
     return;
   }
   const modbus_reg_entry* entry = select_register(token);
@@ -164,7 +166,7 @@ void cmd_read(char** args) {
 void cmd_write(char** args) {
   char* token = next_token(args);
   if (!token && calib_session_running()) {
-    calib_point_command(CALIB_CODE_READ, nullptr);
+    calib_read_shortcut();
     return;
   }
   const modbus_reg_entry* entry = select_register(token);

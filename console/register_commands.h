@@ -4,6 +4,9 @@
 
 #include "registers/catalogue.h"
 
+// The type words of RR and RW, matched whole.
+inline constexpr const char* type_keywords[] = {"RAW", "FLOAT", "WORD", "DWORD"};
+
 void cmd_read(char** args);
 void cmd_write(char** args);
 void cmd_rr(char** args);

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 #include "core/tool_config.h"
 #include "link/link.h"
@@ -128,18 +129,9 @@ void delete_entry(char** args) {
   printf("Startup entry deleted: %d\n", address);
 }
 
-struct startup_subcommand {
-  const char* word;
-  void (*handler)(char** args);
-};
-
-// Tried in this order. A sub-command word matches when it begins with the whole keyword, so DEL,
-// shorter than DELETE, matches nothing.
-const startup_subcommand startup_subcommands[] = {
-    {"PRINT", list_entries},
-    {"ADD", add_entry},
-    {"DELETE", delete_entry},
-};
+// The handler of each of startup_keywords, in its order.
+void (*const startup_subcommands[])(char** args) = {list_entries, add_entry, delete_entry};
+static_assert(std::size(startup_subcommands) == std::size(startup_keywords));
 
 }  // namespace
 
@@ -182,9 +174,9 @@ void cmd_startup(char** args) {
     return;
   }
   upper_case_in_place(word, static_cast<int>(strlen(word)));
-  for (const startup_subcommand& sub : startup_subcommands) {
-    if (strncmp(word, sub.word, strlen(sub.word)) == 0) {
-      sub.handler(args);
+  for (size_t i = 0; i < std::size(startup_keywords); i++) {
+    if (strncmp(word, startup_keywords[i], strlen(startup_keywords[i])) == 0) {
+      startup_subcommands[i](args);
       return;
     }
   }

@@ -12,3 +12,7 @@ void startup_apply();
 // entries. ADD and DELETE save the configuration file at once; when the save fails the change
 // is undone in memory, so the record and the file stay in step.
 void cmd_startup(char** args);
+
+// The sub-command words of STARTUP, in the order they are tried. A word matches when the
+// typed argument begins with all of it, so DEL, shorter than DELETE, matches nothing.
+inline constexpr const char* startup_keywords[] = {"PRINT", "ADD", "DELETE"};

@@ -1,10 +1,11 @@
 // Soak: thousands of random command lines sent to the real tool against the simulator. Lines
-// are built from the command words, register names, decimal, hexadecimal and floating-point
-// numbers, signs, keywords and answers, blanks, tabs, carriage returns, NUL and other binary
-// bytes, and short sequences that walk into the calibration menu, a session and the interactive
-// editor. Whatever the lines do, the tool must not crash or hang, must write nothing to standard
-// error but "Error reading answer." and must still answer HELP at the end. In the sanitizer
-// build the tool under test is the sanitized one, so any sanitizer report fails the case too.
+// are built from the command table's words, register names, decimal, hexadecimal and
+// floating-point numbers, signs, keywords and answers, blanks, tabs, carriage returns, NUL and
+// other binary bytes, and short sequences that walk into the calibration menu, a session and the
+// interactive editor. Whatever the lines do, the tool must not crash or hang, must write
+// nothing to standard error but "Error reading answer." and must still answer HELP at the end.
+// In the sanitizer build the tool under test is the sanitized one, so any sanitizer report fails
+// the case too.
 //
 // The generator is seeded, so a failing seed fails again the same way; the failing script is
 // kept in /tmp for a rerun by hand.
@@ -18,20 +19,13 @@
 #include <string>
 #include <vector>
 
+#include "console/command_table.h"
 #include "registers/catalogue.h"
 #include "registers/tokens.h"
 #include "registers/values.h"
 #include "tests/tool_case.h"
 
 namespace {
-
-// The command words in command-table order.
-const char *const command_words[] = {
-    "Q",      "HELP",    "READ",  "WRITE", "RR",   "RW",      "SETBIT",    "LOGIN",
-    "LOGOUT", "STATUS",  "STATE", "RESET", "DUMP", "STARTUP", "CALIBRATE", "SET",
-    "ACTUAL", "DAC-ADC", "ADD",   "EDIT",  "STEP", "DEL",     "SEND",      "PRINT",
-};
-constexpr int COMMAND_WORDS = sizeof(command_words) / sizeof(command_words[0]);
 
 // Argument words the commands and their questions know.
 const char *const keywords[] = {
@@ -140,7 +134,7 @@ class soak_script {
   }
 
   std::string command_word() {
-    std::string w = command_words[below(COMMAND_WORDS)];
+    std::string w = command_table[below(static_cast<uint32_t>(command_table.size()))].word;
     switch (below(10)) {
       case 0:
         for (char &c : w)
