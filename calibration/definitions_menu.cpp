@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "calibration/calibration.h"
+#include "core/input.h"
 #include "core/lifecycle.h"
 #include "core/tool_config.h"
 #include "registers/values.h"

@@ -6,9 +6,9 @@
 #include <cstdio>
 
 #include "calibration/calibration.h"
+#include "core/input.h"
 #include "core/lifecycle.h"
 #include "registers/catalogue.h"
-#include "registers/values.h"
 
 namespace {
 

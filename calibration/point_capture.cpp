@@ -6,9 +6,9 @@
 #include <cstring>
 
 #include "calibration/calibration.h"
+#include "core/input.h"
 #include "link/link.h"
 #include "registers/catalogue.h"
-#include "registers/tokens.h"
 #include "registers/values.h"
 
 namespace {

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "calibration/calibration.h"
+#include "core/input.h"
 #include "core/lifecycle.h"
 #include "link/link.h"
 #include "registers/catalogue.h"

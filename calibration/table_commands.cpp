@@ -7,8 +7,8 @@
 #include "calibration/calibration.h"
 #include "calibration/interactive_edit.h"
 #include "calibration/table_check.h"
+#include "core/input.h"
 #include "link/link.h"
-#include "registers/tokens.h"
 #include "registers/values.h"
 
 namespace {

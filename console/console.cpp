@@ -10,9 +10,9 @@
 #include "console/device_commands.h"
 #include "console/line_editor.h"
 #include "console/startup.h"
+#include "core/input.h"
 #include "core/lifecycle.h"
 #include "link/link.h"
-#include "registers/tokens.h"
 #include "registers/values.h"
 
 namespace {

@@ -6,10 +6,10 @@
 #include <span>
 
 #include "core/colours.h"
+#include "core/input.h"
 #include "core/lifecycle.h"
 #include "link/link.h"
 #include "registers/catalogue.h"
-#include "registers/tokens.h"
 #include "registers/values.h"
 
 namespace {

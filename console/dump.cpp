@@ -4,9 +4,9 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "core/input.h"
 #include "core/lifecycle.h"
 #include "link/link.h"
-#include "registers/tokens.h"
 #include "registers/values.h"
 
 namespace {

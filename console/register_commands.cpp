@@ -7,10 +7,10 @@
 #include <iterator>
 
 #include "calibration/calibration.h"
+#include "core/input.h"
 #include "core/lifecycle.h"
 #include "link/link.h"
 #include "registers/catalogue.h"
-#include "registers/tokens.h"
 #include "registers/values.h"
 
 namespace {

@@ -6,10 +6,10 @@
 #include <cstring>
 #include <iterator>
 
+#include "core/input.h"
 #include "core/tool_config.h"
 #include "link/link.h"
 #include "registers/catalogue.h"
-#include "registers/tokens.h"
 #include "registers/values.h"
 
 namespace {

@@ -11,10 +11,10 @@
 #include <cstring>
 
 #include "console/register_commands.h"
+#include "core/input.h"
 #include "core/lifecycle.h"
 #include "link/link.h"
 #include "registers/catalogue.h"
-#include "registers/tokens.h"
 #include "registers/values.h"
 
 namespace {

@@ -10,8 +10,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "core/input.h"
 #include "core/lifecycle.h"
-#include "registers/values.h"
 
 extern char** environ;
 

@@ -20,7 +20,6 @@
 #include "core/tool_config.h"
 #include "link/link.h"
 #include "link/write_log.h"
-#include "registers/values.h"
 
 namespace {
 
@@ -159,10 +158,6 @@ int main(int argc, char** argv) {
     perror("sigaction");
     return -1;
   }
-
-  // Every wait for input watches the stop flag, so a Ctrl-C that lands just before a read
-  // still ends it; a wait that finds standard output gone sets it.
-  set_input_stop_flag(&quit_requested);
 
   if (tool_config_load() != 1) {
     printf("Failed to load veltrona_tool.conf");

@@ -1,19 +1,16 @@
 // Moving between register words and the user's text: the layout of each register data type in its
-// 16-bit words, printing a value by its type, parsing a typed value, and reading the two kinds of
-// answer (yes/no, integer in a range) from standard input.
+// 16-bit words, printing a value by its type, parsing a typed value, and the text helpers for the
+// tokens the user types. Reading the text from standard input is core/input.h's job.
 //
-// Console thread only. Only the answer readers print anything on failure; the other functions
-// report by their result and leave the message to the caller.
+// Console thread only (the main thread too before the console starts). Nothing here reads input;
+// print_value_by_type is the one function that writes (to stdout). The others report failures by
+// their result and leave the message to the caller.
 //
 // Word order: a 32-bit value (float bits, DWORD, interlock word) keeps its low 16 bits in the
 // lower-addressed word; bytes and characters are packed low byte first within each word.
-//
-// Standard input is read only through the stdio stream stdin, so that input a pipe delivered into
-// the stream's buffer during one read is still seen by the next reader.
 #ifndef VELTRONA_REGISTERS_VALUES_H_
 #define VELTRONA_REGISTERS_VALUES_H_
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -93,66 +90,5 @@ bool all_digits(const char *text);
 
 // Upper-cases a to z in the first limit characters of text, or in all of it when it is shorter.
 void upper_case_in_place(char *text, int limit);
-
-// The stop flag that every wait for standard input watches (the process-wide quit flag); set
-// once at start, before any thread reads input.
-void set_input_stop_flag(std::atomic<int> *flag);
-
-// Waits until standard input has data (or end of input) to read without blocking, looking at
-// the stop flag several times a second, so that Ctrl-C ends a read even when the signal came
-// just before the read began. Bytes already in the stdin buffer count as data. Returns 0 when
-// a read will not block, -1 when the stop flag is set (also when stop_if_output_lost sets it).
-int wait_for_input();
-
-// When a write to standard output has failed and nothing reads it any more (a closed pipe: EPIPE,
-// with SIGPIPE ignored), nobody can see a prompt, a question or a watch line: sets the stop flag,
-// so that the tool ends, and returns true. Otherwise returns false. For every wait for the
-// operator.
-bool stop_if_output_lost();
-
-// Standard input that fails every read (a directory, a terminal that hung up) would keep the
-// prompt and the questions asking forever. Every reader that reads again after a failed read
-// reports each read here, so that a run of failures ends input as end of input does. The count is
-// kept for the thread that reads standard input (the main thread during the start-up questions,
-// then the console thread); no two threads read it at once.
-constexpr int STDIN_FAILURE_LIMIT = 10;
-
-// Counts one failed read of standard input. A read interrupted by a signal (EINTR) is no failure:
-// callers neither count it nor let it break the run. Returns true when this is the
-// STDIN_FAILURE_LIMIT-th failure in a row (or input was given up before): from now on standard
-// input counts as ended.
-bool stdin_read_failed();
-
-// A read of standard input delivered data: the run of failures is broken.
-void stdin_read_succeeded();
-
-// Whether standard input has been given up after STDIN_FAILURE_LIMIT failed reads in a row. It
-// stays given up: every reader then reports end of input without reading.
-bool stdin_given_up();
-
-// fgets on stdin into buf (size bytes), and the number of bytes it stored: NUL bytes inside the
-// line count, so a caller can tell a line that filled the buffer even when strlen stops early.
-// Returns -1 when fgets read nothing (end of input or a read error; errno and the stream's flags
-// as fgets left them).
-int read_line_bytes(char *buf, int size);
-
-// Reads one whole line from stdin into buf (size bytes, line end included when it fits, always
-// NUL-terminated). What does not fit is read and discarded, so no fragment of the line is ever
-// taken as a later answer or command. Flushes stdout first. Returns 0, or -1 at end of input, on
-// a read error (errno from the failed read is kept; nothing printed) and once standard input has
-// been given up. Each read counts towards the limit above.
-int read_answer_line(char *buf, int size);
-
-// Reads a yes/no answer line; only its first character counts, in either case. Lines are judged
-// on their first 15 characters. Returns 1 for Y, 0 for N, -1 for anything else (an empty line
-// too), and -1 at end of input or on a read error after writing "Error reading answer." to stderr.
-int read_yes_no();
-
-// Reads a decimal integer answer line and checks lowest <= number <= highest, compared as unsigned
-// 32-bit numbers. Lines are judged on their first 255 characters; the last character kept (the
-// line end) is dropped and an empty line reads as 0. Returns 0 with *value stored; -1 at end of
-// input or on a read error (nothing printed); -2 after printing "Invalid: %s." for a line that is
-// not a number; -3 after printing "Out of range: %d." for a number outside the range.
-int read_int_in_range(int32_t *value, int32_t lowest, int32_t highest);
 
 #endif  // VELTRONA_REGISTERS_VALUES_H_

@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "core/input.h"
 #include "registers/catalogue.h"
-#include "registers/tokens.h"
 #include "registers/values.h"
 
 namespace {

@@ -20,8 +20,8 @@
 #include <vector>
 
 #include "console/command_table.h"
+#include "core/input.h"
 #include "registers/catalogue.h"
-#include "registers/tokens.h"
 #include "registers/values.h"
 #include "tests/tool_case.h"
 

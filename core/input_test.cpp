@@ -1,0 +1,136 @@
+#include "core/input.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "core/lifecycle.h"
+#include "tests/stream_capture.h"
+
+namespace {
+
+// Makes stdin read the given text from a pipe, as answers arrive when the tool is scripted.
+void feed_stdin(const std::string& text) {
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  ASSERT_EQ(write(fds[1], text.data(), text.size()), static_cast<ssize_t>(text.size()));
+  close(fds[1]);
+  std::string path = "/dev/fd/" + std::to_string(fds[0]);
+  ASSERT_NE(freopen(path.c_str(), "r", stdin), nullptr);
+  close(fds[0]);
+}
+
+std::string next_stdin_line() {
+  char line[256];
+  return fgets(line, sizeof line, stdin) == nullptr ? "<eof>" : line;
+}
+
+// Makes stdin a directory: every read fails with EISDIR.
+void stdin_from_directory() { ASSERT_NE(freopen("/", "r", stdin), nullptr); }
+
+// Every case starts and ends with the stop flag clear.
+class Input : public ::testing::Test {
+ protected:
+  void SetUp() override { quit_requested.store(0); }
+  void TearDown() override { quit_requested.store(0); }
+};
+
+TEST_F(Input, YesNoAnswersFromPipe) {
+  feed_stdin("y\nYes\nyellow\nn\nNo\n\nmaybe\n");
+  for (int expected : {1, 1, 1, 0, 0, -1, -1}) EXPECT_EQ(read_yes_no(), expected);
+  stream_capture err(stderr);
+  EXPECT_EQ(read_yes_no(), -1);
+  EXPECT_EQ(err.finish(), "Error reading answer.\n");
+}
+
+TEST_F(Input, OverLongYesNoAnswerIsDiscardedWhole) {
+  feed_stdin("yellow submarine is here\nnnnnnnnnnnnnnnn\nyes\nnot now; QUIT\nREAD STATE\n");
+  EXPECT_EQ(read_yes_no(), 1);
+  EXPECT_EQ(read_yes_no(), 0);  // exactly 15 characters: its line end must go too
+  EXPECT_EQ(read_yes_no(), 1);
+  EXPECT_EQ(read_yes_no(), 0);
+  EXPECT_EQ(next_stdin_line(), "READ STATE\n");
+}
+
+TEST_F(Input, IntegerAnswersFromPipe) {
+  struct example {
+    int32_t lowest, highest;
+    int result;
+    int32_t value;
+    const char* out;
+  };
+  feed_stdin("0\nabc\n16\n-1\n\n\n12AB\n5\r\n");
+  // clang-format off
+  const example examples[] = {
+      {1, 16, -3, -7, "Out of range: 0.\n"}, {1, 16, -2, -7, "Invalid: abc.\n"},
+      {1, 16, 0, 16, ""},                     {1, 16, -3, -7, "Out of range: -1.\n"},
+      {0, 9, 0, 0, ""},                       {1, 16, -3, -7, "Out of range: 0.\n"},
+      {0, 65535, -2, -7, "Invalid: 12AB.\n"}, {0, 9, 0, 5, ""},
+      {0, 9, -1, -7, ""},  // end of input
+  };
+  // clang-format on
+  for (const example& ex : examples) {
+    int32_t value = -7;
+    stream_capture out(stdout);
+    EXPECT_EQ(read_int_in_range(&value, ex.lowest, ex.highest), ex.result);
+    EXPECT_EQ(out.finish(), ex.out);
+    EXPECT_EQ(value, ex.value);
+  }
+}
+
+TEST_F(Input, OverLongIntegerAnswerIsDiscardedWhole) {
+  feed_stdin(std::string(300, '1') + "\n" + std::string(299, '0') + "3\n7\n");
+  int32_t value = -7;
+  stream_capture out(stdout);
+  EXPECT_EQ(read_int_in_range(&value, 1, 16), -3);
+  EXPECT_EQ(read_int_in_range(&value, 0, 9), 0);
+  EXPECT_EQ(value, 0);  // judged on the kept zeros; the 3 went with the rest
+  EXPECT_EQ(read_int_in_range(&value, 0, 9), 0);
+  EXPECT_EQ(value, 7);
+  EXPECT_EQ(out.finish(), "Out of range: -1.\n");
+}
+
+TEST_F(Input, ReadLineBytesCountsNulBytes) {
+  feed_stdin(std::string("a\0b\n", 4) + std::string("\0\0\0\0\0\0\0", 7) + "\n");
+  char buf[6];
+  EXPECT_EQ(read_line_bytes(buf, sizeof buf), 4);
+  EXPECT_EQ(std::string(buf, 4), std::string("a\0b\n", 4));
+  EXPECT_EQ(read_line_bytes(buf, sizeof buf), 5);  // full buffer of NUL bytes
+  EXPECT_EQ(read_line_bytes(buf, sizeof buf), 3);
+  EXPECT_EQ(read_line_bytes(buf, sizeof buf), -1);
+}
+
+// The rest of a long answer went on to the next reader when a NUL byte made strlen stop early.
+TEST_F(Input, OverLongAnswerWithANulByteIsDiscardedWhole) {
+  feed_stdin(std::string("y\0", 2) + std::string(40, 'x') + "QUIT\nREAD STATE\n");
+  EXPECT_EQ(read_yes_no(), 1);
+  EXPECT_EQ(next_stdin_line(), "READ STATE\n");
+}
+
+// Giving up on standard input lasts for the rest of the process, so the case runs in a child.
+TEST_F(Input, StdinIsGivenUpAfterTenFailedReadsInARow) {
+  auto run = [] {
+    stream_capture err(stderr);
+    stdin_from_directory();
+    for (int i = 0; i < STDIN_FAILURE_LIMIT - 1; i++)
+      if (read_yes_no() != -1) exit(1);
+    feed_stdin("y\n");
+    if (read_yes_no() != 1) exit(2);  // a good read breaks the run
+    stdin_from_directory();
+    for (int i = 0; i < STDIN_FAILURE_LIMIT - 1; i++)
+      if (read_yes_no() != -1 || stdin_given_up()) exit(3);
+    if (read_yes_no() != -1 || !stdin_given_up()) exit(4);
+    feed_stdin("y\n");
+    if (read_yes_no() != -1) exit(5);  // ended for good: the line is not read
+    if (next_stdin_line() != "y\n") exit(6);
+    std::string expected;
+    for (int i = 0; i < 2 * STDIN_FAILURE_LIMIT; i++) expected += "Error reading answer.\n";
+    exit(err.finish() == expected ? 0 : 7);
+  };
+  EXPECT_EXIT(run(), ::testing::ExitedWithCode(0), "");
+}
+
+}  // namespace
