@@ -1,8 +1,5 @@
 #include "calibration/interactive_edit.h"
 
-#include <termios.h>
-#include <unistd.h>
-
 #include <cstdio>
 
 #include "calibration/calibration.h"
@@ -11,30 +8,6 @@
 #include "registers/catalogue.h"
 
 namespace {
-
-// Terminal attributes of stdin saved before the key loop; restored on every way out.
-class key_mode {
- public:
-  key_mode() {
-    int fd = fileno(stdin);
-    if (!isatty(fd) || tcgetattr(fd, &saved_) != 0) return;
-    termios raw = saved_;
-    // Keys arrive one by one without echo; the signal keys stay, so Ctrl-C still interrupts.
-    raw.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
-    raw.c_cc[VMIN] = 1;
-    raw.c_cc[VTIME] = 0;
-    active_ = tcsetattr(fd, TCSANOW, &raw) == 0;
-  }
-  ~key_mode() {
-    if (active_) tcsetattr(fileno(stdin), TCSANOW, &saved_);
-  }
-  key_mode(const key_mode&) = delete;
-  key_mode& operator=(const key_mode&) = delete;
-
- private:
-  termios saved_{};
-  bool active_ = false;
-};
 
 // The read register shown with the point: the selected definition's, when it is in the
 // catalogue.
@@ -60,14 +33,8 @@ void calib_interactive_edit(int entry) {
 
   key_mode mode;
   while (!quit_requested.load()) {
-    if (wait_for_input() < 0) break;
-    int c = getc(stdin);
-    if (c == EOF) {
-      // Ctrl-C (EINTR) or a read error: the console's next read must not see a stale error
-      // flag; end of input stays visible so the console ends too.
-      if (ferror(stdin) && !feof(stdin)) clearerr(stdin);
-      break;
-    }
+    int c = read_key_byte();
+    if (c < 0) break;
     if (c == 'q' || c == 'Q') break;
     if (c == 'r' || c == 'R') {
       calib_print_point(entry, reg_read, row);

@@ -1,6 +1,5 @@
 #include "console/console.h"
 
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -29,31 +28,6 @@ void format_prompt(char* prompt, size_t size) {
   }
 }
 
-// Reads one command line. A line that does not fit the buffer is read to its end and
-// dropped, so no piece of it is ever run as a command.
-line_read_result read_command_line() {
-  if (stdin_given_up()) return LINE_END;
-  if (wait_for_input() < 0) return LINE_INTERRUPTED;
-  errno = 0;
-  int got = read_line_bytes(line_buffer, sizeof(line_buffer));
-  if (got < 0) {
-    if (feof(stdin)) return LINE_END;
-    bool interrupted = errno == EINTR;
-    clearerr(stdin);
-    return interrupted ? LINE_INTERRUPTED : LINE_ERROR;
-  }
-  // Counted in bytes read, not by strlen: a NUL byte in a long line must not let its rest run.
-  size_t len = static_cast<size_t>(got);
-  if (len == sizeof(line_buffer) - 1 && line_buffer[len - 1] != '\n') {
-    int c = getc(stdin);
-    if (c == '\n' || c == EOF) return LINE_OK;
-    while (c != '\n' && c != EOF) c = getc(stdin);
-    line_buffer[0] = '\0';
-    return LINE_TOO_LONG;
-  }
-  return LINE_OK;
-}
-
 void command_loop() {
   while (!quit_requested.load()) {
     char prompt[80];
@@ -65,7 +39,7 @@ void command_loop() {
     } else {
       fputs(prompt, stdout);
       fflush(stdout);
-      got = read_command_line();
+      got = read_command_line(line_buffer, sizeof(line_buffer));
     }
     switch (got) {
       case LINE_END:

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "console/completion.h"
+#include "core/input.h"
 #include "core/lifecycle.h"
 #include "link/async_output.h"
 
@@ -121,16 +122,11 @@ void show_pending() {
   el_set(editor, EL_REFRESH);
 }
 
-// Bytes that stdio has already taken from the terminal for stdin but nobody has read yet (the
-// interactive key mode reads keys through stdio and may leave typeahead behind). glibc keeps
-// them between the read pointers of the FILE.
-bool stdin_has_buffered_bytes() { return stdin->_IO_read_ptr < stdin->_IO_read_end; }
-
-// Takes the next byte for read_key: first what stdio holds, then the terminal itself once it has
-// one. Returns 1, 0 at end of input, -1 with errno set, or 2 when nothing came (woken or
-// interrupted).
+// Takes the next byte for read_key: first what stdio holds (the interactive key mode reads keys
+// through stdio and may leave typeahead behind), then the terminal itself once it has one. Returns
+// 1, 0 at end of input, -1 with errno set, or 2 when nothing came (woken or interrupted).
 int next_byte(char* byte, const sigset_t* wait_mask) {
-  if (stdin_has_buffered_bytes()) {
+  if (stdio_has_buffered_input()) {
     int c = getc(stdin);
     if (c != EOF) {
       *byte = static_cast<char>(c);

@@ -12,14 +12,7 @@
 
 #include <cstddef>
 
-// Outcome of reading one command line (shared with the plain line reading of the console).
-enum line_read_result {
-  LINE_OK,           // a line is in the buffer
-  LINE_END,          // end of input (Ctrl-D on an empty line)
-  LINE_INTERRUPTED,  // a signal interrupted the read (Ctrl-C); quit_requested says why
-  LINE_ERROR,        // any other read error
-  LINE_TOO_LONG,     // the line did not fit the buffer; it was dropped whole
-};
+#include "core/input.h"
 
 // Starts line editing when standard input and standard output are terminals and TERM names a
 // terminal that can move its cursor (not empty, not "dumb"): loads the history, registers the

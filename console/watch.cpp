@@ -1,11 +1,8 @@
 #include "console/watch.h"
 
-#include <poll.h>
-#include <termios.h>
 #include <time.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -19,40 +16,12 @@
 
 namespace {
 
-// Longest wait between two looks at the stop flag: Ctrl-C reaches this thread as a signal that
-// may land just before a wait begins, so the flag is looked at again at least this often.
-constexpr int STOP_CHECK_MS = 200;
-
 // Shown instead of a value whose read failed.
 const char FAILED_READ_MARK[] = "----";
 
 // The time and eight registers of up to 63 characters, each with a value of at most
 // MAX_SCALAR_TEXT characters and its separators.
 constexpr size_t WATCH_LINE_SIZE = 16 + WATCH_MAX_REGISTERS * (64 + MAX_SCALAR_TEXT + 4);
-
-// Terminal attributes of stdin saved while the watch waits for a key; restored on every way
-// out. Without canonical input a key is readable as soon as it is pressed; echo is off so it
-// does not land in the watch lines. The signal keys stay, so Ctrl-C still interrupts.
-class key_mode {
- public:
-  key_mode() {
-    if (!isatty(STDIN_FILENO) || tcgetattr(STDIN_FILENO, &saved_) != 0) return;
-    termios raw = saved_;
-    raw.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
-    raw.c_cc[VMIN] = 1;
-    raw.c_cc[VTIME] = 0;
-    active_ = tcsetattr(STDIN_FILENO, TCSANOW, &raw) == 0;
-  }
-  ~key_mode() {
-    if (active_) tcsetattr(STDIN_FILENO, TCSANOW, &saved_);
-  }
-  key_mode(const key_mode&) = delete;
-  key_mode& operator=(const key_mode&) = delete;
-
- private:
-  termios saved_{};
-  bool active_ = false;
-};
 
 bool watchable(int32_t type) { return type == FLOAT || type == WORD || type == DWORD; }
 
@@ -63,11 +32,6 @@ int shown_length(const char* name) {
   while (n > 0 && name[n - 1] == ' ') n--;
   return n;
 }
-
-// Bytes that stdio has already taken from standard input but nobody has read yet (glibc keeps
-// them between the read pointers of the FILE). They are input that is waiting, although the
-// descriptor may have nothing more.
-bool stdin_has_buffered_bytes() { return stdin->_IO_read_ptr < stdin->_IO_read_end; }
 
 enum wait_outcome {
   WAIT_NEXT_SECOND,  // the wall clock has left the sampled second
@@ -81,32 +45,21 @@ enum wait_outcome {
 wait_outcome wait_next_second(time_t second) {
   for (;;) {
     if (quit_requested.load() || stop_if_output_lost()) return WAIT_END;
-    if (stdin_has_buffered_bytes() || feof(stdin)) return WAIT_INPUT;
+    if (stdio_input_ready()) return WAIT_INPUT;
     timespec now;
     clock_gettime(CLOCK_REALTIME, &now);
     if (now.tv_sec != second) return WAIT_NEXT_SECOND;
     int left_ms = static_cast<int>((1000000000L - now.tv_nsec) / 1000000) + 1;
-    pollfd pfd = {STDIN_FILENO, POLLIN, 0};
-    int rc = poll(&pfd, 1, left_ms < STOP_CHECK_MS ? left_ms : STOP_CHECK_MS);
-    if (rc > 0) return quit_requested.load() ? WAIT_END : WAIT_INPUT;
-    // The console's next read reports what is wrong with the input.
-    if (rc < 0 && errno != EINTR) return WAIT_END;
+    switch (wait_for_input_ms(left_ms < INPUT_STOP_CHECK_MS ? left_ms : INPUT_STOP_CHECK_MS)) {
+      case INPUT_READY:
+        return WAIT_INPUT;
+      case INPUT_STOPPED:
+      case INPUT_FAILED:  // the console's next read reports what is wrong with the input
+        return WAIT_END;
+      case INPUT_TIMEOUT:
+        break;
+    }
   }
-}
-
-// Reads and drops the key that ended the watch at a terminal. A key that sends several bytes
-// (an arrow key's escape sequence) arrives in one piece, so one read takes all of it and none
-// of it reaches the next command line.
-void drop_key() {
-  if (stdin_has_buffered_bytes()) {
-    while (stdin_has_buffered_bytes()) getc(stdin);
-    return;
-  }
-  char bytes[64];
-  ssize_t n;
-  do {
-    n = read(STDIN_FILENO, bytes, sizeof bytes);
-  } while (n < 0 && errno == EINTR && !quit_requested.load());
 }
 
 // Reads every register once and prints one line stamped with `second`. Nothing is printed once

@@ -12,10 +12,6 @@
 
 namespace {
 
-// Longest wait between two looks at the stop flag: Ctrl-C reaches the reading thread as a signal
-// that may land just before a wait begins, so the flag is looked at again at least this often.
-constexpr int STOP_CHECK_MS = 200;
-
 // Answer buffers: 15 characters of a yes/no line, 255 of an integer line.
 constexpr int YES_NO_BUF = 16;
 constexpr int INT_ANSWER_BUF = 256;
@@ -33,6 +29,10 @@ void discard_rest_of_line() {
 
 }  // namespace
 
+bool stdio_has_buffered_input() { return stdin->_IO_read_ptr < stdin->_IO_read_end; }
+
+bool stdio_input_ready() { return stdio_has_buffered_input() || feof(stdin); }
+
 bool stop_if_output_lost() {
   // The stream's error flag is cheap and sticky; the poll tells a reader gone (POLLERR on a
   // pipe) from other write errors.
@@ -43,16 +43,28 @@ bool stop_if_output_lost() {
   return true;
 }
 
+input_wait_result wait_for_input_ms(int timeout_ms) {
+  if (quit_requested.load()) return INPUT_STOPPED;
+  if (stdio_input_ready()) return INPUT_READY;
+  pollfd pfd = {STDIN_FILENO, POLLIN, 0};
+  int rc = poll(&pfd, 1, timeout_ms);
+  if (rc > 0) return quit_requested.load() ? INPUT_STOPPED : INPUT_READY;
+  if (rc < 0 && errno != EINTR) return INPUT_FAILED;
+  return INPUT_TIMEOUT;
+}
+
 int wait_for_input() {
   stop_if_output_lost();
   for (;;) {
-    if (quit_requested.load()) return -1;
-    // Bytes that an earlier read already pulled into the stream's buffer (glibc's stdio).
-    if (stdin->_IO_read_ptr < stdin->_IO_read_end || feof(stdin)) return 0;
-    pollfd pfd = {STDIN_FILENO, POLLIN, 0};
-    int rc = poll(&pfd, 1, STOP_CHECK_MS);
-    if (rc > 0) return quit_requested.load() ? -1 : 0;
-    if (rc < 0 && errno != EINTR) return 0;  // let the read itself report the error
+    switch (wait_for_input_ms(INPUT_STOP_CHECK_MS)) {
+      case INPUT_STOPPED:
+        return -1;
+      case INPUT_READY:
+      case INPUT_FAILED:  // let the read itself report the error
+        return 0;
+      case INPUT_TIMEOUT:
+        break;
+    }
   }
 }
 
@@ -78,6 +90,30 @@ int read_line_bytes(char* buf, int size) {
   }
   const void* end = memrchr(buf, '\0', static_cast<size_t>(size));
   return static_cast<int>(static_cast<const char*>(end) - buf);
+}
+
+line_read_result read_command_line(char* buf, int size) {
+  if (buf == nullptr || size < 2) return LINE_ERROR;
+  buf[0] = '\0';
+  if (stdin_given_up()) return LINE_END;
+  if (wait_for_input() < 0) return LINE_INTERRUPTED;
+  errno = 0;
+  int got = read_line_bytes(buf, size);
+  if (got < 0) {
+    if (feof(stdin)) return LINE_END;
+    bool interrupted = errno == EINTR;
+    clearerr(stdin);
+    return interrupted ? LINE_INTERRUPTED : LINE_ERROR;
+  }
+  // Counted in bytes read, not by strlen: a NUL byte in a long line must not let its rest run.
+  if (got == size - 1 && buf[got - 1] != '\n') {
+    int c = getc(stdin);
+    if (c == '\n' || c == EOF) return LINE_OK;
+    if (c != '\n') discard_rest_of_line();
+    buf[0] = '\0';
+    return LINE_TOO_LONG;
+  }
+  return LINE_OK;
 }
 
 int read_answer_line(char* buf, int size) {
@@ -139,6 +175,43 @@ int read_int_in_range(int32_t* value, int32_t lowest, int32_t highest) {
   }
   *value = static_cast<int32_t>(n);
   return 0;
+}
+
+key_mode::key_mode() {
+  if (!isatty(STDIN_FILENO) || tcgetattr(STDIN_FILENO, &saved_) != 0) return;
+  termios raw = saved_;
+  raw.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
+  raw.c_cc[VMIN] = 1;
+  raw.c_cc[VTIME] = 0;
+  active_ = tcsetattr(STDIN_FILENO, TCSANOW, &raw) == 0;
+}
+
+key_mode::~key_mode() {
+  if (active_) tcsetattr(STDIN_FILENO, TCSANOW, &saved_);
+}
+
+int read_key_byte() {
+  if (wait_for_input() < 0) return -1;
+  int c = getc(stdin);
+  if (c == EOF) {
+    // Ctrl-C (EINTR) or a read error: the next reader must not see a stale error flag; end of
+    // input stays visible so the console ends too.
+    if (ferror(stdin) && !feof(stdin)) clearerr(stdin);
+    return -1;
+  }
+  return c;
+}
+
+void drop_key() {
+  if (stdio_has_buffered_input()) {
+    while (stdio_has_buffered_input()) getc(stdin);
+    return;
+  }
+  char bytes[64];
+  ssize_t n;
+  do {
+    n = read(STDIN_FILENO, bytes, sizeof bytes);
+  } while (n < 0 && errno == EINTR && !quit_requested.load());
 }
 
 char* next_token(char** cursor) {

@@ -133,4 +133,49 @@ TEST_F(Input, StdinIsGivenUpAfterTenFailedReadsInARow) {
   EXPECT_EXIT(run(), ::testing::ExitedWithCode(0), "");
 }
 
+TEST_F(Input, CommandLinesThatDoNotFitAreDroppedWhole) {
+  // 15 characters fit the 16-byte buffer, line end or not.
+  const std::string fits(15, 'a');
+  feed_stdin(fits + "\n" + std::string(40, 'b') + "\n" + std::string(14, 'c') + "\n" +
+             std::string("d\0", 2) + std::string(30, 'e') + "\nQUIT\n" + fits);
+  char line[16];
+  EXPECT_EQ(read_command_line(line, sizeof line), LINE_OK);
+  EXPECT_EQ(std::string(line), fits);
+  EXPECT_EQ(read_command_line(line, sizeof line), LINE_TOO_LONG);
+  EXPECT_STREQ(line, "");
+  EXPECT_EQ(read_command_line(line, sizeof line), LINE_OK);
+  EXPECT_EQ(std::string(line), std::string(14, 'c') + "\n");
+  EXPECT_EQ(read_command_line(line, sizeof line), LINE_TOO_LONG);  // a NUL byte hides no rest
+  EXPECT_EQ(read_command_line(line, sizeof line), LINE_OK);
+  EXPECT_STREQ(line, "QUIT\n");
+  EXPECT_EQ(read_command_line(line, sizeof line), LINE_OK);
+  EXPECT_EQ(std::string(line), fits);
+  EXPECT_EQ(read_command_line(line, sizeof line), LINE_END);
+}
+
+TEST_F(Input, KeysComeFromTheStdioBufferFirst) {
+  feed_stdin("one\nVvq");
+  EXPECT_FALSE(stdio_has_buffered_input());
+  EXPECT_FALSE(stdio_input_ready());
+  EXPECT_EQ(next_stdin_line(), "one\n");
+  EXPECT_TRUE(stdio_has_buffered_input());  // the pipe's bytes are all in stdio's buffer
+  {
+    key_mode mode;  // no terminal: changes nothing
+    EXPECT_EQ(read_key_byte(), 'V');
+    EXPECT_EQ(read_key_byte(), 'v');
+  }
+  drop_key();  // takes what stdio holds
+  EXPECT_FALSE(stdio_has_buffered_input());
+  EXPECT_EQ(read_key_byte(), -1);
+  EXPECT_TRUE(feof(stdin));
+  EXPECT_TRUE(stdio_input_ready());  // end of input: a read returns at once
+}
+
+TEST_F(Input, KeyReadErrorLeavesNoErrorFlag) {
+  stdin_from_directory();
+  EXPECT_EQ(read_key_byte(), -1);
+  EXPECT_FALSE(ferror(stdin));
+  EXPECT_FALSE(stdin_given_up());
+}
+
 }  // namespace
