@@ -16,8 +16,6 @@ namespace {
 // Answer line of the menu prompt: up to 255 characters.
 constexpr int MENU_ANSWER_SIZE = 256;
 
-void cut_at_line_end(char* text) { text[strcspn(text, "\r\n")] = '\0'; }
-
 void clear_definition(cal_definition* def) { memset(def, 0, sizeof(*def)); }
 
 // The addresses a definition's registers may have: from the first register of the map to a

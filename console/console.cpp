@@ -60,7 +60,7 @@ void command_loop() {
         stdin_read_succeeded();
         break;
     }
-    line_buffer[strcspn(line_buffer, "\r\n")] = '\0';
+    cut_at_line_end(line_buffer);
     char* cursor = line_buffer;
     char* word = next_token(&cursor);
     if (!word) continue;

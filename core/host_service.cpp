@@ -12,6 +12,7 @@
 
 #include "core/input.h"
 #include "core/lifecycle.h"
+#include "registers/values.h"
 
 extern char** environ;
 
@@ -159,7 +160,7 @@ int qpx_thread_check() {
   char line[256];
   int enabled = 0;
   while (fgets(line, sizeof(line), f)) {
-    line[strcspn(line, "\r\n")] = '\0';
+    cut_at_line_end(line);
     if (line[0] == '\0') continue;
     if (qpx_line_matches(line)) {
       enabled = 1;

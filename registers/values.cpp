@@ -10,9 +10,6 @@ namespace {
 // The longest register value (DWORD_ARRAY_10) covers 20 words.
 constexpr int MAX_VALUE_WORDS = 20;
 
-// A token may still carry the end of the line it was cut from, CR included.
-void cut_at_line_end(char *text) { text[std::strcspn(text, "\r\n")] = '\0'; }
-
 void print_calib_read_points(const uint16_t *w) {
   for (int j = 0; j < 5; ++j) {
     const uint16_t *p = w + 3 * j;
@@ -176,6 +173,8 @@ int parse_value_by_type(int32_t type, char *token, uint32_t *value) {
       return -1;
   }
 }
+
+void cut_at_line_end(char *text) { text[std::strcspn(text, "\r\n")] = '\0'; }
 
 void upper_case_in_place(char *text, int limit) {
   if (text == nullptr) return;

@@ -91,4 +91,8 @@ bool all_digits(const char *text);
 // Upper-cases a to z in the first limit characters of text, or in all of it when it is shorter.
 void upper_case_in_place(char *text, int limit);
 
+// Cuts text at its first CR or LF: a token, an answer or a line of a file may still carry the
+// end of the line it came from.
+void cut_at_line_end(char *text);
+
 #endif  // VELTRONA_REGISTERS_VALUES_H_

@@ -240,4 +240,26 @@ TEST(Values, UpperCaseInPlace) {
   }
 }
 
+TEST(Values, CutAtLineEnd) {
+  struct example {
+    const char *text;
+    const char *out;
+  };
+  const example examples[] = {
+      {"READ 5120\n", "READ 5120"},
+      {"5\r\n", "5"},
+      {"a\rb\nc", "a"},
+      {"\n", ""},
+      {"", ""},
+      {"no end", "no end"},
+      {"tab\tkept\n", "tab\tkept"},
+  };
+  for (const example &ex : examples) {
+    char text[32];
+    std::strcpy(text, ex.text);
+    cut_at_line_end(text);
+    EXPECT_STREQ(text, ex.out);
+  }
+}
+
 }  // namespace
