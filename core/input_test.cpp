@@ -1,11 +1,17 @@
 #include "core/input.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "core/lifecycle.h"
 #include "tests/stream_capture.h"
@@ -133,6 +139,113 @@ TEST_F(Input, StdinIsGivenUpAfterTenFailedReadsInARow) {
   EXPECT_EXIT(run(), ::testing::ExitedWithCode(0), "");
 }
 
+// Once input is given up, the console's reader and the integer answers end as at end of input,
+// and failures that the console counts for its own reads (LINE_ERROR) count towards the limit.
+TEST_F(Input, GivenUpInputEndsEveryReader) {
+  auto run = [] {
+    stdin_from_directory();
+    char line[16];
+    for (int i = 0; i < STDIN_FAILURE_LIMIT; i++) {
+      if (read_command_line(line, sizeof line) != LINE_ERROR) exit(1);
+      if (ferror(stdin)) exit(2);  // the flag is cleared for the next reader
+      if (stdin_read_failed() != (i == STDIN_FAILURE_LIMIT - 1)) exit(3);
+    }
+    feed_stdin("5\nHELP\n");
+    int32_t value = -7;
+    if (read_command_line(line, sizeof line) != LINE_END) exit(4);
+    if (read_int_in_range(&value, 0, 9) != -1 || value != -7) exit(5);
+    if (read_answer_line(line, sizeof line) != -1) exit(6);
+    if (next_stdin_line() != "5\n") exit(7);  // nothing was read
+    exit(0);
+  };
+  EXPECT_EXIT(run(), ::testing::ExitedWithCode(0), "");
+}
+
+// End of input is sticky: every reader returns its end result at once, however often asked.
+TEST_F(Input, EndOfInputEndsEveryReaderAtOnce) {
+  feed_stdin("QUIT");  // a last line without its line end is still a line
+  char line[16];
+  EXPECT_EQ(read_command_line(line, sizeof line), LINE_OK);
+  EXPECT_STREQ(line, "QUIT");
+  for (int round = 0; round < 2; round++) {
+    EXPECT_EQ(wait_for_input(), 0);
+    EXPECT_EQ(wait_for_input_ms(10000), INPUT_READY);
+    EXPECT_EQ(read_command_line(line, sizeof line), LINE_END);
+    EXPECT_EQ(read_answer_line(line, sizeof line), -1);
+    EXPECT_STREQ(line, "");
+    int32_t value = -7;
+    stream_capture out(stdout);
+    EXPECT_EQ(read_int_in_range(&value, 0, 9), -1);
+    EXPECT_EQ(out.finish(), "");
+    EXPECT_EQ(value, -7);
+    EXPECT_EQ(read_key_byte(), -1);
+    EXPECT_TRUE(feof(stdin));
+  }
+  EXPECT_FALSE(stdin_given_up());  // end of input is no failure
+}
+
+// Ctrl-C sets quit_requested: every reader returns its interrupted result without reading, so
+// the waiting line is left for nobody to take as an answer.
+TEST_F(Input, StopFlagInterruptsEveryReaderWithoutReading) {
+  feed_stdin("y\n");
+  quit_requested.store(1);
+  char line[16];
+  EXPECT_EQ(wait_for_input(), -1);
+  EXPECT_EQ(wait_for_input_ms(10000), INPUT_STOPPED);
+  EXPECT_EQ(read_command_line(line, sizeof line), LINE_INTERRUPTED);
+  errno = 0;
+  EXPECT_EQ(read_answer_line(line, sizeof line), -1);
+  EXPECT_EQ(errno, EINTR);
+  stream_capture err(stderr);
+  EXPECT_EQ(read_yes_no(), -1);
+  EXPECT_EQ(err.finish(), "Error reading answer.\n");
+  int32_t value = -7;
+  stream_capture out(stdout);
+  EXPECT_EQ(read_int_in_range(&value, 0, 9), -1);
+  EXPECT_EQ(out.finish(), "");
+  EXPECT_EQ(read_key_byte(), -1);
+  EXPECT_FALSE(stdin_given_up());
+  EXPECT_EQ(next_stdin_line(), "y\n");
+}
+
+// The signal handler sets the flag while the reader waits on a descriptor that stays silent:
+// the wait looks at the flag again and ends.
+TEST_F(Input, StopFlagSetDuringTheWaitEndsIt) {
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  std::string path = "/dev/fd/" + std::to_string(fds[0]);
+  ASSERT_NE(freopen(path.c_str(), "r", stdin), nullptr);
+  close(fds[0]);
+  std::thread stopper([] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    quit_requested.store(1);
+  });
+  char line[16];
+  EXPECT_EQ(read_command_line(line, sizeof line), LINE_INTERRUPTED);
+  stopper.join();
+  close(fds[1]);
+}
+
+// A closed standard output (nobody reads the prompts any more) stops the tool at its next wait.
+TEST_F(Input, LostOutputSetsTheStopFlag) {
+  auto run = [] {
+    feed_stdin("y\n");
+    if (stop_if_output_lost() || quit_requested.load()) exit(1);
+    signal(SIGPIPE, SIG_IGN);
+    int fds[2];
+    if (pipe(fds) != 0) exit(2);
+    close(fds[0]);
+    dup2(fds[1], STDOUT_FILENO);
+    close(fds[1]);
+    printf("prompt\n");
+    fflush(stdout);
+    if (wait_for_input() != -1 || quit_requested.load() != 1) exit(3);
+    if (next_stdin_line() != "y\n") exit(4);
+    exit(0);
+  };
+  EXPECT_EXIT(run(), ::testing::ExitedWithCode(0), "");
+}
+
 TEST_F(Input, CommandLinesThatDoNotFitAreDroppedWhole) {
   // 15 characters fit the 16-byte buffer, line end or not.
   const std::string fits(15, 'a');
@@ -176,6 +289,32 @@ TEST_F(Input, KeyReadErrorLeavesNoErrorFlag) {
   EXPECT_EQ(read_key_byte(), -1);
   EXPECT_FALSE(ferror(stdin));
   EXPECT_FALSE(stdin_given_up());
+}
+
+TEST_F(Input, NextTokenCutsAtBlanksOnly) {
+  struct example {
+    const char* line;
+    std::vector<std::string> tokens;
+  };
+  const example examples[] = {
+      {"READ 5120", {"READ", "5120"}},
+      {"  write   STATE  3  ", {"write", "STATE", "3"}},
+      {"READ\t5120 x", {"READ\t5120", "x"}},  // a tab is part of the token
+      {"", {}},
+      {"    ", {}},
+      {"a\r\n", {"a\r\n"}},  // the console cuts the line end before it cuts tokens
+  };
+  for (const example& ex : examples) {
+    std::vector<char> buf(ex.line, ex.line + strlen(ex.line) + 1);
+    char* cursor = buf.data();
+    std::vector<std::string> tokens;
+    while (char* token = next_token(&cursor)) tokens.push_back(token);
+    EXPECT_EQ(tokens, ex.tokens) << ex.line;
+    EXPECT_EQ(next_token(&cursor), nullptr) << ex.line;
+  }
+  EXPECT_EQ(next_token(nullptr), nullptr);
+  char* no_line = nullptr;
+  EXPECT_EQ(next_token(&no_line), nullptr);
 }
 
 }  // namespace
