@@ -50,9 +50,9 @@ enum input_wait_result {
   INPUT_FAILED,   // the descriptor can't be watched (poll failed)
 };
 
-// Waits at most timeout_ms (at most INPUT_STOP_CHECK_MS, so that a Ctrl-C is seen in time) for
-// standard input to become readable, looking at quit_requested before the wait and after input
-// came.
+// Waits at most timeout_ms for standard input to become readable, looking at quit_requested
+// before the wait and after input came. A caller keeps timeout_ms at or below INPUT_STOP_CHECK_MS
+// and calls again after INPUT_TIMEOUT, so that a Ctrl-C is seen in time.
 input_wait_result wait_for_input_ms(int timeout_ms);
 
 // Waits until standard input has data (or end of input) to read without blocking. Returns 0
