@@ -32,8 +32,8 @@ TEST(HostServiceRestorePlan, DecisionTable) {
     unsigned bits;
     bool enable, restart, stop;
   } rows[] = {
-      {"running, enabled, yes", QPX_WAS_RUNNING | QPX_THREAD_WAS_ENABLED | QPX_RUNNING, true,
-       true, false},
+      {"running, enabled, yes", QPX_WAS_RUNNING | QPX_THREAD_WAS_ENABLED | QPX_RUNNING, true, true,
+       false},
       {"running, enabled, not yes",
        QPX_WAS_RUNNING | QPX_THREAD_WAS_ENABLED | QPX_RUNNING | QPX_THREAD_ENABLED, false, false,
        false},

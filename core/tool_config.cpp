@@ -52,8 +52,23 @@ const char* const default_ilock_hv[ILOCK_NAMES] = {
     "Tacho input 1",
     "Tacho input 2",
     "Tacho input 3",
-    nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-    nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
     "CCPS open circuit interlock",
 };
 
@@ -101,8 +116,7 @@ struct item_table {
     text("sIpAddr", offsetof(tool_config_t, sIpAddr), 80, "127.0.0.1");
     number("iPort", ITEM_UNSIGNED, offsetof(tool_config_t, iPort), 21, 65535, 502);
     number("iStopOnQpxRun", ITEM_UNSIGNED, offsetof(tool_config_t, iStopOnQpxRun), 0, 1, 0);
-    number("iPrintIlockChange", ITEM_UNSIGNED, offsetof(tool_config_t, iPrintIlockChange), 0, 1,
-           0);
+    number("iPrintIlockChange", ITEM_UNSIGNED, offsetof(tool_config_t, iPrintIlockChange), 0, 1, 0);
     for (int i = 0; i < CAL_DEFINITIONS; i++) {
       std::string k = "cal[" + std::to_string(i) + "].";
       size_t base = offsetof(tool_config_t, cal) + i * sizeof(cal_definition);
@@ -254,8 +268,7 @@ void apply(const config_item& it, char* field, unsigned op, const char* key, voi
 
 }  // namespace
 
-int tool_config_items(const char* group, void* record, unsigned op, void* item_ctx,
-                      void* op_ctx) {
+int tool_config_items(const char* group, void* record, unsigned op, void* item_ctx, void* op_ctx) {
   int result = 1;
   if (strcmp(group, CONFIG_GROUP_NAME) != 0) return iMessageMod_va(MSG_FOREIGN_GROUP, 1, group);
   char* base = static_cast<char*>(record);

@@ -18,9 +18,9 @@ constexpr int CONFIG_ITEMS = 239;
 
 // One calibration definition (see the calibration menu).
 struct cal_definition {
-  int32_t use;  // nonzero: slot in use
-  int32_t iType;  // 0 SET, 1 READ
-  char sMsg[32];  // description shown in the menu and the prompt
+  int32_t use;       // nonzero: slot in use
+  int32_t iType;     // 0 SET, 1 READ
+  char sMsg[32];     // description shown in the menu and the prompt
   int32_t iRegCal;   // calibration register address
   int32_t iRegSet;   // paired set register address
   int32_t iRegRead;  // read register address
@@ -63,8 +63,7 @@ int tool_config_callback(const char* group, void* record, unsigned op, lim_conte
 // Carries out one settings operation on all 239 items of `record` in their fixed order.
 // Returns 1 unless a library function lowered the result; for a foreign group, the message
 // library's result.
-int tool_config_items(const char* group, void* record, unsigned op, void* item_ctx,
-                      void* op_ctx);
+int tool_config_items(const char* group, void* record, unsigned op, void* item_ctx, void* op_ctx);
 
 // Loads tool_config from veltrona_tool.conf. Returns 1 on success.
 int tool_config_load();

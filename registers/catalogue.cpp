@@ -266,7 +266,7 @@ const char reg_type_names[REG_TYPE_COUNT][16] = {
 // log is ten 32-bit values, hence 20 words and not 10.
 const int reg_type_words[REG_TYPE_COUNT] = {0, 2, 1, 2, 15, 15, 3, 5, 20};
 
-const char *reg_type_name(int32_t type) {
+const char* reg_type_name(int32_t type) {
   if (type < 0 || type >= REG_TYPE_COUNT) return "";
   return reg_type_names[type];
 }
@@ -276,7 +276,7 @@ int reg_words_of_type(int32_t type) {
   return reg_type_words[type];
 }
 
-int reg_find_by_name(const char *pattern, int count) {
+int reg_find_by_name(const char* pattern, int count) {
   if (pattern == nullptr || count <= 0) return -1;
   if (count > MODBUS_REG_COUNT) count = MODBUS_REG_COUNT;
 
@@ -284,8 +284,8 @@ int reg_find_by_name(const char *pattern, int count) {
   int best_pos = INT_MAX;
   int best_len = INT_MAX;
   for (int i = 0; i < count; ++i) {
-    const char *name = modbus_reg_table[i].name;
-    const char *hit = std::strstr(name, pattern);
+    const char* name = modbus_reg_table[i].name;
+    const char* hit = std::strstr(name, pattern);
     if (hit == nullptr) continue;
     int pos = static_cast<int>(hit - name);
     int len = static_cast<int>(std::strlen(name));

@@ -3,8 +3,7 @@
 //
 // Everything here is constant for the life of the process and is read without a lock. No function
 // prints anything; a caller that fails to find a register prints its own message.
-#ifndef VELTRONA_REGISTERS_CATALOGUE_H_
-#define VELTRONA_REGISTERS_CATALOGUE_H_
+#pragma once
 
 #include <cstdint>
 
@@ -64,7 +63,7 @@ extern const char reg_type_names[REG_TYPE_COUNT][16];
 extern const int reg_type_words[REG_TYPE_COUNT];
 
 // Name of a type code; "" for a code outside 0 to 8.
-const char *reg_type_name(int32_t type);
+const char* reg_type_name(int32_t type);
 
 // Words of a type code; 0 for a code outside 0 to 8.
 int reg_words_of_type(int32_t type);
@@ -74,10 +73,8 @@ int reg_words_of_type(int32_t type);
 // text first. The entry whose name holds the pattern earliest wins; among those the shortest name
 // (trailing space counted); among equal lengths the earlier entry. Returns the entry's index, or -1
 // when no name holds the pattern, when count is 0 or less, or when pattern is null.
-int reg_find_by_name(const char *pattern, int count);
+int reg_find_by_name(const char* pattern, int count);
 
 // Lookup by address: the first entry, in table order, with that address. Returns its index, or -1
 // when the address lies outside the addresses of entries 0 and 247 or no entry has it.
 int reg_find_by_address(int address);
-
-#endif  // VELTRONA_REGISTERS_CATALOGUE_H_

@@ -5,12 +5,11 @@
 #include <cstring>
 #include <string>
 
-
 namespace {
 
 TEST(Catalogue, CountsPerType) {
   int per_type[REG_TYPE_COUNT] = {};
-  for (const modbus_reg_entry &e : modbus_reg_table) {
+  for (const modbus_reg_entry& e : modbus_reg_table) {
     ASSERT_GE(e.type, 0);
     ASSERT_LT(e.type, REG_TYPE_COUNT);
     ++per_type[e.type];
@@ -21,7 +20,7 @@ TEST(Catalogue, CountsPerType) {
 }
 
 TEST(Catalogue, TypeTables) {
-  const char *names[] = {"RAW",           "FLOAT",         "WORD",
+  const char* names[] = {"RAW",           "FLOAT",         "WORD",
                          "DWORD",         "READ_CALIB",    "SET_CALIB",
                          "BYTE_ARRAY_06", "CHAR_ARRAY_10", "DWORD_ARRAY_10"};
   const int words[] = {0, 2, 1, 2, 15, 15, 3, 5, 20};
@@ -52,7 +51,7 @@ TEST(Catalogue, AscendingExceptEntry207) {
 TEST(Catalogue, NamesUniqueUpperCaseOnlyFourEndInSpace) {
   int trailing = 0;
   for (int i = 0; i < MODBUS_REG_COUNT; ++i) {
-    const char *name = modbus_reg_table[i].name;
+    const char* name = modbus_reg_table[i].name;
     size_t len = std::strlen(name);
     ASSERT_GT(len, 0u);
     if (name[len - 1] == ' ') {
@@ -77,9 +76,9 @@ TEST(Catalogue, SampleRows) {
   struct row {
     int index;
     int address;
-    const char *name;
+    const char* name;
     int32_t type;
-    const char *unit;
+    const char* unit;
   };
   const row rows[] = {
       {0, 5120, "MB_STATE_SET", WORD, ""},
@@ -104,22 +103,22 @@ TEST(Catalogue, SampleRows) {
       {246, 6184, "MB_PULSE_WIDTH_DIFF_MULT", FLOAT, "*pw"},
       {247, 6186, "MB_FAN_CONTROL_PC_READ", FLOAT, "%"},
   };
-  for (const row &r : rows) {
-    const modbus_reg_entry &e = modbus_reg_table[r.index];
+  for (const row& r : rows) {
+    const modbus_reg_entry& e = modbus_reg_table[r.index];
     EXPECT_EQ(e.address, r.address) << r.index;
     EXPECT_STREQ(e.name, r.name) << r.index;
     EXPECT_EQ(e.type, r.type) << r.index;
     EXPECT_STREQ(e.unit, r.unit) << r.index;
   }
   int celsius = 0;
-  for (const modbus_reg_entry &e : modbus_reg_table) celsius += std::strcmp(e.unit, "°C") == 0;
+  for (const modbus_reg_entry& e : modbus_reg_table) celsius += std::strcmp(e.unit, "°C") == 0;
   EXPECT_EQ(celsius, 8);
 }
 
 TEST(Catalogue, FindByName) {
   struct example {
-    const char *pattern;
-    const char *found;  // nullptr: not found
+    const char* pattern;
+    const char* found;  // nullptr: not found
   };
   const example examples[] = {
       {"STATE", "MB_STATE_SET"},
@@ -135,7 +134,7 @@ TEST(Catalogue, FindByName) {
       {"state", nullptr},
       {"NO_SUCH_REGISTER", nullptr},
   };
-  for (const example &ex : examples) {
+  for (const example& ex : examples) {
     int i = reg_find_by_name(ex.pattern, MODBUS_REG_COUNT);
     if (ex.found == nullptr) {
       EXPECT_EQ(i, -1) << ex.pattern;
@@ -158,7 +157,7 @@ TEST(Catalogue, FindByName) {
 TEST(Catalogue, NamedAddressesMatchTheirEntries) {
   struct named_address {
     uint16_t address;
-    const char *name;
+    const char* name;
   };
 #define NAMED_ADDRESS(reg) \
   { reg##_ADDR, #reg }
@@ -178,7 +177,7 @@ TEST(Catalogue, NamedAddressesMatchTheirEntries) {
       NAMED_ADDRESS(MB_TRIG_INTERLOCK),
   };
 #undef NAMED_ADDRESS
-  for (const named_address &n : named) {
+  for (const named_address& n : named) {
     int index = reg_find_by_name(n.name, MODBUS_REG_COUNT);
     ASSERT_GE(index, 0) << n.name;
     EXPECT_STREQ(modbus_reg_table[index].name, n.name);
@@ -192,7 +191,7 @@ TEST(Catalogue, FindByAddress) {
       {5120, 0},   {6186, 247}, {5119, -1},  {6187, -1},  {5122, -1},  {5133, -1},  {0, -1},
       {-5120, -1}, {6129, 214}, {6131, 216}, {6116, 207}, {6113, 208}, {6114, 209}, {5480, 91},
   };
-  for (const auto &ex : examples) EXPECT_EQ(reg_find_by_address(ex[0]), ex[1]) << ex[0];
+  for (const auto& ex : examples) EXPECT_EQ(reg_find_by_address(ex[0]), ex[1]) << ex[0];
 }
 
 }  // namespace

@@ -10,27 +10,27 @@ namespace {
 // The longest register value (DWORD_ARRAY_10) covers 20 words.
 constexpr int MAX_VALUE_WORDS = 20;
 
-void print_calib_read_points(const uint16_t *w) {
+void print_calib_read_points(const uint16_t* w) {
   for (int j = 0; j < 5; ++j) {
-    const uint16_t *p = w + 3 * j;
+    const uint16_t* p = w + 3 * j;
     printf("%d: %d (0x%04X), %7g\n", j + 1, p[0], p[0], bits_to_float(join_words(p + 1)));
   }
 }
 
-void print_calib_set_points(const uint16_t *w) {
+void print_calib_set_points(const uint16_t* w) {
   for (int j = 0; j < 5; ++j) {
-    const uint16_t *p = w + 3 * j;
+    const uint16_t* p = w + 3 * j;
     printf("%d: %7g, %d (0x%04X)\n", j + 1, bits_to_float(join_words(p)), p[2], p[2]);
   }
 }
 
 }  // namespace
 
-uint32_t join_words(const uint16_t *words) {
+uint32_t join_words(const uint16_t* words) {
   return static_cast<uint32_t>(words[0]) | (static_cast<uint32_t>(words[1]) << 16);
 }
 
-void split_words(uint32_t value, uint16_t *words) {
+void split_words(uint32_t value, uint16_t* words) {
   words[0] = static_cast<uint16_t>(value & 0xFFFF);
   words[1] = static_cast<uint16_t>(value >> 16);
 }
@@ -47,7 +47,7 @@ float bits_to_float(uint32_t bits) {
   return value;
 }
 
-void print_value_by_type(const modbus_reg_entry *entry, const uint16_t *words, int count) {
+void print_value_by_type(const modbus_reg_entry* entry, const uint16_t* words, int count) {
   if (entry == nullptr || entry->type < 0 || entry->type >= REG_TYPE_COUNT) return;
   if (count < 0 || words == nullptr) count = 0;
 
@@ -105,7 +105,7 @@ void print_value_by_type(const modbus_reg_entry *entry, const uint16_t *words, i
   }
 }
 
-int format_scalar_value(const modbus_reg_entry *entry, const uint16_t *words, char *buf,
+int format_scalar_value(const modbus_reg_entry* entry, const uint16_t* words, char* buf,
                         size_t size) {
   if (entry == nullptr || words == nullptr || buf == nullptr || size == 0) return -1;
   switch (entry->type) {
@@ -126,16 +126,16 @@ int format_scalar_value(const modbus_reg_entry *entry, const uint16_t *words, ch
   }
 }
 
-int parse_unsigned(char *text, int base, uint32_t *value) {
+int parse_unsigned(char* text, int base, uint32_t* value) {
   if (text == nullptr) return -1;
   cut_at_line_end(text);
-  char *end = nullptr;
+  char* end = nullptr;
   unsigned long n = std::strtoul(text, &end, base);
   *value = static_cast<uint32_t>(n);
   return *end == '\0' ? 0 : -2;
 }
 
-bool all_digits(const char *text) {
+bool all_digits(const char* text) {
   for (; *text != '\0'; ++text)
     if (*text < '0' || *text > '9') return false;
   return true;
@@ -143,18 +143,18 @@ bool all_digits(const char *text) {
 
 bool float_value_valid(float value) { return std::isfinite(value); }
 
-int parse_float(char *text, float_empty empty, float *value) {
+int parse_float(char* text, float_empty empty, float* value) {
   if (text == nullptr) return -1;
   cut_at_line_end(text);
   if (text[0] == '\0' && empty == FLOAT_EMPTY_REFUSED) return -2;
-  char *end = nullptr;
+  char* end = nullptr;
   float f = std::strtof(text, &end);
   if (*end != '\0' || !float_value_valid(f)) return -2;
   *value = f;
   return 0;
 }
 
-int parse_value_by_type(int32_t type, char *token, uint32_t *value) {
+int parse_value_by_type(int32_t type, char* token, uint32_t* value) {
   switch (type) {
     case FLOAT: {
       float f = 0;
@@ -174,9 +174,9 @@ int parse_value_by_type(int32_t type, char *token, uint32_t *value) {
   }
 }
 
-void cut_at_line_end(char *text) { text[std::strcspn(text, "\r\n")] = '\0'; }
+void cut_at_line_end(char* text) { text[std::strcspn(text, "\r\n")] = '\0'; }
 
-void upper_case_in_place(char *text, int limit) {
+void upper_case_in_place(char* text, int limit) {
   if (text == nullptr) return;
   int n = static_cast<int>(std::strlen(text));
   if (limit < n) n = limit;

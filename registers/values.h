@@ -8,8 +8,7 @@
 //
 // Word order: a 32-bit value (float bits, DWORD, interlock word) keeps its low 16 bits in the
 // lower-addressed word; bytes and characters are packed low byte first within each word.
-#ifndef VELTRONA_REGISTERS_VALUES_H_
-#define VELTRONA_REGISTERS_VALUES_H_
+#pragma once
 
 #include <cstddef>
 #include <cstdint>
@@ -17,10 +16,10 @@
 #include "registers/catalogue.h"
 
 // Joins words[0] (bits 0-15) and words[1] (bits 16-31).
-uint32_t join_words(const uint16_t *words);
+uint32_t join_words(const uint16_t* words);
 
 // Splits value into words[0] (bits 0-15) and words[1] (bits 16-31).
-void split_words(uint32_t value, uint16_t *words);
+void split_words(uint32_t value, uint16_t* words);
 
 // The 32 bits of a single-precision float, and back.
 uint32_t float_to_bits(float value);
@@ -30,7 +29,7 @@ float bits_to_float(uint32_t bits);
 // SET_CALIB), the unit following FLOAT, WORD and DWORD values without a blank. count is the number
 // of valid words: for RAW it is how many words are printed (0 or less gives an empty line); for the
 // other types, words beyond count are taken as 0. A type code outside 0 to 8 prints nothing.
-void print_value_by_type(const modbus_reg_entry *entry, const uint16_t *words, int count);
+void print_value_by_type(const modbus_reg_entry* entry, const uint16_t* words, int count);
 
 // Longest text of a FLOAT, WORD or DWORD value with its unit, terminator included.
 constexpr size_t MAX_SCALAR_TEXT = 96;
@@ -39,7 +38,7 @@ constexpr size_t MAX_SCALAR_TEXT = 96;
 // unit, without the line end) into buf (size bytes, always terminated; MAX_SCALAR_TEXT holds
 // every value). words holds the type's one or two words. Returns 0, or -1 for any other type
 // (buf then empty when it has room).
-int format_scalar_value(const modbus_reg_entry *entry, const uint16_t *words, char *buf,
+int format_scalar_value(const modbus_reg_entry* entry, const uint16_t* words, char* buf,
                         size_t size);
 
 // Whether a float that strtof made of the user's text may go to the device, into the
@@ -63,7 +62,7 @@ enum float_empty { FLOAT_EMPTY_IS_ZERO, FLOAT_EMPTY_REFUSED };
 // empty argument says. Returns 0 with *value stored; -2 when the text is not wholly a number, when
 // the number is no valid float (float_value_valid) or for a refused empty text; -1 when text is
 // null. Nothing is stored on failure.
-int parse_float(char *text, float_empty empty, float *value);
+int parse_float(char* text, float_empty empty, float* value);
 
 // Parses token as a value of a register of the given type into *value (float bits for FLOAT).
 // FLOAT is parse_float with an empty token read as 0. WORD and DWORD tokens are hexadecimal only
@@ -73,26 +72,24 @@ int parse_float(char *text, float_empty empty, float *value);
 // stored); -2 when a FLOAT token is not wholly a number or not a valid float (float_value_valid;
 // nothing stored); -3 when a WORD or DWORD token is not wholly a number (*value may hold the
 // partial number).
-int parse_value_by_type(int32_t type, char *token, uint32_t *value);
+int parse_value_by_type(int32_t type, char* token, uint32_t* value);
 
 // Parses text as an unsigned number in base 10 or 16 into *value (the low 32 bits). Leading blanks
 // and a sign are accepted (a minus gives the two's complement), in base 16 also a 0x or 0X prefix.
 // text is cut at its first CR or LF. *value receives the number also when the conversion stops
 // early. Returns 0 when the whole text is a number (the empty text gives 0 with value 0), -2 when
 // it isn't, -1 when text is null (nothing stored).
-int parse_unsigned(char *text, int base, uint32_t *value);
+int parse_unsigned(char* text, int base, uint32_t* value);
 
 // Whether text holds nothing but the digits 0 to 9: a token that names a register by its decimal
 // address rather than by (part of) its name. The empty text counts as all digits (none of its
 // characters is anything else); READ, WRITE, SETBIT and STARTUP then look up address 0, which no
 // register has.
-bool all_digits(const char *text);
+bool all_digits(const char* text);
 
 // Upper-cases a to z in the first limit characters of text, or in all of it when it is shorter.
-void upper_case_in_place(char *text, int limit);
+void upper_case_in_place(char* text, int limit);
 
 // Cuts text at its first CR or LF: a token, an answer or a line of a file may still carry the
 // end of the line it came from.
-void cut_at_line_end(char *text);
-
-#endif  // VELTRONA_REGISTERS_VALUES_H_
+void cut_at_line_end(char* text);

@@ -25,10 +25,10 @@ TEST(Values, WordsAndFloatBits) {
 TEST(Values, PrintByType) {
   struct example {
     int32_t type;
-    const char *unit;
+    const char* unit;
     std::vector<uint16_t> words;
     int count;
-    const char *out;
+    const char* out;
   };
   const example examples[] = {
       {FLOAT, "", {0x0000, 0x4020}, 2, "2.5\n"},
@@ -65,7 +65,7 @@ TEST(Values, PrintByType) {
        "4:       0, 0 (0x0000)\n5:       0, 0 (0x0000)\n"},
       {9, "V", {1, 2}, 2, ""},
   };
-  for (const example &ex : examples) {
+  for (const example& ex : examples) {
     modbus_reg_entry entry = {5120, "TEST", ex.type, ""};
     std::strcpy(entry.unit, ex.unit);
     std::vector<uint16_t> words = ex.words;
@@ -78,7 +78,7 @@ TEST(Values, PrintByType) {
 
 TEST(Values, ParseUnsigned) {
   struct example {
-    const char *text;
+    const char* text;
     int base;
     int result;
     uint32_t value;
@@ -88,7 +88,7 @@ TEST(Values, ParseUnsigned) {
       {"0x1F", 10, -2, 0}, {"5\r", 10, 0, 5},        {"5\n7", 10, 0, 5},  {"-1", 10, 0, 0xFFFFFFFF},
       {" 42", 10, 0, 42},  {"4294967297", 10, 0, 1}, {"42 ", 10, -2, 42},
   };
-  for (const example &ex : examples) {
+  for (const example& ex : examples) {
     char text[32];
     std::strcpy(text, ex.text);
     uint32_t value = 0xDEADBEEF;
@@ -104,7 +104,7 @@ TEST(Values, ParseByType) {
   const uint32_t untouched = 0xDEADBEEF;
   struct example {
     int32_t type;
-    const char *token;
+    const char* token;
     int result;
     uint32_t value;
   };
@@ -123,7 +123,7 @@ TEST(Values, ParseByType) {
       {SET_CALIB, "12", -1, untouched},
       {CHAR_ARRAY_10, "12", -1, untouched},
   };
-  for (const example &ex : examples) {
+  for (const example& ex : examples) {
     char token[32];
     std::strcpy(token, ex.token);
     uint32_t value = untouched;
@@ -136,7 +136,7 @@ TEST(Values, ParseByType) {
 TEST(Values, ParseFloat) {
   const float untouched = -123.0f;
   struct example {
-    const char *text;
+    const char* text;
     float_empty empty;
     int result;
     float value;
@@ -156,7 +156,7 @@ TEST(Values, ParseFloat) {
       {"nan", FLOAT_EMPTY_REFUSED, -2, untouched},
       {"1e40", FLOAT_EMPTY_IS_ZERO, -2, untouched},
   };
-  for (const example &ex : examples) {
+  for (const example& ex : examples) {
     char text[32];
     std::strcpy(text, ex.text);
     float value = untouched;
@@ -170,20 +170,20 @@ TEST(Values, ParseFloat) {
 
 TEST(Values, AllDigits) {
   struct example {
-    const char *text;
+    const char* text;
     bool digits;
   };
   const example examples[] = {
       {"5120", true}, {"0", true},   {"", true},    {"51a", false},
       {" 51", false}, {"-1", false}, {"+1", false}, {"5120\r", false},
   };
-  for (const example &ex : examples) EXPECT_EQ(all_digits(ex.text), ex.digits) << ex.text;
+  for (const example& ex : examples) EXPECT_EQ(all_digits(ex.text), ex.digits) << ex.text;
 }
 
 // Values that are not finite must never reach a set point; large finite ones and denormals may.
 TEST(Values, FloatValueValidity) {
   struct example {
-    const char *token;
+    const char* token;
     bool valid;
   };
   const example examples[] = {
@@ -210,7 +210,7 @@ TEST(Values, FloatValueValidity) {
       {"-0", true},
       {"12.5", true},
   };
-  for (const example &ex : examples) {
+  for (const example& ex : examples) {
     EXPECT_EQ(float_value_valid(std::strtof(ex.token, nullptr)), ex.valid) << ex.token;
     char token[64];
     std::strcpy(token, ex.token);
@@ -222,9 +222,9 @@ TEST(Values, FloatValueValidity) {
 
 TEST(Values, UpperCaseInPlace) {
   struct example {
-    const char *text;
+    const char* text;
     int limit;
-    const char *out;
+    const char* out;
   };
   // clang-format off
   const example examples[] = {
@@ -232,7 +232,7 @@ TEST(Values, UpperCaseInPlace) {
       {"abc", -1, "abc"}, {"", 5, ""}, {"\xC3\xA4x", 3, "\xC3\xA4X"},
   };
   // clang-format on
-  for (const example &ex : examples) {
+  for (const example& ex : examples) {
     char text[32];
     std::strcpy(text, ex.text);
     upper_case_in_place(text, ex.limit);
@@ -242,8 +242,8 @@ TEST(Values, UpperCaseInPlace) {
 
 TEST(Values, CutAtLineEnd) {
   struct example {
-    const char *text;
-    const char *out;
+    const char* text;
+    const char* out;
   };
   const example examples[] = {
       {"READ 5120\n", "READ 5120"},
@@ -254,7 +254,7 @@ TEST(Values, CutAtLineEnd) {
       {"no end", "no end"},
       {"tab\tkept\n", "tab\tkept"},
   };
-  for (const example &ex : examples) {
+  for (const example& ex : examples) {
     char text[32];
     std::strcpy(text, ex.text);
     cut_at_line_end(text);

@@ -16,34 +16,34 @@ using args_t = std::span<const std::string>;
 
 // A handler gets the arguments after the command word. It appends data lines to reply and
 // returns "" on success or the reason of the failure.
-using handler_t = std::string (*)(args_t args, sim_state &state, std::string *reply);
+using handler_t = std::string (*)(args_t args, sim_state& state, std::string* reply);
 
 struct control_command {
-  const char *word;
-  const char *usage;
-  const char *help;
+  const char* word;
+  const char* usage;
+  const char* help;
   handler_t handler;
 };
 
 std::string upper(std::string text) {
-  for (char &c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return text;
 }
 
 // A whole token as a number in [low, high], decimal or 0x hexadecimal.
-bool parse_number(const std::string &token, long low, long high, long *out) {
+bool parse_number(const std::string& token, long low, long high, long* out) {
   if (token.empty()) return false;
   errno = 0;
-  char *end = nullptr;
+  char* end = nullptr;
   long value = std::strtol(token.c_str(), &end, 0);
   if (errno != 0 || *end != '\0' || value < low || value > high) return false;
   *out = value;
   return true;
 }
 
-bool parse_float(const std::string &token, float *out) {
+bool parse_float(const std::string& token, float* out) {
   if (token.empty()) return false;
-  char *end = nullptr;
+  char* end = nullptr;
   float value = std::strtof(token.c_str(), &end);
   if (*end != '\0') return false;
   *out = value;
@@ -51,14 +51,14 @@ bool parse_float(const std::string &token, float *out) {
 }
 
 // Parses the register range that starts at args[0] and covers count registers.
-std::string parse_range(args_t args, long count, long *address) {
+std::string parse_range(args_t args, long count, long* address) {
   if (args.empty()) return "missing address";
   if (!parse_number(args[0], 0, SIM_REGISTER_COUNT - 1, address)) return "bad address " + args[0];
   if (*address + count > SIM_REGISTER_COUNT) return "range beyond the register file";
   return "";
 }
 
-std::string do_set(args_t args, sim_state &state, std::string *) {
+std::string do_set(args_t args, sim_state& state, std::string*) {
   if (args.size() < 2) return "usage: SET addr v1 [v2 ...]";
   long address = 0;
   std::string error = parse_range(args, static_cast<long>(args.size()) - 1, &address);
@@ -73,7 +73,7 @@ std::string do_set(args_t args, sim_state &state, std::string *) {
   return "";
 }
 
-std::string do_setf(args_t args, sim_state &state, std::string *) {
+std::string do_setf(args_t args, sim_state& state, std::string*) {
   if (args.size() < 2) return "usage: SETF addr f1 [f2 ...]";
   long address = 0;
   std::string error = parse_range(args, 2 * (static_cast<long>(args.size()) - 1), &address);
@@ -91,7 +91,7 @@ std::string do_setf(args_t args, sim_state &state, std::string *) {
 }
 
 // GET and GETF: address and an optional count of values.
-std::string parse_get(args_t args, int words_per_value, long *address, long *count) {
+std::string parse_get(args_t args, int words_per_value, long* address, long* count) {
   *count = 1;
   if (args.size() > 2) return "too many arguments";
   if (args.size() == 2 && !parse_number(args[1], 1, SIM_REGISTER_COUNT, count)) {
@@ -100,7 +100,7 @@ std::string parse_get(args_t args, int words_per_value, long *address, long *cou
   return parse_range(args, *count * words_per_value, address);
 }
 
-std::string do_get(args_t args, sim_state &state, std::string *reply) {
+std::string do_get(args_t args, sim_state& state, std::string* reply) {
   long address = 0, count = 0;
   std::string error = parse_get(args, 1, &address, &count);
   if (!error.empty()) return error;
@@ -112,7 +112,7 @@ std::string do_get(args_t args, sim_state &state, std::string *reply) {
   return "";
 }
 
-std::string do_getf(args_t args, sim_state &state, std::string *reply) {
+std::string do_getf(args_t args, sim_state& state, std::string* reply) {
   long address = 0, count = 0;
   std::string error = parse_get(args, 2, &address, &count);
   if (!error.empty()) return error;
@@ -127,7 +127,7 @@ std::string do_getf(args_t args, sim_state &state, std::string *reply) {
   return "";
 }
 
-std::string do_fail(args_t args, sim_state &state, std::string *) {
+std::string do_fail(args_t args, sim_state& state, std::string*) {
   if (args.size() < 2 || args.size() > 4) return "usage: FAIL READ|WRITE addr [count [code]]";
   std::string direction = upper(args[0]);
   if (direction != "READ" && direction != "WRITE")
@@ -141,7 +141,7 @@ std::string do_fail(args_t args, sim_state &state, std::string *) {
   return "";
 }
 
-std::string do_clear(args_t args, sim_state &state, std::string *) {
+std::string do_clear(args_t args, sim_state& state, std::string*) {
   if (args.size() != 1) return "usage: CLEAR FAILS|WRITES|READS";
   std::string what = upper(args[0]);
   if (what == "FAILS") {
@@ -156,29 +156,29 @@ std::string do_clear(args_t args, sim_state &state, std::string *) {
   return "";
 }
 
-std::string do_delay(args_t args, sim_state &state, std::string *) {
+std::string do_delay(args_t args, sim_state& state, std::string*) {
   long ms = 0;
   if (args.size() != 1 || !parse_number(args[0], 0, 600000, &ms)) return "usage: DELAY ms";
   state.delay_ms = static_cast<int>(ms);
   return "";
 }
 
-std::string do_drop(args_t args, sim_state &state, std::string *) {
+std::string do_drop(args_t args, sim_state& state, std::string*) {
   if (!args.empty()) return "usage: DROP";
   state.drop_requested = true;
   return "";
 }
 
-std::string do_refuse(args_t args, sim_state &state, std::string *) {
+std::string do_refuse(args_t args, sim_state& state, std::string*) {
   std::string setting = args.size() == 1 ? upper(args[0]) : "";
   if (setting != "ON" && setting != "OFF") return "usage: REFUSE ON|OFF";
   state.refusing = setting == "ON";
   return "";
 }
 
-std::string do_writes(args_t args, sim_state &state, std::string *reply) {
+std::string do_writes(args_t args, sim_state& state, std::string* reply) {
   if (!args.empty()) return "usage: WRITES";
-  for (const sim_write &w : state.device.writes()) {
+  for (const sim_write& w : state.device.writes()) {
     *reply += std::to_string(w.function) + ' ' + std::to_string(w.address);
     for (uint16_t v : w.values) *reply += ' ' + std::to_string(v);
     *reply += '\n';
@@ -186,16 +186,16 @@ std::string do_writes(args_t args, sim_state &state, std::string *reply) {
   return "";
 }
 
-std::string do_reads(args_t args, sim_state &state, std::string *reply) {
+std::string do_reads(args_t args, sim_state& state, std::string* reply) {
   if (!args.empty()) return "usage: READS";
-  for (const sim_read &r : state.device.reads()) {
+  for (const sim_read& r : state.device.reads()) {
     *reply += std::to_string(r.function) + ' ' + std::to_string(r.address) + ' ' +
               std::to_string(r.count) + '\n';
   }
   return "";
 }
 
-std::string do_status(args_t args, sim_state &state, std::string *reply) {
+std::string do_status(args_t args, sim_state& state, std::string* reply) {
   if (!args.empty()) return "usage: STATUS";
   *reply += "clients " + std::to_string(state.clients) + '\n';
   *reply += "accepted " + std::to_string(state.accepted) + '\n';
@@ -204,14 +204,14 @@ std::string do_status(args_t args, sim_state &state, std::string *reply) {
   return "";
 }
 
-std::string do_ping(args_t, sim_state &, std::string *) { return ""; }
+std::string do_ping(args_t, sim_state&, std::string*) { return ""; }
 
-std::string do_quit(args_t, sim_state &state, std::string *) {
+std::string do_quit(args_t, sim_state& state, std::string*) {
   state.quit_requested = true;
   return "";
 }
 
-std::string do_help(args_t, sim_state &, std::string *reply) {
+std::string do_help(args_t, sim_state&, std::string* reply) {
   *reply += sim_control_help();
   return "";
 }
@@ -237,7 +237,7 @@ const control_command commands[] = {
     {"HELP", "HELP", "this list", do_help},
 };
 
-std::vector<std::string> split(const std::string &line) {
+std::vector<std::string> split(const std::string& line) {
   std::vector<std::string> tokens;
   size_t i = 0;
   while (i < line.size()) {
@@ -251,7 +251,7 @@ std::vector<std::string> split(const std::string &line) {
 
 }  // namespace
 
-int sim_control_execute(const std::string &line, sim_state &state, std::string *reply) {
+int sim_control_execute(const std::string& line, sim_state& state, std::string* reply) {
   std::vector<std::string> tokens = split(line);
   // Blank lines and comments are answered too, so that every line a client sends gets a reply.
   if (tokens.empty() || tokens[0][0] == '#') {
@@ -259,7 +259,7 @@ int sim_control_execute(const std::string &line, sim_state &state, std::string *
     return 0;
   }
   std::string word = upper(tokens[0]);
-  for (const control_command &command : commands) {
+  for (const control_command& command : commands) {
     if (word != command.word) continue;
     std::string data;
     std::string error = command.handler(args_t(tokens).subspan(1), state, &data);
@@ -276,7 +276,7 @@ int sim_control_execute(const std::string &line, sim_state &state, std::string *
 
 std::string sim_control_help() {
   std::string text;
-  for (const control_command &command : commands) {
+  for (const control_command& command : commands) {
     char line[200];
     std::snprintf(line, sizeof line, "  %-36s %s\n", command.usage, command.help);
     text += line;

@@ -4,8 +4,7 @@
 // Every command line gets a reply: zero or more data lines, then a line "OK" or "ERR <reason>".
 // The command word and keywords are case-insensitive; numbers are decimal or 0x hexadecimal.
 // The commands and their replies are listed by sim_control_help.
-#ifndef VELTRONA_SIM_CONTROL_H_
-#define VELTRONA_SIM_CONTROL_H_
+#pragma once
 
 #include <string>
 
@@ -27,9 +26,7 @@ struct sim_state {
 
 // Carries out one command line (without its line end) and appends the reply lines, each ending
 // with '\n', to reply. Returns 0 when the reply ends with "OK", -1 when it ends with "ERR ...".
-int sim_control_execute(const std::string &line, sim_state &state, std::string *reply);
+int sim_control_execute(const std::string& line, sim_state& state, std::string* reply);
 
 // The command list for --help and the HELP command, one line each, ending with '\n'.
 std::string sim_control_help();
-
-#endif  // VELTRONA_SIM_CONTROL_H_

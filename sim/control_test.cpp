@@ -6,7 +6,7 @@
 namespace {
 
 // Runs one line; returns the whole reply.
-std::string run(sim_state &state, const std::string &line) {
+std::string run(sim_state& state, const std::string& line) {
   std::string reply;
   sim_control_execute(line, state, &reply);
   return reply;
@@ -37,8 +37,8 @@ TEST(control, floats) {
 
 TEST(control, bad_arguments_give_err) {
   struct {
-    const char *line;
-    const char *reply;
+    const char* line;
+    const char* reply;
   } cases[] = {
       {"SET", "ERR usage: SET addr v1 [v2 ...]\n"},
       {"SET 5120 x", "ERR bad value x\n"},
@@ -52,7 +52,7 @@ TEST(control, bad_arguments_give_err) {
       {"CLEAR ALL", "ERR usage: CLEAR FAILS|WRITES|READS\n"},
       {"FROB", "ERR unknown command FROB\n"},
   };
-  for (const auto &c : cases) {
+  for (const auto& c : cases) {
     sim_state state;
     std::string reply;
     EXPECT_EQ(sim_control_execute(c.line, state, &reply), -1) << c.line;
@@ -108,7 +108,7 @@ TEST(control, refuse_on_and_off) {
   EXPECT_TRUE(state.refusing);
   EXPECT_EQ(run(state, "REFUSE OFF"), "OK\n");
   EXPECT_FALSE(state.refusing);
-  for (const char *line : {"REFUSE", "REFUSE YES", "REFUSE ON OFF"})
+  for (const char* line : {"REFUSE", "REFUSE YES", "REFUSE ON OFF"})
     EXPECT_EQ(run(state, line), "ERR usage: REFUSE ON|OFF\n") << line;
   EXPECT_FALSE(state.refusing);
 }
@@ -116,7 +116,7 @@ TEST(control, refuse_on_and_off) {
 TEST(control, help_lists_every_command) {
   sim_state state;
   std::string reply = run(state, "HELP");
-  for (const char *word : {"SET ", "SETF", "GET ", "GETF", "FAIL", "CLEAR", "DELAY", "DROP",
+  for (const char* word : {"SET ", "SETF", "GET ", "GETF", "FAIL", "CLEAR", "DELAY", "DROP",
                            "REFUSE", "WRITES", "READS", "STATUS", "PING", "QUIT"}) {
     EXPECT_NE(reply.find(word), std::string::npos) << word;
   }

@@ -11,7 +11,7 @@ namespace {
 constexpr char SESSION_START_CODE[] = "40716253";
 constexpr char LOGOUT_CODE[] = "59283746";
 
-bool login_words_hold(std::span<const uint16_t> words, const char *code) {
+bool login_words_hold(std::span<const uint16_t> words, const char* code) {
   char bytes[2 * MB_LOG_IN_WORDS];
   for (int k = 0; k < MB_LOG_IN_WORDS; ++k) {
     bytes[2 * k] = static_cast<char>(words[k] & 0xFF);
@@ -41,7 +41,7 @@ void sim_device::after_write(int address, int count) {
     std::fill_n(regs_.begin() + MB_STANDBY_INTERLOCK, MB_INTERLOCK_WORDS, 0);
     regs_[MB_RESET] = 0;
   }
-  const sim_calib_pair *pair = sim_find_calib_pair(regs_[MB_CALIB_SEQUENCE_ID]);
+  const sim_calib_pair* pair = sim_find_calib_pair(regs_[MB_CALIB_SEQUENCE_ID]);
   if (sim_range_touches(address, count, MB_CALIB_SEQUENCE_ID, 1) ||
       (pair != nullptr && sim_range_touches(address, count, pair->source_address, 2))) {
     follow_calibration();
@@ -59,14 +59,14 @@ void sim_device::check_login() {
 }
 
 void sim_device::follow_calibration() {
-  const sim_calib_pair *pair = sim_find_calib_pair(regs_[MB_CALIB_SEQUENCE_ID]);
+  const sim_calib_pair* pair = sim_find_calib_pair(regs_[MB_CALIB_SEQUENCE_ID]);
   if (pair == nullptr) return;
   regs_[MB_CALIB_SEQUENCE_DAC_ADC] =
       sim_calib_count(*pair, sim_get_float(regs_, pair->source_address));
 }
 
 int sim_device::fault_for(bool on_write, int address, int count) const {
-  for (const sim_fail_rule &rule : faults_) {
+  for (const sim_fail_rule& rule : faults_) {
     if (rule.on_write == on_write && sim_range_touches(address, count, rule.address, rule.count)) {
       return rule.exception;
     }
@@ -79,7 +79,7 @@ void sim_device::record_write(sim_write write) {
   writes_.push_back(std::move(write));
 }
 
-void sim_device::record_read(const sim_read &read) {
+void sim_device::record_read(const sim_read& read) {
   if (reads_.size() >= SIM_LOG_LIMIT) reads_.pop_front();
   reads_.push_back(read);
 }

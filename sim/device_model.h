@@ -14,8 +14,7 @@
 //                            written; an ID without a pair leaves 5457 as it is.
 //
 // Not thread-safe; the server owns one instance and uses it from its one thread.
-#ifndef VELTRONA_SIM_DEVICE_MODEL_H_
-#define VELTRONA_SIM_DEVICE_MODEL_H_
+#pragma once
 
 #include <cstdint>
 #include <deque>
@@ -67,14 +66,14 @@ class sim_device {
   // The exception code for a request touching [address, address + count) in the given direction,
   // or 0 when no fault rule matches. A count of 0 or less matches nothing.
   int fault_for(bool on_write, int address, int count) const;
-  void add_fault(const sim_fail_rule &rule) { faults_.push_back(rule); }
+  void add_fault(const sim_fail_rule& rule) { faults_.push_back(rule); }
   void clear_faults() { faults_.clear(); }
 
   // Request logs, in the order the requests arrived.
   void record_write(sim_write write);
-  void record_read(const sim_read &read);
-  const std::deque<sim_write> &writes() const { return writes_; }
-  const std::deque<sim_read> &reads() const { return reads_; }
+  void record_read(const sim_read& read);
+  const std::deque<sim_write>& writes() const { return writes_; }
+  const std::deque<sim_read>& reads() const { return reads_; }
   void clear_writes() { writes_.clear(); }
   void clear_reads() { reads_.clear(); }
 
@@ -90,5 +89,3 @@ class sim_device {
 
 // Whether [address, address + count) overlaps [first, first + words).
 bool sim_range_touches(int address, int count, int first, int words);
-
-#endif  // VELTRONA_SIM_DEVICE_MODEL_H_

@@ -10,7 +10,7 @@
 namespace {
 
 // Writes words as a client would and lets the device react.
-void client_write(sim_device &device, int address, std::vector<uint16_t> values) {
+void client_write(sim_device& device, int address, std::vector<uint16_t> values) {
   std::copy(values.begin(), values.end(), device.registers().begin() + address);
   device.after_write(address, static_cast<int>(values.size()));
 }
@@ -25,7 +25,7 @@ TEST(device_model, state_request_moves_state_read) {
     uint16_t expected;
   } cases[] = {{3, 3}, {6, 6}, {9, 9}, {0, 0}, {4, 0}, {12, 0}, {65535, 0}};
   sim_device device;
-  for (const auto &c : cases) {
+  for (const auto& c : cases) {
     client_write(device, MB_STATE_SET, {c.request});
     EXPECT_EQ(device.registers()[MB_STATE_READ], c.expected) << "request " << c.request;
   }
@@ -90,7 +90,7 @@ TEST(device_model, unknown_calibration_leaves_dac) {
 }
 
 TEST(device_model, calib_count_is_clamped) {
-  const sim_calib_pair *pair = sim_find_calib_pair(5288);
+  const sim_calib_pair* pair = sim_find_calib_pair(5288);
   ASSERT_NE(pair, nullptr);
   EXPECT_EQ(sim_calib_count(*pair, -1.0f), 0);
   EXPECT_EQ(sim_calib_count(*pair, 1000.0f), 65535);
@@ -129,7 +129,7 @@ TEST(device_model, logs_keep_arrival_order) {
 
 TEST(device_registers, start_values_cover_every_register_once_per_name) {
   std::set<std::string> names;
-  for (const sim_start_value &v : sim_start_values()) {
+  for (const sim_start_value& v : sim_start_values()) {
     EXPECT_TRUE(names.insert(v.name).second) << v.name;
     EXPECT_GE(v.address, 5120);
     EXPECT_LE(v.address, 6186);

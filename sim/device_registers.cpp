@@ -282,7 +282,7 @@ const sim_calib_pair calib_pairs[] = {
 };
 
 // Characters packed low byte first, NUL padded, into words registers.
-void put_text(std::span<uint16_t> regs, int address, const char *text, int words) {
+void put_text(std::span<uint16_t> regs, int address, const char* text, int words) {
   size_t length = std::strlen(text);
   for (int k = 0; k < words; ++k) {
     unsigned low = 2 * k < static_cast<int>(length) ? static_cast<unsigned char>(text[2 * k]) : 0;
@@ -293,10 +293,10 @@ void put_text(std::span<uint16_t> regs, int address, const char *text, int words
 }
 
 // Six hexadecimal byte pairs separated by colons, low byte first in each word.
-void put_bytes(std::span<uint16_t> regs, int address, const char *text) {
-  const char *p = text;
+void put_bytes(std::span<uint16_t> regs, int address, const char* text) {
+  const char* p = text;
   for (int k = 0; k < 6; ++k) {
-    char *end = nullptr;
+    char* end = nullptr;
     unsigned byte = static_cast<unsigned>(std::strtoul(p, &end, 16)) & 0xFF;
     p = *end == ':' ? end + 1 : end;
     if (k % 2 == 0) {
@@ -308,10 +308,10 @@ void put_bytes(std::span<uint16_t> regs, int address, const char *text) {
 }
 
 // Ten blank-separated numbers, 32 bits each.
-void put_dwords(std::span<uint16_t> regs, int address, const char *text) {
-  const char *p = text;
+void put_dwords(std::span<uint16_t> regs, int address, const char* text) {
+  const char* p = text;
   for (int k = 0; k < 10; ++k) {
-    char *end = nullptr;
+    char* end = nullptr;
     sim_put_u32(regs, address + 2 * k, static_cast<uint32_t>(std::strtoul(p, &end, 0)));
     p = end;
   }
@@ -320,7 +320,7 @@ void put_dwords(std::span<uint16_t> regs, int address, const char *text) {
 // Five points of the pair's law. A set table holds (actual, DAC count), a read table
 // (ADC count, actual).
 void put_table(std::span<uint16_t> regs, int address, bool read_table) {
-  const sim_calib_pair *pair = sim_find_calib_pair(address);
+  const sim_calib_pair* pair = sim_find_calib_pair(address);
   if (pair == nullptr) return;
   for (int j = 0; j < 5; ++j) {
     float actual = static_cast<float>(pair->step * (j + 1));
@@ -342,14 +342,14 @@ std::span<const sim_start_value> sim_start_values() { return start_values; }
 
 std::span<const sim_calib_pair> sim_calib_pairs() { return calib_pairs; }
 
-const sim_calib_pair *sim_find_calib_pair(int calib_address) {
-  for (const sim_calib_pair &pair : calib_pairs) {
+const sim_calib_pair* sim_find_calib_pair(int calib_address) {
+  for (const sim_calib_pair& pair : calib_pairs) {
     if (pair.calib_address == calib_address) return &pair;
   }
   return nullptr;
 }
 
-uint16_t sim_calib_count(const sim_calib_pair &pair, float value) {
+uint16_t sim_calib_count(const sim_calib_pair& pair, float value) {
   double count = std::round(pair.gain * static_cast<double>(value));
   if (!(count >= 0)) return 0;  // negative or NaN
   if (count > 65535) return 65535;
@@ -358,7 +358,7 @@ uint16_t sim_calib_count(const sim_calib_pair &pair, float value) {
 
 void sim_load_start_values(std::span<uint16_t> regs) {
   std::fill(regs.begin(), regs.end(), 0);
-  for (const sim_start_value &v : start_values) {
+  for (const sim_start_value& v : start_values) {
     switch (v.kind) {
       case SIM_WORD:
         regs[v.address] = static_cast<uint16_t>(v.number);

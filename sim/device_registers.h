@@ -3,8 +3,7 @@
 //
 // This table is the simulator's own; it describes what a freshly powered modulator would show so
 // that a dump or a status looks like a real device. Constant data, read by the server thread only.
-#ifndef VELTRONA_SIM_DEVICE_REGISTERS_H_
-#define VELTRONA_SIM_DEVICE_REGISTERS_H_
+#pragma once
 
 #include <cstdint>
 #include <span>
@@ -41,10 +40,10 @@ enum sim_value_kind {
 // One register of the modulator with the value it starts with.
 struct sim_start_value {
   uint16_t address;
-  const char *name;
+  const char* name;
   sim_value_kind kind;
   double number;     // for SIM_WORD, SIM_DWORD and SIM_FLOAT
-  const char *text;  // for SIM_TEXT, SIM_BYTES and SIM_DWORDS; nullptr otherwise
+  const char* text;  // for SIM_TEXT, SIM_BYTES and SIM_DWORDS; nullptr otherwise
 };
 
 // A calibration table and the register whose value the device's DAC or ADC count follows while
@@ -65,10 +64,10 @@ std::span<const sim_start_value> sim_start_values();
 std::span<const sim_calib_pair> sim_calib_pairs();
 
 // The pair whose calibration table starts at calib_address, or nullptr.
-const sim_calib_pair *sim_find_calib_pair(int calib_address);
+const sim_calib_pair* sim_find_calib_pair(int calib_address);
 
 // The count that the law of pair gives for value.
-uint16_t sim_calib_count(const sim_calib_pair &pair, float value);
+uint16_t sim_calib_count(const sim_calib_pair& pair, float value);
 
 // Fills regs (SIM_REGISTER_COUNT words) with zeros and then with every start value.
 void sim_load_start_values(std::span<uint16_t> regs);
@@ -78,5 +77,3 @@ void sim_put_u32(std::span<uint16_t> regs, int address, uint32_t value);
 uint32_t sim_get_u32(std::span<const uint16_t> regs, int address);
 void sim_put_float(std::span<uint16_t> regs, int address, float value);
 float sim_get_float(std::span<const uint16_t> regs, int address);
-
-#endif  // VELTRONA_SIM_DEVICE_REGISTERS_H_

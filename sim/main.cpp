@@ -9,7 +9,7 @@
 
 namespace {
 
-const char *const help_lines[] = {
+const char* const help_lines[] = {
     "Usage: veltrona_sim [--port N] [--port-file PATH] [--control PATH|-] [--verbose]",
     "",
     "A simulated modulator: a Modbus TCP server on 127.0.0.1 serving holding registers",
@@ -41,22 +41,22 @@ const char *const help_lines[] = {
     "Calibration laws (table address <- source register, gain):",
 };
 
-const char *const control_lines[] = {
+const char* const control_lines[] = {
     "",
     "Control commands, one per line; every reply ends with a line OK or ERR <reason>.",
     "Words are case-insensitive, numbers decimal or 0x hexadecimal:",
 };
 
 void print_help() {
-  for (const char *line : help_lines) std::printf("%s\n", line);
-  for (const sim_calib_pair &pair : sim_calib_pairs()) {
+  for (const char* line : help_lines) std::printf("%s\n", line);
+  for (const sim_calib_pair& pair : sim_calib_pairs()) {
     std::printf("  %d <- %d, %g\n", pair.calib_address, pair.source_address, pair.gain);
   }
-  for (const char *line : control_lines) std::printf("%s\n", line);
+  for (const char* line : control_lines) std::printf("%s\n", line);
   std::fputs(sim_control_help().c_str(), stdout);
 }
 
-int usage_error(const char *reason, const char *argument) {
+int usage_error(const char* reason, const char* argument) {
   std::fprintf(stderr, "veltrona_sim: %s %s\n", reason, argument);
   std::fprintf(stderr, "Try 'veltrona_sim --help'.\n");
   return 2;
@@ -64,7 +64,7 @@ int usage_error(const char *reason, const char *argument) {
 
 }  // namespace
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
   sim_options options;
   for (int i = 1; i < argc; ++i) {
     std::string option = argv[i];
@@ -75,7 +75,7 @@ int main(int argc, char **argv) {
     } else if (option == "--verbose") {
       options.verbose = true;
     } else if (option == "--port" && has_value) {
-      char *end = nullptr;
+      char* end = nullptr;
       long port = std::strtol(argv[++i], &end, 10);
       if (*argv[i] == '\0' || *end != '\0' || port < 0 || port > 65535) {
         return usage_error("bad port", argv[i]);

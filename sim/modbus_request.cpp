@@ -3,14 +3,14 @@
 
 namespace {
 
-int word_at(const uint8_t *p) { return p[0] << 8 | p[1]; }
+int word_at(const uint8_t* p) { return p[0] << 8 | p[1]; }
 
 }  // namespace
 
-modbus_request_info modbus_decode_request(const uint8_t *request, int length, int header_length) {
+modbus_request_info modbus_decode_request(const uint8_t* request, int length, int header_length) {
   modbus_request_info info;
   if (length <= header_length) return info;
-  const uint8_t *pdu = request + header_length;
+  const uint8_t* pdu = request + header_length;
   int pdu_length = length - header_length;
   info.function = pdu[0];
   switch (info.function) {

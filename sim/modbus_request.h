@@ -1,7 +1,6 @@
 // What a Modbus request asks of the register file: the range it reads and the range and values
 // it writes. Decoded from the raw request that libmodbus's modbus_receive delivers.
-#ifndef VELTRONA_SIM_MODBUS_REQUEST_H_
-#define VELTRONA_SIM_MODBUS_REQUEST_H_
+#pragma once
 
 #include <cstdint>
 #include <vector>
@@ -18,6 +17,4 @@ struct modbus_request_info {
 // Decodes a request of length bytes whose function code follows a header of header_length bytes
 // (7 for Modbus TCP). Functions other than 3, 4, 6, 16, 22 and 23, and requests too short for
 // their function, give an info with only the function set (0 when even that is missing).
-modbus_request_info modbus_decode_request(const uint8_t *request, int length, int header_length);
-
-#endif  // VELTRONA_SIM_MODBUS_REQUEST_H_
+modbus_request_info modbus_decode_request(const uint8_t* request, int length, int header_length);

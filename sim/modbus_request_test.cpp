@@ -15,7 +15,7 @@ std::vector<uint8_t> frame(std::vector<uint8_t> pdu) {
   return adu;
 }
 
-modbus_request_info decode(const std::vector<uint8_t> &adu) {
+modbus_request_info decode(const std::vector<uint8_t>& adu) {
   return modbus_decode_request(adu.data(), static_cast<int>(adu.size()), 7);
 }
 

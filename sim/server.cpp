@@ -67,12 +67,12 @@ timespec add_ms(timespec t, int ms) {
   return t;
 }
 
-bool not_later(const timespec &a, const timespec &b) {
+bool not_later(const timespec& a, const timespec& b) {
   return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec <= b.tv_nsec);
 }
 
 // Writes all of text; false when the peer is gone.
-bool write_all(int fd, const std::string &text) {
+bool write_all(int fd, const std::string& text) {
   size_t done = 0;
   while (done < text.size()) {
     ssize_t n = send(fd, text.data() + done, text.size() - done, MSG_NOSIGNAL);
@@ -86,21 +86,21 @@ bool write_all(int fd, const std::string &text) {
 
 class server {
  public:
-  explicit server(const sim_options &options) : options_(options) {}
+  explicit server(const sim_options& options) : options_(options) {}
   ~server();
   int start();
   void run();
 
  private:
-  void log(const char *format, ...) __attribute__((format(printf, 2, 3)));
+  void log(const char* format, ...) __attribute__((format(printf, 2, 3)));
   int write_port_file();
   int listen_control();
   void accept_modbus();
   void accept_control();
-  void receive_request(modbus_client &client);
-  void answer(modbus_client &client);
+  void receive_request(modbus_client& client);
+  void answer(modbus_client& client);
   void answer_due();
-  bool serve_control(control_client &client);
+  bool serve_control(control_client& client);
   void close_modbus(size_t index);
   void drop_all();
   int bound_socket();
@@ -109,7 +109,7 @@ class server {
   sim_options options_;
   sim_state state_;
   modbus_mapping_t mapping_{};
-  modbus_t *ctx_ = nullptr;
+  modbus_t* ctx_ = nullptr;
   int listen_fd_ = -1;  // -1 while connections are refused
   int hold_fd_ = -1;    // while refusing: bound to the port without listening, to keep it
   int control_fd_ = -1;
@@ -120,7 +120,7 @@ class server {
   std::vector<control_client> controls_;
 };
 
-void server::log(const char *format, ...) {
+void server::log(const char* format, ...) {
   if (!options_.verbose) return;
   va_list args;
   va_start(args, format);
@@ -152,7 +152,7 @@ int server::start() {
   }
   sockaddr_in address{};
   socklen_t length = sizeof address;
-  if (getsockname(listen_fd_, reinterpret_cast<sockaddr *>(&address), &length) < 0) {
+  if (getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&address), &length) < 0) {
     std::fprintf(stderr, "veltrona_sim: getsockname: %s\n", std::strerror(errno));
     return -1;
   }
@@ -179,7 +179,7 @@ int server::listen_control() {
     return -1;
   }
   unlink(options_.control_path.c_str());  // a socket left by a killed run
-  if (bind(control_fd_, reinterpret_cast<sockaddr *>(&address), sizeof address) < 0 ||
+  if (bind(control_fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) < 0 ||
       listen(control_fd_, 8) < 0) {
     std::fprintf(stderr, "veltrona_sim: cannot listen on %s: %s\n", options_.control_path.c_str(),
                  std::strerror(errno));
@@ -192,7 +192,7 @@ int server::listen_control() {
 
 int server::write_port_file() {
   std::string temporary = options_.port_file + ".tmp";
-  FILE *file = std::fopen(temporary.c_str(), "w");
+  FILE* file = std::fopen(temporary.c_str(), "w");
   if (file == nullptr) {
     std::fprintf(stderr, "veltrona_sim: cannot write %s: %s\n", temporary.c_str(),
                  std::strerror(errno));
@@ -211,7 +211,7 @@ int server::write_port_file() {
 
 server::~server() {
   drop_all();
-  for (control_client &c : controls_) {
+  for (control_client& c : controls_) {
     if (c.fd_in != STDIN_FILENO) close(c.fd_in);
   }
   if (control_fd_ >= 0) {
@@ -268,7 +268,7 @@ int server::bound_socket() {
   address.sin_port = htons(static_cast<uint16_t>(port_));
   // The port still has connections in TIME_WAIT from a DROP.
   if (fd < 0 || setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) < 0 ||
-      bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) < 0) {
+      bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) < 0) {
     if (fd >= 0) close(fd);
     return -1;
   }
@@ -303,7 +303,7 @@ int server::follow_refusal() {
 }
 
 // Logs the request as it arrives, then answers it at once or after the delay.
-void server::receive_request(modbus_client &client) {
+void server::receive_request(modbus_client& client) {
   uint8_t request[MODBUS_TCP_MAX_ADU_LENGTH];
   modbus_set_socket(ctx_, client.fd);
   int length = modbus_receive(ctx_, request);
@@ -333,9 +333,9 @@ void server::receive_request(modbus_client &client) {
   }
 }
 
-void server::answer(modbus_client &client) {
+void server::answer(modbus_client& client) {
   client.pending = false;
-  const uint8_t *request = client.request.data();
+  const uint8_t* request = client.request.data();
   int length = static_cast<int>(client.request.size());
   modbus_request_info info = modbus_decode_request(request, length, modbus_get_header_length(ctx_));
   int exception = state_.device.fault_for(false, info.read_address, info.read_count);
@@ -360,14 +360,14 @@ void server::answer(modbus_client &client) {
 
 void server::answer_due() {
   timespec now = now_monotonic();
-  for (modbus_client &client : clients_) {
+  for (modbus_client& client : clients_) {
     if (client.pending && client.fd >= 0 && not_later(client.due, now)) answer(client);
   }
 }
 
 // Reads what the client sent and answers every complete line. Returns false when the client is
 // gone (for standard input: at end of input, which ends the simulator).
-bool server::serve_control(control_client &client) {
+bool server::serve_control(control_client& client) {
   char buffer[4096];
   ssize_t n = read(client.fd_in, buffer, sizeof buffer);
   if (n < 0 && (errno == EINTR || errno == EAGAIN)) return true;
@@ -406,7 +406,7 @@ void server::run() {
   // the same, but ThreadSanitizer defers handlers until the signal is unblocked again, which
   // left a sanitized simulator waiting for good.) Without the descriptor, that handler is used.
   int signal_fd = signalfd(-1, &blocked, SFD_CLOEXEC);
-  const sigset_t *wait_mask = signal_fd >= 0 ? nullptr : &original;
+  const sigset_t* wait_mask = signal_fd >= 0 ? nullptr : &original;
   while (stop_signal == 0 && !state_.quit_requested) {
     fd_set readable;
     FD_ZERO(&readable);
@@ -418,10 +418,10 @@ void server::run() {
     if (listen_fd_ >= 0) watch(listen_fd_);
     if (signal_fd >= 0) watch(signal_fd);
     if (control_fd_ >= 0) watch(control_fd_);
-    for (const control_client &c : controls_) watch(c.fd_in);
+    for (const control_client& c : controls_) watch(c.fd_in);
     bool any_pending = false;
     timespec earliest{};
-    for (const modbus_client &c : clients_) {
+    for (const modbus_client& c : clients_) {
       if (!c.pending) {
         watch(c.fd);
       } else if (!any_pending || not_later(c.due, earliest)) {
@@ -430,7 +430,7 @@ void server::run() {
       }
     }
     timespec timeout{};
-    timespec *timeout_p = nullptr;
+    timespec* timeout_p = nullptr;
     if (any_pending) {
       timespec now = now_monotonic();
       if (!not_later(earliest, now)) {
@@ -465,7 +465,7 @@ void server::run() {
     }
     state_.clients = static_cast<int>(clients_.size());
     for (size_t i = controls_.size(); i-- > 0;) {
-      control_client &c = controls_[i];
+      control_client& c = controls_[i];
       if (!FD_ISSET(c.fd_in, &readable) || serve_control(c)) continue;
       if (c.fd_in == STDIN_FILENO) {
         state_.quit_requested = true;  // end of the control input ends the simulator
@@ -481,7 +481,7 @@ void server::run() {
 
 }  // namespace
 
-int sim_serve(const sim_options &options) {
+int sim_serve(const sim_options& options) {
   struct sigaction action {};
   action.sa_handler = on_stop_signal;
   sigemptyset(&action.sa_mask);

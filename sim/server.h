@@ -1,7 +1,6 @@
 // The simulator's server: a Modbus TCP server on 127.0.0.1 built on libmodbus's server side,
 // serving any number of clients and the control channel from one select loop on one thread.
-#ifndef VELTRONA_SIM_SERVER_H_
-#define VELTRONA_SIM_SERVER_H_
+#pragma once
 
 #include <string>
 
@@ -21,6 +20,4 @@ struct sim_options {
 // Returns the exit status: 0 after a clean stop, 1 when the server couldn't start (with a message
 // on standard error). Installs handlers for SIGINT and SIGTERM and ignores SIGPIPE; call it from
 // the main thread, once.
-int sim_serve(const sim_options &options);
-
-#endif  // VELTRONA_SIM_SERVER_H_
+int sim_serve(const sim_options& options);
