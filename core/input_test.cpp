@@ -18,17 +18,6 @@
 
 namespace {
 
-// Makes stdin read the given text from a pipe, as answers arrive when the tool is scripted.
-void feed_stdin(const std::string& text) {
-  int fds[2];
-  ASSERT_EQ(pipe(fds), 0);
-  ASSERT_EQ(write(fds[1], text.data(), text.size()), static_cast<ssize_t>(text.size()));
-  close(fds[1]);
-  std::string path = "/dev/fd/" + std::to_string(fds[0]);
-  ASSERT_NE(freopen(path.c_str(), "r", stdin), nullptr);
-  close(fds[0]);
-}
-
 std::string next_stdin_line() {
   char line[256];
   return fgets(line, sizeof line, stdin) == nullptr ? "<eof>" : line;

@@ -23,21 +23,7 @@
 #include <vector>
 
 #include "sim/device_registers.h"
-
-// One write request as a client sent it: function 6 (one register), 16 (several), 22 (mask write:
-// values are the AND and the OR mask) or 23 (the write half of read/write).
-struct sim_write {
-  int function;
-  int address;
-  std::vector<uint16_t> values;
-};
-
-// One read request: function 3 (holding registers), 4 (input registers) or 23 (the read half).
-struct sim_read {
-  int function;
-  int address;
-  int count;
-};
+#include "sim/request_log.h"
 
 // A fault a test has asked for: requests of the given direction whose range overlaps
 // [address, address + count) are answered with the Modbus exception code.

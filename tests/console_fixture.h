@@ -1,5 +1,16 @@
-// A simulator, a scratch directory with a configuration pointing at it, and batch runs of the
-// tool there; shared by the console integration tests.
+// GoogleTest fixture of the integration cases: per test a fresh simulator and a scratch
+// directory whose configuration points the tool at it.
+//
+//   TEST_F(console_session, StateRequestIsWritten) {
+//     tool_result r = run("STATE 3\n");
+//     EXPECT_EQ(r.out, connected() + ">> Write State = 3 (STANDBY) is OK.\n>> Exit.\n");
+//     EXPECT_EQ(writes_after_login(), (std::vector<sim_write>{{16, 5120, {3}}}));
+//   }
+//
+// configure() rewrites the configuration with more items and apply() sets registers before the
+// tool starts. run() is a batch run that must end cleanly (for other ends, run_tool_batch on
+// dir.path()); start() runs the tool as `tool` for cases that type while it runs.
+// transcript_session turns a table of scripted sessions into one case each.
 #ifndef VELTRONA_TESTS_CONSOLE_FIXTURE_H_
 #define VELTRONA_TESTS_CONSOLE_FIXTURE_H_
 
@@ -7,8 +18,8 @@
 #include <stdlib.h>
 
 #include <cctype>
-#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "tests/harness.h"
@@ -22,11 +33,14 @@ struct preset {
 class console_session : public ::testing::Test {
  protected:
   void SetUp() override {
+    // A ThreadSanitizer report fails the tool's exit status (a no-op in other builds).
+    setenv("TSAN_OPTIONS", "halt_on_error=1", 0);
     ASSERT_EQ(sim.start(), 0) << sim.error();
-    ASSERT_EQ(dir.create("vt_console_"), 0);
-    ASSERT_EQ(write_tool_config(dir.path(), tool_config_lines(sim.port())), 0);
+    ASSERT_EQ(dir.create("vt_tool_"), 0);
+    configure({});
   }
 
+  // Writes the configuration: host and port of the simulator, then extra (later lines win).
   void configure(const std::vector<std::string>& extra) {
     std::vector<std::string> items = tool_config_lines(sim.port());
     items.insert(items.end(), extra.begin(), extra.end());
@@ -37,23 +51,37 @@ class console_session : public ::testing::Test {
     for (const preset& p : presets) ASSERT_EQ(sim.set_registers(p.address, p.values), 0);
   }
 
-  std::string connected() const {
-    return "Connect to 127.0.0.1:" + std::to_string(sim.port()) + " is OK.\n";
+  std::string connected() const { return connect_ok_line(sim.port()); }
+
+  // Batch run of the tool in dir with script on its standard input; fails the test unless the
+  // tool ends in time with status 0.
+  tool_result run(std::string_view script, int timeout_ms = VT_WAIT_MS) {
+    tool_result r = run_tool_batch(dir.path(), script, timeout_ms);
+    if (r.timed_out) {
+      ADD_FAILURE() << "tool killed after " << timeout_ms << " ms; stdout:\n" << r.out;
+    } else {
+      EXPECT_EQ(r.status, 0) << "stderr:\n" << r.err;
+    }
+    return r;
   }
 
-  // Runs the script to its end; expects a clean exit.
-  tool_result run(const std::string& script) {
-    tool_result r = run_tool_batch(dir.path(), script);
-    EXPECT_FALSE(r.timed_out);
-    EXPECT_EQ(r.status, 0);
-    return r;
+  // Starts the tool in dir as `tool` and waits for its first prompt.
+  void start() {
+    ASSERT_EQ(tool.start(dir.path()), 0) << tool.error();
+    ASSERT_EQ(tool.wait_for_output(">> "), 0) << tool.out();
+  }
+
+  // Every write the simulator saw; fails the test when its log can't be read.
+  std::vector<sim_write> writes() {
+    std::vector<sim_write> all = sim.writes();
+    EXPECT_EQ(sim.error(), "");
+    return all;
   }
 
   // The writes the simulator saw after the session-start login, which must come first.
   std::vector<sim_write> writes_after_login() {
-    std::vector<sim_write> all = sim.writes();
-    sim_write login = {16, 5121, access_code_words("40716253")};
-    if (all.empty() || !(all[0] == login)) {
+    std::vector<sim_write> all = writes();
+    if (all.empty() || !(all[0] == session_start_login())) {
       ADD_FAILURE() << "the first write is not the session-start login";
       return all;
     }
@@ -63,6 +91,7 @@ class console_session : public ::testing::Test {
 
   sim_process sim;
   scratch_dir dir;
+  tool_process tool;
 };
 
 // One scripted session: presets, the input, the output between the connection line and
@@ -95,29 +124,6 @@ inline std::string transcript_case_name(const ::testing::TestParamInfo<transcrip
     name += (isalnum(static_cast<unsigned char>(*p)) ? *p : '_');
   return name;
 }
-
-// Sets an environment variable, which the tools started meanwhile inherit, and puts back its
-// old value when it goes out of scope.
-class scoped_env {
- public:
-  scoped_env(const char* name, const char* value) : name_(name) {
-    if (const char* old = getenv(name)) old_ = old;
-    setenv(name, value, 1);
-  }
-  ~scoped_env() {
-    if (old_) {
-      setenv(name_.c_str(), old_->c_str(), 1);
-    } else {
-      unsetenv(name_.c_str());
-    }
-  }
-  scoped_env(const scoped_env&) = delete;
-  scoped_env& operator=(const scoped_env&) = delete;
-
- private:
-  std::string name_;
-  std::optional<std::string> old_;
-};
 
 // text without its colour escape sequences (ESC [ digits m).
 inline std::string without_colours(std::string text) {

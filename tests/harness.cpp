@@ -86,10 +86,61 @@ std::vector<uint16_t> access_code_words(std::string_view digits) {
   return words;
 }
 
-std::vector<uint16_t> float_words(float value) {
+sim_write session_start_login() { return {16, 5121, access_code_words("40716253")}; }
+
+uint32_t float_bits(float value) {
   uint32_t bits = 0;
   std::memcpy(&bits, &value, sizeof bits);
+  return bits;
+}
+
+std::vector<uint16_t> float_words(float value) {
+  uint32_t bits = float_bits(value);
   return {static_cast<uint16_t>(bits & 0xFFFF), static_cast<uint16_t>(bits >> 16)};
+}
+
+std::string connect_ok_line(int port) {
+  return "Connect to 127.0.0.1:" + std::to_string(port) + " is OK.\n";
+}
+
+std::string without_poll_failures(std::string text) {
+  const std::string line = "Polling fail: -1\n";
+  for (size_t at = text.find(line); at != std::string::npos; at = text.find(line, at))
+    text.erase(at, line.size());
+  return text;
+}
+
+std::vector<std::string> lines_of(const std::string &text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  for (size_t end = text.find('\n'); end != std::string::npos; end = text.find('\n', start)) {
+    lines.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return lines;
+}
+
+std::string repeat(const std::string &text, int n) {
+  std::string out;
+  for (int i = 0; i < n; i++) out += text;
+  return out;
+}
+
+scoped_env::scoped_env(const char *name, const std::optional<std::string> &value) : name_(name) {
+  if (const char *old = getenv(name)) old_ = old;
+  if (value) {
+    setenv(name, value->c_str(), 1);
+  } else {
+    unsetenv(name);
+  }
+}
+
+scoped_env::~scoped_env() {
+  if (old_) {
+    setenv(name_.c_str(), old_->c_str(), 1);
+  } else {
+    unsetenv(name_.c_str());
+  }
 }
 
 scratch_dir::~scratch_dir() {

@@ -7,6 +7,9 @@
 //   write_tool_config / tool_config_lines   the configuration file the tool reads at start.
 //   tool_process / run_tool_batch           the tool in a directory, stdin through a pipe.
 //   closed_port   a loopback port where nothing listens, for refused connections.
+//   scoped_env    an environment variable the tools started meanwhile inherit.
+//   session_start_login, connect_ok_line, without_poll_failures, lines_of ...   what the tool
+//                 writes and prints, for comparing with what it did.
 //
 // Every wait has a timeout; every process started here is killed and reaped when its object
 // dies. Functions return 0 or -1, with the reason in the object's error() or an error string;
@@ -15,11 +18,13 @@
 #define VELTRONA_TESTS_HARNESS_H_
 
 #include <cstdint>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "sim/request_log.h"
 #include "tests/child_process.h"
 
 // Paths of the programs under test, fixed by the build.
@@ -38,29 +43,35 @@ std::string tool_write_log_path();
 // Default time limit of a single wait, long enough for sanitizer builds.
 constexpr int VT_WAIT_MS = 20000;
 
-// One write request the simulator received: function 16 (or 6, 22, 23), first address, values.
-struct sim_write {
-  int function;
-  int address;
-  std::vector<uint16_t> values;
-  bool operator==(const sim_write &) const = default;
-};
+// The simulator's request records (sim/request_log.h) as test failures print them.
 std::ostream &operator<<(std::ostream &os, const sim_write &w);
-
-// One read request the simulator received: function 3 (or 4, 23), first address, count.
-struct sim_read {
-  int function;
-  int address;
-  int count;
-  bool operator==(const sim_read &) const = default;
-};
 std::ostream &operator<<(std::ostream &os, const sim_read &r);
 
 // The registers of an access code of eight ASCII digits: low byte first, then two NUL bytes.
 std::vector<uint16_t> access_code_words(std::string_view digits);
 
+// The login the tool writes at every start: the session-start code to MB_LOG_IN (5121).
+sim_write session_start_login();
+
+// The bits of a float, as a configuration file's raw_value holds them.
+uint32_t float_bits(float value);
+
 // The two registers of a float, low half first.
 std::vector<uint16_t> float_words(float value);
+
+// The tool's first line after a connection to 127.0.0.1:port, line end included.
+std::string connect_ok_line(int port);
+
+// text without the link thread's "Polling fail: -1" lines, which land wherever the state poll
+// happens to fall, also in the middle of a command's output.
+std::string without_poll_failures(std::string text);
+
+// The complete lines of text, without their line ends; a last line without its line end (output
+// still arriving) is left out.
+std::vector<std::string> lines_of(const std::string &text);
+
+// text n times over.
+std::string repeat(const std::string &text, int n);
 
 class scratch_dir {
  public:
@@ -140,6 +151,20 @@ class closed_port {
  private:
   int fd_ = -1;
   int port_ = 0;
+};
+
+// Sets an environment variable (or unsets it, for nullopt) for the life of the object; the tools
+// started meanwhile inherit it. The old value comes back when the object dies.
+class scoped_env {
+ public:
+  scoped_env(const char *name, const std::optional<std::string> &value);
+  ~scoped_env();
+  scoped_env(const scoped_env &) = delete;
+  scoped_env &operator=(const scoped_env &) = delete;
+
+ private:
+  std::string name_;
+  std::optional<std::string> old_;
 };
 
 // Writes text to path. Returns 0 or -1.

@@ -58,8 +58,6 @@ const std::string send_question = " send? (y=send, other-key=cancel) ";
 
 const sim_write sequence_id_5288 = {16, 5453, {5288}};
 
-sim_write session_start_login() { return {16, 5121, access_code_words("40716253")}; }
-
 // ---- Device tables
 
 std::vector<uint16_t> empty_table() { return std::vector<uint16_t>(15, 0xFFFF); }
@@ -582,13 +580,6 @@ std::string read_file(const std::string& path) {
 
 bool has_line(const std::string& text, const std::string& line) {
   return ("\n" + text).find("\n" + line + "\n") != std::string::npos;
-}
-
-// The link thread reports its own failed polls of the state register; they may fall anywhere.
-std::string without_poll_failures(std::string out) {
-  const std::string line = "Polling fail: -1\n";
-  for (size_t at; (at = out.find(line)) != std::string::npos;) out.erase(at, line.size());
-  return out;
 }
 
 TEST_F(console_session, AddGoesToTheLowestFreeSlotAndIsSaved) {

@@ -13,12 +13,6 @@ namespace {
 
 std::vector<uint16_t> zeros(int n) { return std::vector<uint16_t>(static_cast<size_t>(n), 0); }
 
-std::string repeat(const std::string& s, int n) {
-  std::string out;
-  for (int i = 0; i < n; i++) out += s;
-  return out;
-}
-
 std::vector<transcript_case> console_cases() {
   return {
       {"q quits", {}, "q\nREAD 5120\n", ">> ", {}},

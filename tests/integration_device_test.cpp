@@ -156,7 +156,7 @@ TEST_F(console_session, LoginFailures) {
   // The link thread polls the same register and reports its own failure in between.
   EXPECT_NE(failed_read.out.find("Error read.\n"), std::string::npos) << failed_read.out;
   // Refused writes are in the device's log as well: three runs, each starting with its login.
-  sim_write login = {16, 5121, access_code_words("40716253")};
+  sim_write login = session_start_login();
   EXPECT_EQ(sim.writes(), (std::vector<sim_write>{login,
                                                   login,
                                                   {16, 5121, access_code_words("59283746")},
@@ -174,8 +174,7 @@ class InterlockMonitor : public console_session {
  protected:
   void start(bool monitor) {
     configure({std::string("iPrintIlockChange = ") + (monitor ? "1" : "0")});
-    ASSERT_EQ(tool.start(dir.path()), 0) << tool.error();
-    ASSERT_EQ(tool.wait_for_output(">> "), 0) << tool.out();
+    console_session::start();
   }
   std::string finish() {
     EXPECT_EQ(tool.write_input("q\n"), 0);
@@ -196,7 +195,6 @@ class InterlockMonitor : public console_session {
     for (int i = 0; i < 100 && reads_of() < target; i++) usleep(50 * 1000);
     ASSERT_GE(reads_of(), target);
   }
-  tool_process tool;
 };
 
 const std::string red = "\033[31m";

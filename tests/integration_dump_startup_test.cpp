@@ -11,28 +11,12 @@
 #include <vector>
 
 #include "registers/catalogue.h"
-#include "tests/tool_case.h"
+#include "tests/console_fixture.h"
 
 namespace {
 
-std::string connect_ok_line(int port) {
-  return "Connect to 127.0.0.1:" + std::to_string(port) + " is OK.\n";
-}
-
 bool contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
-}
-
-std::vector<std::string> split_lines(const std::string& text) {
-  std::vector<std::string> lines;
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    lines.push_back(text.substr(start, end - start));
-    start = end + 1;
-  }
-  return lines;
 }
 
 std::vector<uint16_t> concat(std::vector<std::vector<uint16_t>> parts) {
@@ -165,10 +149,10 @@ std::string expected_dump(const std::vector<int>& skip = {}) {
   return file;
 }
 
-class dump_case : public tool_case {
+class dump_case : public console_session {
  protected:
   void SetUp() override {
-    tool_case::SetUp();
+    console_session::SetUp();
     if (HasFatalFailure()) return;
     // The register file from the first catalogue address to past the last one.
     for (int a = 5120; a < 6200; a += 100) ASSERT_EQ(sim.set_registers(a, zeros(100)), 0);
@@ -178,7 +162,7 @@ class dump_case : public tool_case {
   static std::vector<uint16_t> zeros(int n) { return std::vector<uint16_t>(n, 0); }
   std::string file_text(const std::string& name) {
     std::string text;
-    if (read_text_file(dir() + "/" + name, &text) < 0) return "<missing>";
+    if (read_text_file(dir.path() + "/" + name, &text) < 0) return "<missing>";
     return text;
   }
 };
@@ -190,7 +174,7 @@ TEST_F(dump_case, file_holds_every_register_in_catalogue_order) {
   std::string file = file_text("regs.txt");
   EXPECT_EQ(file, expected_dump());
 
-  std::vector<std::string> lines = split_lines(file);
+  std::vector<std::string> lines = lines_of(file);
   ASSERT_EQ(lines.size(), 248u);
   EXPECT_EQ(lines.front(), "MB_STATE_SET = 3 ");
   EXPECT_EQ(lines.back(), "MB_FAN_CONTROL_PC_READ = 55.5 %");
@@ -232,16 +216,8 @@ TEST_F(dump_case, failed_reads_leave_gaps_and_screen_lines) {
 }
 
 // The state poll of the link thread fails too while every read fails; its lines are its own.
-// The link thread's poll reports can land anywhere, also right after a prompt.
-std::string without_poll_failures(std::string out) {
-  const std::string line = "Polling fail: -1\n";
-  for (size_t at = out.find(line); at != std::string::npos; at = out.find(line, at))
-    out.erase(at, line.size());
-  return out;
-}
-
 TEST_F(dump_case, existing_file_is_emptied_when_no_read_succeeds) {
-  ASSERT_EQ(write_text_file(dir() + "/regs.txt", std::string(10000, 'x') + "\n"), 0);
+  ASSERT_EQ(write_text_file(dir.path() + "/regs.txt", std::string(10000, 'x') + "\n"), 0);
   ASSERT_EQ(sim.fail_reads(5120, 1100), 0);
   tool_result r = run("DUMP regs.txt\n");
   std::string screen;
@@ -254,7 +230,7 @@ TEST_F(dump_case, existing_file_is_emptied_when_no_read_succeeds) {
 }
 
 TEST_F(dump_case, existing_file_is_rewritten) {
-  ASSERT_EQ(write_text_file(dir() + "/regs.txt", std::string(100000, 'x') + "\n"), 0);
+  ASSERT_EQ(write_text_file(dir.path() + "/regs.txt", std::string(100000, 'x') + "\n"), 0);
   tool_result r = run("DUMP regs.txt\n");
   EXPECT_EQ(r.out, connect_ok_line(sim.port()) + ">> Dumped to regs.txt\n>> Exit.\n");
   EXPECT_EQ(file_text("regs.txt"), expected_dump());
@@ -281,7 +257,7 @@ TEST_F(dump_case, full_target_reports_the_write_error) {
 }
 
 TEST_F(dump_case, directory_as_target_cannot_be_opened) {
-  ASSERT_EQ(mkdir((dir() + "/sub").c_str(), 0755), 0);
+  ASSERT_EQ(mkdir((dir.path() + "/sub").c_str(), 0755), 0);
   tool_result r = run("DUMP sub\n");
   EXPECT_EQ(r.out,
             connect_ok_line(sim.port()) + ">> Error opening file: sub [errno=21]\n>> Exit.\n");
@@ -292,7 +268,7 @@ TEST_F(dump_case, directory_as_target_cannot_be_opened) {
 TEST_F(dump_case, ctrl_c_stops_the_dump_at_once) {
   ASSERT_EQ(sim.set_delay_ms(20), 0);
   tool_process tool;
-  ASSERT_EQ(tool.start(dir()), 0) << tool.error();
+  ASSERT_EQ(tool.start(dir.path()), 0) << tool.error();
   ASSERT_EQ(tool.wait_for_output(">> "), 0) << tool.out();
   ASSERT_EQ(tool.write_input("DUMP regs.txt\n"), 0);
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(VT_WAIT_MS);
@@ -303,7 +279,7 @@ TEST_F(dump_case, ctrl_c_stops_the_dump_at_once) {
   EXPECT_FALSE(r.timed_out) << r.out;
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, connect_ok_line(sim.port()) + ">> Exit.\n");
-  EXPECT_LT(split_lines(file_text("regs.txt")).size(), 248u);
+  EXPECT_LT(lines_of(file_text("regs.txt")).size(), 248u);
   EXPECT_EQ(writes(), std::vector<sim_write>{session_start_login()});
 }
 
@@ -315,14 +291,14 @@ std::string saved_config(const std::string& dir) {
   return text;
 }
 
-TEST_F(tool_case, startup_add_is_saved_and_replayed_at_the_next_start) {
+TEST_F(console_session, startup_add_is_saved_and_replayed_at_the_next_start) {
   tool_result r = run("STARTUP ADD 5136 0.5\nSTARTUP\n");
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, connect_ok_line(sim.port()) +
                        ">> Startup entry added: 5136, value = 0.5us\n"
                        ">> MB_PULSE_WIDTH_SET (5136) = 0.5us\n"
                        ">> Exit.\n");
-  std::string conf = saved_config(dir());
+  std::string conf = saved_config(dir.path());
   EXPECT_TRUE(contains(conf, "startup[0].iReg = 5136\n")) << conf;
   EXPECT_TRUE(contains(conf, "startup[0].raw_value = 1056964608\n")) << conf;
   EXPECT_TRUE(contains(conf, "startup[1].iReg = 0\n")) << conf;
@@ -337,7 +313,7 @@ TEST_F(tool_case, startup_add_is_saved_and_replayed_at_the_next_start) {
             (std::vector<sim_write>{session_start_login(), {16, 5136, float_words(0.5f)}}));
 }
 
-TEST_F(tool_case, startup_del_is_refused_and_delete_deletes) {
+TEST_F(console_session, startup_del_is_refused_and_delete_deletes) {
   tool_result r =
       run("startup add 5136 0.5\n"
           "STARTUP DEL 5136\n"
@@ -352,14 +328,14 @@ TEST_F(tool_case, startup_del_is_refused_and_delete_deletes) {
                        ">> Startup entry deleted: 5136\n"
                        ">> Startup entry not found: 5136\n"
                        ">> >> Exit.\n");
-  std::string conf = saved_config(dir());
+  std::string conf = saved_config(dir.path());
   EXPECT_TRUE(contains(conf, "startup[0].iReg = 0\n")) << conf;
   EXPECT_TRUE(contains(conf, "startup[0].raw_value = 0\n")) << conf;
   // Startup entries reach the device only at the next start.
   EXPECT_EQ(writes(), std::vector<sim_write>{session_start_login()});
 }
 
-TEST_F(tool_case, startup_table_fills_up_and_holes_are_filled) {
+TEST_F(console_session, startup_table_fills_up_and_holes_are_filled) {
   tool_result r =
       run("STARTUP ADD 5120 0X3\n"
           "STARTUP ADD 5120 0x3\n"
@@ -387,7 +363,7 @@ TEST_F(tool_case, startup_table_fills_up_and_holes_are_filled) {
                        "MB_FIL_SET (5126) = 6.3V,A\n"
                        "MB_RESET (5140) = 4464 (0x1170)\n"
                        ">> Exit.\n");
-  std::string conf = saved_config(dir());
+  std::string conf = saved_config(dir.path());
   EXPECT_TRUE(contains(conf, "startup[1].iReg = 5132\n")) << conf;
   EXPECT_TRUE(contains(conf, "startup[2].raw_value = 4294967294\n")) << conf;
   EXPECT_TRUE(contains(conf, "startup[4].raw_value = 4464\n")) << conf;
@@ -395,7 +371,7 @@ TEST_F(tool_case, startup_table_fills_up_and_holes_are_filled) {
   EXPECT_EQ(writes(), std::vector<sim_write>{session_start_login()});
 }
 
-TEST_F(tool_case, startup_refuses_bad_arguments) {
+TEST_F(console_session, startup_refuses_bad_arguments) {
   tool_result r =
       run("STARTUP ADD\n"
           "STARTUP ADD 5122 1\n"
@@ -421,8 +397,8 @@ TEST_F(tool_case, startup_refuses_bad_arguments) {
 }
 
 // A value that is not finite would be replayed to its set point at every start.
-TEST_F(tool_case, startup_add_refuses_values_that_are_not_finite) {
-  std::string before = saved_config(dir());
+TEST_F(console_session, startup_add_refuses_values_that_are_not_finite) {
+  std::string before = saved_config(dir.path());
   tool_result r =
       run("STARTUP ADD 5126 nan\n"
           "STARTUP ADD 5126 -inf\n"
@@ -435,19 +411,19 @@ TEST_F(tool_case, startup_add_refuses_values_that_are_not_finite) {
                        ">> Invalid data; 1e40\n"
                        ">> Invalid data; 1e99999\n"
                        ">> >> Exit.\n");
-  EXPECT_EQ(saved_config(dir()), before);
+  EXPECT_EQ(saved_config(dir.path()), before);
   EXPECT_EQ(writes(), std::vector<sim_write>{session_start_login()});
 }
 
 // A save that fails leaves memory as it was: the slot of a refused ADD stays free, a refused
 // DELETE keeps its entry.
-TEST_F(tool_case, failed_save_is_undone_in_memory) {
+TEST_F(console_session, failed_save_is_undone_in_memory) {
   configure({"startup[0].iReg = 5136", "startup[0].raw_value = 1056964608"});
   tool_process tool;
-  ASSERT_EQ(tool.start(dir()), 0) << tool.error();
+  ASSERT_EQ(tool.start(dir.path()), 0) << tool.error();
   ASSERT_EQ(tool.wait_for_output(">> "), 0) << tool.out();
   // A directory in the file's place: the settings library can neither read nor replace it.
-  std::string conf = dir() + "/veltrona_tool.conf";
+  std::string conf = dir.path() + "/veltrona_tool.conf";
   ASSERT_EQ(rename(conf.c_str(), (conf + ".kept").c_str()), 0);
   ASSERT_EQ(mkdir(conf.c_str(), 0755), 0);
   ASSERT_EQ(tool.write_input("STARTUP ADD 5120 3\nSTARTUP DELETE 5136\nSTARTUP\n"), 0);
@@ -460,7 +436,7 @@ TEST_F(tool_case, failed_save_is_undone_in_memory) {
   EXPECT_EQ(r.status, 0);
 
   // The settings library may first say why it could not save; the command's line comes last.
-  std::vector<std::string> lines = split_lines(r.out);
+  std::vector<std::string> lines = lines_of(r.out);
   std::vector<std::string> errors;
   for (const std::string& line : lines)
     if (line.find("Error in saving config file.") != std::string::npos) errors.push_back(line);
@@ -475,7 +451,7 @@ TEST_F(tool_case, failed_save_is_undone_in_memory) {
               r.out.compare(r.out.size() - tail.size(), tail.size(), tail) == 0)
       << r.out;
   // The refused ADD left slot 1 free, so the next ADD took it.
-  std::string saved = saved_config(dir());
+  std::string saved = saved_config(dir.path());
   EXPECT_TRUE(contains(saved, "startup[0].iReg = 5136\n")) << saved;
   EXPECT_TRUE(contains(saved, "startup[1].iReg = 5140\n")) << saved;
   EXPECT_TRUE(contains(saved, "startup[2].iReg = 0\n")) << saved;
@@ -484,7 +460,7 @@ TEST_F(tool_case, failed_save_is_undone_in_memory) {
             (std::vector<sim_write>{session_start_login(), {16, 5136, float_words(0.5f)}}));
 }
 
-TEST_F(tool_case, replay_reports_failures_and_the_summary) {
+TEST_F(console_session, replay_reports_failures_and_the_summary) {
   configure({
       "startup[0].iReg = 5122",
       "startup[0].raw_value = 1",
@@ -517,7 +493,7 @@ TEST_F(tool_case, replay_reports_failures_and_the_summary) {
                                               {16, 5189, {0xFFFE, 0xFFFF}}}));
 }
 
-TEST_F(tool_case, replay_runs_after_a_failed_login) {
+TEST_F(console_session, replay_runs_after_a_failed_login) {
   configure({"startup[2].iReg = 5120", "startup[2].raw_value = 3"});
   ASSERT_EQ(sim.fail_writes(5121, 5), 0);
   tool_result r = run("");

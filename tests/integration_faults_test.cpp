@@ -9,12 +9,10 @@
 // under a second.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <stdlib.h>
 #include <time.h>
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -32,36 +30,10 @@ constexpr long long INTERRUPT_BOUND_MS = 3000;
 // way, so the tool ends in milliseconds; a wait for any device time-out would exceed it.
 constexpr long long CUT_BOUND_MS = 1000;
 
-bool ends_with(const std::string& text, const std::string& suffix) {
-  return text.size() >= suffix.size() &&
-         text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
-
 size_t count_of(const std::string& text, const std::string& part) {
   size_t n = 0;
   for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) n++;
   return n;
-}
-
-// The output without the link thread's poll failure lines, which land wherever the poll
-// happens to fall.
-std::string without_poll_failures(std::string text) {
-  const std::string line = "Polling fail: -1\n";
-  for (size_t at = text.find(line); at != std::string::npos; at = text.find(line, at))
-    text.erase(at, line.size());
-  return text;
-}
-
-std::string repeat(const std::string& s, int n) {
-  std::string out;
-  for (int i = 0; i < n; i++) out += s;
-  return out;
-}
-
-uint32_t float_bits(float f) {
-  uint32_t bits = 0;
-  std::memcpy(&bits, &f, sizeof bits);
-  return bits;
 }
 
 const std::string menu_text =
@@ -84,8 +56,6 @@ const std::string interactive_keys =
 
 const std::vector<uint16_t> empty_table(15, 0xFFFF);
 
-sim_write login_write() { return {16, 5121, access_code_words("40716253")}; }
-
 // How a run that got Ctrl-C ended.
 struct interrupted_run {
   tool_result result;
@@ -96,18 +66,6 @@ struct interrupted_run {
 
 class fault_session : public console_session {
  protected:
-  void SetUp() override {
-    // A ThreadSanitizer report fails the tool's exit status (a no-op in other builds).
-    setenv("TSAN_OPTIONS", "halt_on_error=1", 0);
-    console_session::SetUp();
-  }
-
-  // Starts the tool and waits for its first prompt.
-  void start() {
-    ASSERT_EQ(tool.start(dir.path()), 0) << tool.error();
-    ASSERT_EQ(tool.wait_for_output(">> "), 0) << tool.out();
-  }
-
   // Types input and waits until text has been printed.
   void type_until(const std::string& input, const std::string& text) {
     ASSERT_EQ(tool.write_input(input), 0);
@@ -148,10 +106,10 @@ class fault_session : public console_session {
     EXPECT_FALSE(run.result.timed_out);
     EXPECT_EQ(run.result.status, 0);
     EXPECT_LT(run.ms, INTERRUPT_BOUND_MS);
-    EXPECT_TRUE(ends_with(run.result.out, tail)) << "expected the end:\n"
-                                                 << tail << "\ngot:\n"
-                                                 << run.result.out;
-    EXPECT_TRUE(ends_with(run.result.out, "Exit.\n")) << run.result.out;
+    EXPECT_TRUE(run.result.out.ends_with(tail)) << "expected the end:\n"
+                                                << tail << "\ngot:\n"
+                                                << run.result.out;
+    EXPECT_TRUE(run.result.out.ends_with("Exit.\n")) << run.result.out;
     EXPECT_EQ(run.after, run.before);
     EXPECT_EQ(run.result.err.find("ThreadSanitizer"), std::string::npos) << run.result.err;
   }
@@ -166,8 +124,6 @@ class fault_session : public console_session {
     EXPECT_EQ(read_text_file(dir.file("veltrona_tool.conf"), &text), 0);
     return text;
   }
-
-  tool_process tool;
 };
 
 // ---- Ctrl-C at the prompt and in the register and menu questions
@@ -178,7 +134,7 @@ TEST_F(fault_session, CtrlCAtThePrompt) {
   expect_clean_interrupt(run, ">> Exit.\n");
   EXPECT_EQ(run.result.out, connected() + ">> Exit.\n");
   EXPECT_EQ(run.result.err, "");
-  EXPECT_EQ(run.after, std::vector<sim_write>{login_write()});
+  EXPECT_EQ(run.after, std::vector<sim_write>{session_start_login()});
 }
 
 TEST_F(fault_session, CtrlCAtTheWriteConfirmation) {
@@ -189,7 +145,7 @@ TEST_F(fault_session, CtrlCAtTheWriteConfirmation) {
   expect_clean_interrupt(run, question + "No write.\nExit.\n");
   expect_asked_once(run, question);
   EXPECT_EQ(run.result.err, "Error reading answer.\n");
-  EXPECT_EQ(run.after, std::vector<sim_write>{login_write()});
+  EXPECT_EQ(run.after, std::vector<sim_write>{session_start_login()});
 }
 
 TEST_F(fault_session, CtrlCAtTheCalibrationMenu) {
@@ -198,7 +154,7 @@ TEST_F(fault_session, CtrlCAtTheCalibrationMenu) {
   interrupted_run run = interrupt();
   expect_clean_interrupt(run, ">> " + menu_text + "Error in getting answer!Exit.\n");
   expect_asked_once(run, menu_text);
-  EXPECT_EQ(run.after, std::vector<sim_write>{login_write()});
+  EXPECT_EQ(run.after, std::vector<sim_write>{session_start_login()});
 }
 
 // Every question of adding a definition: the first (text), the second and the last (numbers);
@@ -223,7 +179,7 @@ TEST_P(CtrlCWhileAdding, SavesNothing) {
   expect_clean_interrupt(run, c.question + c.failure + "\nExit.\n");
   expect_asked_once(run, c.question);
   EXPECT_EQ(config_text(), config);
-  EXPECT_EQ(run.after, std::vector<sim_write>{login_write()});
+  EXPECT_EQ(run.after, std::vector<sim_write>{session_start_login()});
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -242,7 +198,7 @@ TEST_F(fault_session, CtrlCAtTheViewQuestion) {
   interrupted_run run = interrupt();
   expect_clean_interrupt(run, question + "Error in getting menu number.\nExit.\n");
   expect_asked_once(run, question);
-  EXPECT_EQ(run.after, std::vector<sim_write>{login_write()});
+  EXPECT_EQ(run.after, std::vector<sim_write>{session_start_login()});
 }
 
 TEST_F(fault_session, CtrlCAtTheDeleteNumberQuestion) {
@@ -254,7 +210,7 @@ TEST_F(fault_session, CtrlCAtTheDeleteNumberQuestion) {
   expect_clean_interrupt(run, question + "Error in getting menu number.\nExit.\n");
   expect_asked_once(run, question);
   EXPECT_EQ(config_text(), config);
-  EXPECT_EQ(run.after, std::vector<sim_write>{login_write()});
+  EXPECT_EQ(run.after, std::vector<sim_write>{session_start_login()});
 }
 
 TEST_F(fault_session, CtrlCAtTheDeleteConfirmationKeepsTheDefinition) {
@@ -267,7 +223,7 @@ TEST_F(fault_session, CtrlCAtTheDeleteConfirmationKeepsTheDefinition) {
   expect_asked_once(run, question);
   EXPECT_EQ(run.result.err, "Error reading answer.\n");
   EXPECT_EQ(config_text(), config);
-  EXPECT_EQ(run.after, std::vector<sim_write>{login_write()});
+  EXPECT_EQ(run.after, std::vector<sim_write>{session_start_login()});
 }
 
 // ---- Ctrl-C inside a calibration session
@@ -281,7 +237,7 @@ class CtrlCInSession : public fault_session {
     start();
     type_until("CALIBRATE\n1\n", "[Filament Set,1]>> ");
   }
-  std::vector<sim_write> session_writes() { return {login_write(), {16, 5453, {5288}}}; }
+  std::vector<sim_write> session_writes() { return {session_start_login(), {16, 5453, {5288}}}; }
 };
 
 TEST_F(CtrlCInSession, AtTheAddQuestion) {
@@ -366,7 +322,7 @@ TEST_F(fault_session, CtrlCDuringASlowDump) {
   interrupted_run run = interrupt();
   expect_clean_interrupt(run, ">> Exit.\n");
   EXPECT_EQ(run.result.out, connected() + ">> Exit.\n");
-  EXPECT_EQ(run.after, std::vector<sim_write>{login_write()});
+  EXPECT_EQ(run.after, std::vector<sim_write>{session_start_login()});
 }
 
 // Every read of the dump runs into the library's response time-out.
@@ -377,7 +333,7 @@ TEST_F(fault_session, CtrlCDuringADumpOfLateAnswers) {
   interrupted_run run = interrupt();
   expect_clean_interrupt(run, "Exit.\n");
   EXPECT_EQ(run.result.out.find("Dumped to"), std::string::npos) << run.result.out;
-  EXPECT_EQ(run.after, std::vector<sim_write>{login_write()});
+  EXPECT_EQ(run.after, std::vector<sim_write>{session_start_login()});
 }
 
 // Startup writes left when the signal comes are not made.
@@ -392,7 +348,8 @@ TEST_F(fault_session, CtrlCDuringTheStartupReplay) {
   interrupted_run run = interrupt(seen, true);
   expect_clean_interrupt(run, "Exit.\n");
   EXPECT_EQ(run.result.out.find(">> "), std::string::npos) << run.result.out;
-  EXPECT_EQ(run.after, (std::vector<sim_write>{login_write(), {16, 5136, float_words(0.5f)}}));
+  EXPECT_EQ(run.after,
+            (std::vector<sim_write>{session_start_login(), {16, 5136, float_words(0.5f)}}));
 }
 
 // ---- Launched with a standard descriptor closed
@@ -432,7 +389,7 @@ TEST_F(fault_session, ClosedStandardInputOrOutput) {
     EXPECT_EQ(closed.exit_status(), 0) << c.redirect;
     EXPECT_EQ(closed.out(), c.out) << c.redirect;
     EXPECT_EQ(closed.err(), "") << c.redirect;
-    EXPECT_EQ(sim.writes(), std::vector<sim_write>{login_write()}) << c.redirect;
+    EXPECT_EQ(sim.writes(), std::vector<sim_write>{session_start_login()}) << c.redirect;
     // Every request was a read or a write the simulator understood.
     EXPECT_EQ(requests_received(sim) - requests_before,
               static_cast<long>(sim.reads().size() + sim.writes().size()))
@@ -458,7 +415,7 @@ TEST_F(fault_session, WatchEndsWhenItsOutputHasNoReader) {
   ASSERT_EQ(watch.write_input("WATCH 5120\n", VT_WAIT_MS), 0);
   ASSERT_EQ(watch.wait_exit(VT_WAIT_MS), 0);
   EXPECT_EQ(watch.err(), "status 0\n");
-  EXPECT_EQ(sim.writes(), std::vector<sim_write>{login_write()});
+  EXPECT_EQ(sim.writes(), std::vector<sim_write>{session_start_login()});
 }
 
 // ---- Device faults
@@ -486,8 +443,8 @@ const std::string fault_transcript =
 
 // The writes the script makes that reach a device which refuses or answers late.
 std::vector<sim_write> fault_script_writes() {
-  return {{16, 5120, {3}}, {16, 5120, {1}}, {16, 5120, {3}},
-          {16, 5140, {1}}, login_write(),   {16, 5121, access_code_words("59283746")}};
+  return {{16, 5120, {3}}, {16, 5120, {1}},       {16, 5120, {3}},
+          {16, 5140, {1}}, session_start_login(), {16, 5121, access_code_words("59283746")}};
 }
 
 // One "Error read NAME" line per register of the catalogue, then the file counts as written.
@@ -525,7 +482,7 @@ TEST_F(fault_session, DroppedConnectionMidSession) {
             connected() + ">> MB_STATE_SET (5120, WORD)\n0 (0x0000)\n" + fault_transcript +
                 failed_dump("lost.txt") + ">> Exit.\n");
   EXPECT_EQ(r.err, "");
-  EXPECT_EQ(sim.writes(), std::vector<sim_write>{login_write()});
+  EXPECT_EQ(sim.writes(), std::vector<sim_write>{session_start_login()});
 }
 
 TEST_F(fault_session, ModbusExceptions) {
@@ -541,7 +498,7 @@ TEST_F(fault_session, ModbusExceptions) {
   EXPECT_EQ(without_poll_failures(r.out),
             connected() + fault_transcript + failed_dump("refused.txt") + ">> Exit.\n");
   EXPECT_EQ(r.err, "");
-  std::vector<sim_write> expected = {login_write()};
+  std::vector<sim_write> expected = {session_start_login()};
   for (const sim_write& w : fault_script_writes()) expected.push_back(w);
   EXPECT_EQ(sim.writes(), expected);
 }
@@ -555,7 +512,7 @@ TEST_F(fault_session, LateAnswersFailAndTheLinkRecovers) {
   // The prompt after the last failure comes before the first READ below, so that READ's
   // answer is not taken for the end of that prompt.
   long long prompt_due = monotonic_ms() + VT_WAIT_MS;
-  while (monotonic_ms() < prompt_due && !ends_with(without_poll_failures(tool.out()), ">> "))
+  while (monotonic_ms() < prompt_due && !without_poll_failures(tool.out()).ends_with(">> "))
     collect_for(20);
   ASSERT_EQ(sim.set_delay_ms(0), 0);
   // Requests that queued up at the device while it was slow are answered first, each reply
@@ -580,8 +537,8 @@ TEST_F(fault_session, LateAnswersFailAndTheLinkRecovers) {
   EXPECT_EQ(out.substr(0, connected().size() + fault_transcript.size()),
             connected() + fault_transcript)
       << out;
-  EXPECT_TRUE(ends_with(out, "3 (0x0003)\n>> Exit.\n")) << out;
-  std::vector<sim_write> expected = {login_write()};
+  EXPECT_TRUE(out.ends_with("3 (0x0003)\n>> Exit.\n")) << out;
+  std::vector<sim_write> expected = {session_start_login()};
   for (const sim_write& w : fault_script_writes()) expected.push_back(w);
   EXPECT_EQ(sim.writes(), expected);
 }
@@ -613,7 +570,7 @@ class CtrlCRawDevice : public fault_session {
     EXPECT_FALSE(r.timed_out);
     EXPECT_EQ(r.status, 0);
     EXPECT_LT(ms, CUT_BOUND_MS) << r.out;
-    EXPECT_TRUE(ends_with(r.out, "Exit.\n")) << r.out;
+    EXPECT_TRUE(r.out.ends_with("Exit.\n")) << r.out;
     EXPECT_EQ(r.err.find("ThreadSanitizer"), std::string::npos) << r.err;
     for (const raw_device::request& q : device.requests())
       EXPECT_FALSE(q.function == 16 && q.ms >= t0) << "a write after the signal";
@@ -676,7 +633,7 @@ TEST_F(fault_session, ThreadsSessionWithMonitorAndCtrlC) {
   interrupted_run run = interrupt();
   expect_clean_interrupt(run, "Exit.\n");
   EXPECT_EQ(run.result.err, "");
-  EXPECT_EQ(run.after, (std::vector<sim_write>{login_write(),
+  EXPECT_EQ(run.after, (std::vector<sim_write>{session_start_login(),
                                                {16, 5120, {3}},
                                                {16, 5200, {0x0008, 0x0000}},
                                                {16, 5453, {5288}},

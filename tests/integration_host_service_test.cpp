@@ -130,9 +130,7 @@ class HostService : public ::testing::Test {
     read_text_file(dir.file("etc/qpx8.conf"), &text);
     return text;
   }
-  std::string connected() {
-    return "Connect to 127.0.0.1:" + std::to_string(sim.port()) + " is OK.\n";
-  }
+  std::string connected() { return connect_ok_line(sim.port()); }
 
   sim_process sim;
   scratch_dir dir;
@@ -141,8 +139,7 @@ class HostService : public ::testing::Test {
 
 // The login the tool writes at every start, the only write these sessions make.
 std::vector<sim_write> logins(int runs) {
-  return std::vector<sim_write>(static_cast<size_t>(runs),
-                                sim_write{16, 5121, access_code_words("40716253")});
+  return std::vector<sim_write>(static_cast<size_t>(runs), session_start_login());
 }
 
 const std::string restart_question =

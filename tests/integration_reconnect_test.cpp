@@ -5,10 +5,8 @@
 // and nothing reconnects by itself.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <stdlib.h>
 
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -18,41 +16,12 @@
 
 namespace {
 
-std::string without_poll_failures(std::string text) {
-  const std::string line = "Polling fail: -1\n";
-  for (size_t at = text.find(line); at != std::string::npos; at = text.find(line, at))
-    text.erase(at, line.size());
-  return text;
-}
-
-bool ends_with(const std::string& text, const std::string& suffix) {
-  return text.size() >= suffix.size() &&
-         text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
-
-uint32_t float_bits(float f) {
-  uint32_t bits = 0;
-  std::memcpy(&bits, &f, sizeof bits);
-  return bits;
-}
-
-const sim_write login = {16, 5121, access_code_words("40716253")};
+const sim_write login = session_start_login();
 
 const std::string read_5120 = "MB_STATE_SET (5120, WORD)\n";
 
 class reconnect_session : public console_session {
  protected:
-  void SetUp() override {
-    // A ThreadSanitizer report fails the tool's exit status (a no-op in other builds).
-    setenv("TSAN_OPTIONS", "halt_on_error=1", 0);
-    console_session::SetUp();
-  }
-
-  void start() {
-    ASSERT_EQ(tool.start(dir.path()), 0) << tool.error();
-    ASSERT_EQ(tool.wait_for_output(">> "), 0) << tool.out();
-  }
-
   // Types input and waits until the output from there on, poll failures left out, contains text.
   void type_until(const std::string& input, const std::string& text) {
     size_t from = tool.out().size();
@@ -81,8 +50,6 @@ class reconnect_session : public console_session {
     EXPECT_EQ(sim.command("STATUS", &lines), 0);
     return lines.size() > 1 ? lines[1] : "";
   }
-
-  tool_process tool;
 };
 
 // The device went away and came back: nothing reconnects until RECONNECT, which logs in and
@@ -156,7 +123,7 @@ TEST_F(reconnect_session, InsideACalibrationSession) {
   type_until("y\n", "Restored.\n>> ");
   std::string out = quit();
   EXPECT_TRUE(
-      ends_with(out, table + connected() + prompt + table + question + "Restored.\n>> Exit.\n"))
+      out.ends_with(table + connected() + prompt + table + question + "Restored.\n>> Exit.\n"))
       << out;
   EXPECT_EQ(sim.writes(), (std::vector<sim_write>{login,
                                                   {16, 5453, {5288}},
@@ -183,7 +150,7 @@ TEST_F(reconnect_session, CtrlCDuringAnAttempt) {
   EXPECT_FALSE(r.timed_out);
   EXPECT_EQ(r.status, 0);
   EXPECT_LT(ms, 1000);
-  EXPECT_TRUE(ends_with(r.out, "Exit.\n")) << r.out;
+  EXPECT_TRUE(r.out.ends_with("Exit.\n")) << r.out;
   EXPECT_EQ(r.out.find("Login fail!", r.out.rfind(line)), std::string::npos) << r.out;
   EXPECT_EQ(r.err.find("ThreadSanitizer"), std::string::npos) << r.err;
 }

@@ -23,7 +23,7 @@
 #include "core/input.h"
 #include "registers/catalogue.h"
 #include "registers/values.h"
-#include "tests/tool_case.h"
+#include "tests/console_fixture.h"
 
 namespace {
 
@@ -47,10 +47,6 @@ std::string command_token(const std::string &line) {
   if (word == nullptr) return "";
   upper_case_in_place(word, static_cast<int>(strlen(word)));
   return word;
-}
-
-bool starts_with(const std::string &s, const char *prefix) {
-  return s.compare(0, strlen(prefix), prefix) == 0;
 }
 
 // The words with a blank between each two. A braced list is evaluated from left to right, so
@@ -94,10 +90,10 @@ class soak_script {
   // a command line "XQ" is only an unknown command.
   void add(std::vector<std::string> *script, std::string line) {
     std::string word = command_token(line);
-    if (starts_with(word, "Q")) return;
-    if (starts_with(word, "DUMP")) line = dump_line(line);
+    if (word.starts_with("Q")) return;
+    if (word.starts_with("DUMP")) line = dump_line(line);
     script->push_back(line + "\n");
-    if (starts_with(word, "EDIT")) {
+    if (word.starts_with("EDIT")) {
       if (chance(60)) script->push_back(keys() + "\n");
       script->push_back("xq\n");
     }
@@ -346,12 +342,12 @@ bool is_last_prompt(const std::string &rest) {
          inside[n - 1] <= '5';
 }
 
-class soak : public tool_case, public ::testing::WithParamInterface<uint32_t> {};
+class soak : public console_session, public ::testing::WithParamInterface<uint32_t> {};
 
 // The HELP text exactly as this build prints it, from a run that only asks for it.
 std::string help_text(const std::string &dir, int port) {
   tool_result r = run_tool_batch(dir, "HELP\n");
-  std::string head = "Connect to 127.0.0.1:" + std::to_string(port) + " is OK.\n>> ";
+  std::string head = connect_ok_line(port) + ">> ";
   std::string tail = ">> Exit.\n";
   if (r.status != 0 || r.out.size() < head.size() + tail.size() ||
       r.out.compare(0, head.size(), head) != 0 ||
@@ -363,7 +359,7 @@ std::string help_text(const std::string &dir, int port) {
 TEST_P(soak, random_command_lines_neither_crash_nor_hang_the_tool) {
   const uint32_t seed = GetParam();
   const int lines = 2500;
-  std::string help = help_text(dir(), sim.port());
+  std::string help = help_text(dir.path(), sim.port());
   ASSERT_FALSE(help.empty()) << "the tool did not answer a plain HELP";
   ASSERT_EQ(sim.clear_writes(), 0);
 
@@ -415,7 +411,7 @@ INSTANTIATE_TEST_SUITE_P(seeds, soak, ::testing::Values(1u, 2u, 3u, 4u));
 
 // Found by the soak: a NUL byte made the console measure an over-long line by strlen, so the
 // line's first piece ran and its rest was read as the next command line, here Q.
-TEST_F(tool_case, over_long_line_with_a_nul_byte_is_dropped_whole) {
+TEST_F(console_session, over_long_line_with_a_nul_byte_is_dropped_whole) {
   std::string line = std::string("READ 5120", 9) + '\0';
   line += std::string(511 - line.size(), 'x') + "Q\n";
   tool_result r = run(line + "READ 5120\n");

@@ -9,7 +9,6 @@
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <termios.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -19,15 +18,9 @@
 #include <string_view>
 #include <vector>
 
-#include "tests/harness.h"
+#include "tests/console_fixture.h"
 
 namespace {
-
-long long now_ms() {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
 
 // The tool on a fresh pseudo-terminal of 100 by 30 characters, with TERM=xterm and HOME given.
 // Everything it writes to the terminal is collected in out(); every wait has a time limit; the
@@ -73,7 +66,7 @@ class terminal_tool {
       ssize_t n = write(input_, keys.data(), keys.size());
       if (n < 0 && errno == EINTR) continue;
       if (n < 0 && errno == EAGAIN) {
-        pump(now_ms() + 50);
+        pump(monotonic_ms() + 50);
         continue;
       }
       if (n <= 0) return -1;
@@ -90,17 +83,17 @@ class terminal_tool {
   // Waits until text appears in the output at or after position from; returns its position or
   // std::string::npos after timeout_ms.
   size_t wait_for(std::string_view text, size_t from = 0, int timeout_ms = VT_WAIT_MS) {
-    long long deadline = now_ms() + timeout_ms;
+    long long deadline = monotonic_ms() + timeout_ms;
     for (;;) {
       size_t at = out_.find(text, from);
       if (at != std::string::npos) return at;
-      if (now_ms() >= deadline || !pump(deadline)) return out_.find(text, from);
+      if (monotonic_ms() >= deadline || !pump(deadline)) return out_.find(text, from);
     }
   }
 
   // Waits for the end of the tool and reaps it; returns its exit status, or -1 after timeout_ms.
   int wait_exit(int timeout_ms = VT_WAIT_MS) {
-    long long deadline = now_ms() + timeout_ms;
+    long long deadline = monotonic_ms() + timeout_ms;
     while (pid_ > 0) {
       int status = 0;
       pid_t r = waitpid(pid_, &status, WNOHANG);
@@ -109,10 +102,10 @@ class terminal_tool {
         exit_status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
         break;
       }
-      if (now_ms() >= deadline) return -1;
-      if (!pump(std::min(deadline, now_ms() + 20))) usleep(10000);
+      if (monotonic_ms() >= deadline) return -1;
+      if (!pump(std::min(deadline, monotonic_ms() + 20))) usleep(10000);
     }
-    while (pump(now_ms() + 50)) {
+    while (pump(monotonic_ms() + 50)) {
     }
     return exit_status_;
   }
@@ -121,12 +114,12 @@ class terminal_tool {
   // line. The prompt is drawn just before, so keys typed at once after it would still be taken
   // by the terminal's own line editing (where Ctrl-D and Ctrl-R mean other things).
   bool wait_editing(int timeout_ms = VT_WAIT_MS) {
-    long long deadline = now_ms() + timeout_ms;
+    long long deadline = monotonic_ms() + timeout_ms;
     for (;;) {
       termios now;
       if (tcgetattr(master_, &now) == 0 && !(now.c_lflag & ICANON)) return true;
-      if (now_ms() >= deadline) return false;
-      pump(now_ms() + 2);
+      if (monotonic_ms() >= deadline) return false;
+      pump(monotonic_ms() + 2);
     }
   }
 
@@ -140,18 +133,18 @@ class terminal_tool {
 
   // Waits until the tool has stopped itself (SIGSTOP).
   bool wait_stopped(int timeout_ms = VT_WAIT_MS) {
-    long long deadline = now_ms() + timeout_ms;
+    long long deadline = monotonic_ms() + timeout_ms;
     for (;;) {
       int status = 0;
       if (waitpid(pid_, &status, WUNTRACED | WNOHANG) == pid_ && WIFSTOPPED(status)) return true;
-      if (now_ms() >= deadline) return false;
-      pump(now_ms() + 5);
+      if (monotonic_ms() >= deadline) return false;
+      pump(monotonic_ms() + 5);
     }
   }
 
   // Waits until a signal sent to the whole process waits for delivery.
   bool wait_pending(int sig, int timeout_ms = VT_WAIT_MS) {
-    long long deadline = now_ms() + timeout_ms;
+    long long deadline = monotonic_ms() + timeout_ms;
     std::string path = "/proc/" + std::to_string(pid_) + "/status";
     for (;;) {
       std::string status;
@@ -161,7 +154,7 @@ class terminal_tool {
             (std::stoull(status.substr(at + 8, 16), nullptr, 16) >> (sig - 1)) & 1)
           return true;
       }
-      if (now_ms() >= deadline) return false;
+      if (monotonic_ms() >= deadline) return false;
       usleep(1000);
     }
   }
@@ -188,7 +181,7 @@ class terminal_tool {
   bool pump(long long deadline) {
     if (master_ < 0) return false;
     pollfd fd = {master_, POLLIN, 0};
-    int wait = static_cast<int>(std::max(0LL, deadline - now_ms()));
+    int wait = static_cast<int>(std::max(0LL, deadline - monotonic_ms()));
     if (poll(&fd, 1, wait) <= 0) return false;
     char buf[4096];
     ssize_t n = read(master_, buf, sizeof(buf));
@@ -212,23 +205,14 @@ std::string without_carriage_returns(const std::string& text) {
   return out;
 }
 
-class terminal_session : public ::testing::Test {
+// The tool on a terminal in the fixture's directory, with a home directory of its own for the
+// history file.
+class terminal_session : public console_session {
  protected:
   void SetUp() override {
-    ASSERT_EQ(sim.start(), 0) << sim.error();
-    ASSERT_EQ(dir.create("vt_terminal_"), 0);
+    console_session::SetUp();
+    if (HasFatalFailure()) return;
     ASSERT_EQ(home.create("vt_terminal_home_"), 0);
-    configure({});
-  }
-
-  void configure(const std::vector<std::string>& extra) {
-    std::vector<std::string> items = tool_config_lines(sim.port());
-    items.insert(items.end(), extra.begin(), extra.end());
-    ASSERT_EQ(write_tool_config(dir.path(), items), 0);
-  }
-
-  std::string connected() const {
-    return "Connect to 127.0.0.1:" + std::to_string(sim.port()) + " is OK.\n";
   }
 
   // Starts the tool and waits for its first prompt.
@@ -251,12 +235,9 @@ class terminal_session : public ::testing::Test {
   // The device's complete write log when the runs only read: each run's session-start login.
   void expect_only_logins(int runs) {
     EXPECT_EQ(sim.writes(),
-              std::vector<sim_write>(static_cast<size_t>(runs),
-                                     sim_write{16, 5121, access_code_words("40716253")}));
+              std::vector<sim_write>(static_cast<size_t>(runs), session_start_login()));
   }
 
-  sim_process sim;
-  scratch_dir dir;
   scratch_dir home;
 };
 
@@ -450,10 +431,10 @@ TEST_F(terminal_session, CtrlCBeforeATypedAheadKeyIsReadEndsTheTool) {
   ASSERT_TRUE(tool.wait_stopped()) << tool.out();
   ASSERT_EQ(tool.type("\x03"), 0);
   ASSERT_TRUE(tool.wait_pending(SIGINT));
-  long long t0 = now_ms();
+  long long t0 = monotonic_ms();
   ASSERT_EQ(tool.send(SIGCONT), 0);
   EXPECT_EQ(tool.wait_exit(), 0) << tool.out();
-  long long ms = now_ms() - t0;
+  long long ms = monotonic_ms() - t0;
   RecordProperty("continue_to_exit_ms", static_cast<int>(ms));
   EXPECT_LT(ms, 1000);
   std::string out = without_carriage_returns(tool.out());
@@ -488,10 +469,10 @@ TEST_F(terminal_session, OtherSignalsRestoreTheTerminal) {
         ASSERT_EQ(tool.type("READ 51"), 0);
         ASSERT_NE(tool.wait_for("READ 51"), std::string::npos) << tool.out();
       }
-      long long t0 = now_ms();
+      long long t0 = monotonic_ms();
       ASSERT_EQ(tool.send(sig), 0);
       int status = tool.wait_exit();
-      long long ms = now_ms() - t0;
+      long long ms = monotonic_ms() - t0;
       RecordProperty(std::string(sigabbrev_np(sig)) + (interactive ? "_interactive" : "") + "_ms",
                      static_cast<int>(ms));
       EXPECT_LT(ms, 1000);
@@ -554,11 +535,11 @@ TEST_F(terminal_session, WatchEndsOnAnyKeyAndDropsIt) {
   ASSERT_NE(tool.wait_for("  MB_STATE_SET=0 (0x0000)\r\n", first + 1), std::string::npos)
       << tool.out();
 
-  long long pressed = now_ms();
+  long long pressed = monotonic_ms();
   ASSERT_EQ(tool.type("\033[A"), 0);
   ASSERT_NE(tool.wait_for(">> ", first), std::string::npos) << tool.out();
   ASSERT_TRUE(tool.wait_editing()) << tool.out();
-  EXPECT_LT(now_ms() - pressed, 1500);
+  EXPECT_LT(monotonic_ms() - pressed, 1500);
 
   mark = tool.mark();
   ASSERT_EQ(tool.type("READ 5120\r"), 0);

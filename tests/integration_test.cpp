@@ -1,39 +1,26 @@
 // The real veltrona_tool against the simulator: exact output, exit status and the writes the
-// device saw. Later features add their cases here or in files of their own using tool_case.
+// device saw. Later features add their cases here or in files of their own using console_session.
 #include <signal.h>
 
 #include <string>
 #include <vector>
 
-#include "tests/tool_case.h"
+#include "tests/console_fixture.h"
 
 namespace {
 
-bool starts_with(const std::string &text, const std::string &prefix) {
-  return text.compare(0, prefix.size(), prefix) == 0;
-}
-
-bool ends_with(const std::string &text, const std::string &suffix) {
-  return text.size() >= suffix.size() &&
-         text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
-
-std::string connect_ok_line(int port) {
-  return "Connect to 127.0.0.1:" + std::to_string(port) + " is OK.\n";
-}
-
-TEST_F(tool_case, connects_logs_in_and_exits_at_end_of_input) {
+TEST_F(console_session, connects_logs_in_and_exits_at_end_of_input) {
   tool_result r = run("");
   EXPECT_EQ(r.status, 0);
-  EXPECT_TRUE(starts_with(r.out, connect_ok_line(sim.port()))) << r.out;
-  EXPECT_TRUE(ends_with(r.out, "Exit.\n")) << r.out;
+  EXPECT_TRUE(r.out.starts_with(connect_ok_line(sim.port()))) << r.out;
+  EXPECT_TRUE(r.out.ends_with("Exit.\n")) << r.out;
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(writes(), (std::vector<sim_write>{
                           {16, 5121, {0x3034, 0x3137, 0x3236, 0x3335, 0x0000}},
                       }));
 }
 
-TEST_F(tool_case, login_sets_device_access_level) {
+TEST_F(console_session, login_sets_device_access_level) {
   tool_result r = run("");
   EXPECT_EQ(r.status, 0);
   std::vector<uint16_t> level;
@@ -42,7 +29,7 @@ TEST_F(tool_case, login_sets_device_access_level) {
   EXPECT_EQ(writes(), std::vector<sim_write>{session_start_login()});
 }
 
-TEST_F(tool_case, refused_connection_reports_and_exits_normally) {
+TEST_F(console_session, refused_connection_reports_and_exits_normally) {
   closed_port closed;
   ASSERT_NE(closed.port(), 0);
   configure({"iPort = " + std::to_string(closed.port())});
@@ -55,9 +42,9 @@ TEST_F(tool_case, refused_connection_reports_and_exits_normally) {
   EXPECT_EQ(writes(), std::vector<sim_write>{});
 }
 
-TEST_F(tool_case, ctrl_c_at_the_prompt_exits_cleanly) {
+TEST_F(console_session, ctrl_c_at_the_prompt_exits_cleanly) {
   tool_process tool;
-  ASSERT_EQ(tool.start(dir()), 0) << tool.error();
+  ASSERT_EQ(tool.start(dir.path()), 0) << tool.error();
   // At the prompt the login is done, so the write log is known.
   ASSERT_EQ(tool.wait_for_output(">> "), 0) << tool.out();
   // Standard input stays open until the tool has ended: the signal alone must end it.
@@ -65,28 +52,28 @@ TEST_F(tool_case, ctrl_c_at_the_prompt_exits_cleanly) {
   tool_result r = tool.finish();
   EXPECT_FALSE(r.timed_out) << r.out;
   EXPECT_EQ(r.status, 0);
-  EXPECT_TRUE(starts_with(r.out, connect_ok_line(sim.port()))) << r.out;
-  EXPECT_TRUE(ends_with(r.out, "Exit.\n")) << r.out;
+  EXPECT_TRUE(r.out.starts_with(connect_ok_line(sim.port()))) << r.out;
+  EXPECT_TRUE(r.out.ends_with("Exit.\n")) << r.out;
   EXPECT_EQ(writes(), std::vector<sim_write>{session_start_login()});
 }
 
-TEST_F(tool_case, bad_configuration_line_fails_the_load) {
-  ASSERT_EQ(write_text_file(dir() + "/veltrona_tool.conf",
+TEST_F(console_session, bad_configuration_line_fails_the_load) {
+  ASSERT_EQ(write_text_file(dir.path() + "/veltrona_tool.conf",
                             "[velt_tool_config]\n"
                             "iPort = 1502\n"
                             "this line is no item\n"),
             0);
-  tool_result r = run("");
+  tool_result r = run_tool_batch(dir.path(), "");
   EXPECT_EQ(r.status, 255);
-  EXPECT_TRUE(ends_with(r.out, "Failed to load veltrona_tool.conf")) << r.out;
+  EXPECT_TRUE(r.out.ends_with("Failed to load veltrona_tool.conf")) << r.out;
   EXPECT_EQ(writes(), std::vector<sim_write>{});
 }
 
-TEST_F(tool_case, oversized_configuration_fails_the_load) {
+TEST_F(console_session, oversized_configuration_fails_the_load) {
   std::string big = "[velt_tool_config]\niPort = " + std::to_string(sim.port()) + "\n";
   big.resize(1024 * 1024 + 1, '\n');
-  ASSERT_EQ(write_text_file(dir() + "/veltrona_tool.conf", big), 0);
-  tool_result r = run("");
+  ASSERT_EQ(write_text_file(dir.path() + "/veltrona_tool.conf", big), 0);
+  tool_result r = run_tool_batch(dir.path(), "");
   EXPECT_EQ(r.status, 255);
   EXPECT_EQ(r.out,
             "veltrona_tool.conf: larger than 1 MiB, not read\n"
@@ -94,7 +81,7 @@ TEST_F(tool_case, oversized_configuration_fails_the_load) {
   EXPECT_EQ(writes(), std::vector<sim_write>{});
 }
 
-// The tool run in dir() with arguments and standard input closed at once.
+// The tool run in dir with arguments and standard input closed at once.
 tool_result run_with_args(const std::string &dir, const std::vector<std::string> &args) {
   std::vector<std::string> argv = {VT_TOOL_PATH};
   argv.insert(argv.end(), args.begin(), args.end());
@@ -122,7 +109,7 @@ std::string sim_traffic(sim_process &sim) {
   if (sim.command("STATUS", &lines) < 0) return sim.error();
   std::string traffic;
   for (const std::string &line : lines)
-    if (starts_with(line, "accepted ") || starts_with(line, "requests ")) traffic += line + "\n";
+    if (line.starts_with("accepted ") || line.starts_with("requests ")) traffic += line + "\n";
   return traffic;
 }
 
@@ -130,34 +117,34 @@ std::string sim_traffic(sim_process &sim) {
 // never read it.
 const char *const kUnreadConfigItem = "iNotAKey = 1";
 
-TEST_F(tool_case, help_prints_the_usage_and_neither_loads_nor_connects) {
+TEST_F(console_session, help_prints_the_usage_and_neither_loads_nor_connects) {
   configure({kUnreadConfigItem});
-  tool_result r = run_with_args(dir(), {"--help"});
+  tool_result r = run_with_args(dir.path(), {"--help"});
   EXPECT_EQ(r.status, 0);
-  EXPECT_TRUE(starts_with(r.out,
-                          "Usage: veltrona_tool [--help | --version]\n\n"
-                          "Calibration and Chat utility for Veltrona modulator.\n"))
+  EXPECT_TRUE(
+      r.out.starts_with("Usage: veltrona_tool [--help | --version]\n\n"
+                        "Calibration and Chat utility for Veltrona modulator.\n"))
       << r.out;
   for (const char *part :
        {"\n  veltrona_tool.conf\n", "working directory", "\n  ~/.veltrona_tool_history\n",
         "/veltrona_tool/writes.log", "\n  0    normal end", "\n  2    bad usage",
         "\n  255  the configuration"})
     EXPECT_NE(r.out.find(part), std::string::npos) << part;
-  EXPECT_TRUE(ends_with(r.out, "signal handler not installed\n")) << r.out;
+  EXPECT_TRUE(r.out.ends_with("signal handler not installed\n")) << r.out;
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(sim_traffic(sim), "accepted 0\nrequests 0\n");
 }
 
-TEST_F(tool_case, version_prints_name_and_version_and_neither_loads_nor_connects) {
+TEST_F(console_session, version_prints_name_and_version_and_neither_loads_nor_connects) {
   configure({kUnreadConfigItem});
-  tool_result r = run_with_args(dir(), {"--version"});
+  tool_result r = run_with_args(dir.path(), {"--version"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, std::string("veltrona_tool ") + VT_VERSION + "\n");
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(sim_traffic(sim), "accepted 0\nrequests 0\n");
 }
 
-TEST_F(tool_case, unknown_argument_is_named_with_status_2_and_no_connection) {
+TEST_F(console_session, unknown_argument_is_named_with_status_2_and_no_connection) {
   configure({kUnreadConfigItem});
   struct {
     std::vector<std::string> args;
@@ -172,7 +159,7 @@ TEST_F(tool_case, unknown_argument_is_named_with_status_2_and_no_connection) {
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.named);
-    tool_result r = run_with_args(dir(), c.args);
+    tool_result r = run_with_args(dir.path(), c.args);
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, std::string("veltrona_tool: unknown argument '") + c.named +

@@ -17,16 +17,6 @@ namespace {
 constexpr long long END_BOUND_MS = 1500;
 constexpr long long INTERRUPT_BOUND_MS = 3000;
 
-std::vector<std::string> lines_of(const std::string& text) {
-  std::vector<std::string> lines;
-  size_t start = 0;
-  for (size_t end = text.find('\n'); end != std::string::npos; end = text.find('\n', start)) {
-    lines.push_back(text.substr(start, end - start));
-    start = end + 1;
-  }
-  return lines;
-}
-
 // Whether a line begins with a time HH:MM:SS and two blanks, as watch lines do.
 bool timed(const std::string& line) {
   if (line.size() < 10 || line.compare(8, 2, "  ") != 0) return false;
@@ -46,11 +36,6 @@ int seconds_of(const std::string& line) {
 
 class watch_session : public console_session {
  protected:
-  void start() {
-    ASSERT_EQ(tool.start(dir.path()), 0) << tool.error();
-    ASSERT_EQ(tool.wait_for_output(">> "), 0) << tool.out();
-  }
-
   // The watch lines (those that begin with a time) of the output so far.
   std::vector<std::string> watch_lines() {
     std::vector<std::string> found;
@@ -66,8 +51,6 @@ class watch_session : public console_session {
       tool.wait_for_output("\x01never printed\x01", 20);
     ASSERT_GE(watch_lines().size(), n) << tool.out();
   }
-
-  tool_process tool;
 };
 
 // Two registers, one a float whose value the device changes while the watch runs. The watch

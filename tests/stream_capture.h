@@ -1,12 +1,25 @@
-// Unit-test helper: redirects a standard stream's file descriptor to a temporary file, so a
-// test can compare exactly what a function printed.
+// Unit-test helpers for the standard streams: stream_capture redirects one to a temporary file,
+// so a test can compare exactly what a function printed; feed_stdin gives standard input a text
+// to read, as answers arrive when the tool is scripted.
 #ifndef VELTRONA_TESTS_STREAM_CAPTURE_H_
 #define VELTRONA_TESTS_STREAM_CAPTURE_H_
 
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <string>
+
+// Makes stdin read text from a pipe (text must fit in the pipe's buffer, 64 KiB).
+inline void feed_stdin(const std::string& text) {
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  ASSERT_EQ(write(fds[1], text.data(), text.size()), static_cast<ssize_t>(text.size()));
+  close(fds[1]);
+  std::string path = "/dev/fd/" + std::to_string(fds[0]);
+  ASSERT_NE(freopen(path.c_str(), "r", stdin), nullptr);
+  close(fds[0]);
+}
 
 class stream_capture {
  public:
