@@ -1,7 +1,6 @@
 // The records of the simulator's request log, as its control socket lists them and as tests
 // compare them.
-#ifndef VELTRONA_SIM_REQUEST_LOG_H_
-#define VELTRONA_SIM_REQUEST_LOG_H_
+#pragma once
 
 #include <cstdint>
 #include <vector>
@@ -12,7 +11,7 @@ struct sim_write {
   int function;
   int address;
   std::vector<uint16_t> values;
-  bool operator==(const sim_write &) const = default;
+  bool operator==(const sim_write&) const = default;
 };
 
 // One read request: function 3 (holding registers), 4 (input registers) or 23 (the read half).
@@ -20,7 +19,5 @@ struct sim_read {
   int function;
   int address;
   int count;
-  bool operator==(const sim_read &) const = default;
+  bool operator==(const sim_read&) const = default;
 };
-
-#endif  // VELTRONA_SIM_REQUEST_LOG_H_

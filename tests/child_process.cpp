@@ -18,14 +18,14 @@ namespace {
 // Without a pidfd the child's end is noticed by looking at it this often.
 constexpr int NO_PIDFD_TICK_MS = 20;
 
-void close_fd(int &fd) {
+void close_fd(int& fd) {
   if (fd >= 0) close(fd);
   fd = -1;
 }
 
 // In the child between fork and exec: only async-signal-safe calls.
-void child_fail(const char *what) {
-  const char *reason = strerror(errno);  // static text for the errno values that occur here
+void child_fail(const char* what) {
+  const char* reason = strerror(errno);  // static text for the errno values that occur here
   ssize_t ignored = write(STDERR_FILENO, what, strlen(what));
   ignored = write(STDERR_FILENO, ": ", 2);
   ignored = write(STDERR_FILENO, reason, strlen(reason));
@@ -65,8 +65,8 @@ child_process::~child_process() {
   close_fds();
 }
 
-int child_process::start(const std::vector<std::string> &argv, const std::string &cwd,
-                         const std::string &log_path) {
+int child_process::start(const std::vector<std::string>& argv, const std::string& cwd,
+                         const std::string& log_path) {
   if (pid_ > 0 || argv.empty()) {
     error_ = pid_ > 0 ? "already started" : "no program";
     return -1;
@@ -77,7 +77,7 @@ int child_process::start(const std::vector<std::string> &argv, const std::string
   if (piped) {
     if (pipe2(in, O_CLOEXEC) < 0 || pipe2(out, O_CLOEXEC) < 0 || pipe2(err, O_CLOEXEC) < 0) {
       error_ = std::string("pipe: ") + strerror(errno);
-      for (int *p : {in, out, err}) {
+      for (int* p : {in, out, err}) {
         close_fd(p[0]);
         close_fd(p[1]);
       }
@@ -93,8 +93,8 @@ int child_process::start(const std::vector<std::string> &argv, const std::string
       return -1;
     }
   }
-  std::vector<char *> args;
-  for (const std::string &a : argv) args.push_back(const_cast<char *>(a.c_str()));
+  std::vector<char*> args;
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
 
   pid_t pid = fork();
@@ -138,7 +138,7 @@ int child_process::start(const std::vector<std::string> &argv, const std::string
   return 0;
 }
 
-void child_process::drain(int &fd, std::string &into) {
+void child_process::drain(int& fd, std::string& into) {
   char buffer[65536];
   while (fd >= 0) {
     ssize_t n = read(fd, buffer, sizeof buffer);

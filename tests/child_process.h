@@ -4,8 +4,7 @@
 //
 // One thread uses an object at a time. Starting a child makes the calling process ignore SIGPIPE,
 // so that writing to a child that has gone away fails instead of ending the test.
-#ifndef VELTRONA_TESTS_CHILD_PROCESS_H_
-#define VELTRONA_TESTS_CHILD_PROCESS_H_
+#pragma once
 
 #include <sys/types.h>
 
@@ -17,14 +16,14 @@ class child_process {
  public:
   child_process() = default;
   ~child_process();
-  child_process(const child_process &) = delete;
-  child_process &operator=(const child_process &) = delete;
+  child_process(const child_process&) = delete;
+  child_process& operator=(const child_process&) = delete;
 
   // Starts argv[0] (a path) with the arguments in cwd. With an empty log_path, standard input is
   // a pipe and the output streams are captured; otherwise standard input is /dev/null and both
   // output streams go to the file log_path. Returns 0, or -1 with the reason in error().
-  int start(const std::vector<std::string> &argv, const std::string &cwd,
-            const std::string &log_path = "");
+  int start(const std::vector<std::string>& argv, const std::string& cwd,
+            const std::string& log_path = "");
 
   // Writes all of text to the child's standard input. Returns 0, or -1 when the input is closed,
   // the child stopped reading and the pipe stayed full for timeout_ms, or the child is gone.
@@ -51,9 +50,9 @@ class child_process {
   bool running();
 
   pid_t pid() const { return pid_; }
-  const std::string &out() const { return out_; }
-  const std::string &err() const { return err_; }
-  const std::string &error() const { return error_; }
+  const std::string& out() const { return out_; }
+  const std::string& err() const { return err_; }
+  const std::string& error() const { return error_; }
 
   // After the child ended: its exit code, or 128 + the signal that ended it; -1 before.
   int exit_status() const { return exit_status_; }
@@ -67,7 +66,7 @@ class child_process {
   template <typename predicate>
   int pump(long long deadline_ms, predicate done);
   bool reap(bool block);
-  void drain(int &fd, std::string &into);
+  void drain(int& fd, std::string& into);
   void close_fds();
 
   pid_t pid_ = -1;
@@ -84,5 +83,3 @@ class child_process {
 
 // Milliseconds of CLOCK_MONOTONIC, for deadlines.
 long long monotonic_ms();
-
-#endif  // VELTRONA_TESTS_CHILD_PROCESS_H_

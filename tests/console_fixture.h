@@ -11,8 +11,7 @@
 // tool starts. run() is a batch run that must end cleanly (for other ends, run_tool_batch on
 // dir.path()); start() runs the tool as `tool` for cases that type while it runs.
 // transcript_session turns a table of scripted sessions into one case each.
-#ifndef VELTRONA_TESTS_CONSOLE_FIXTURE_H_
-#define VELTRONA_TESTS_CONSOLE_FIXTURE_H_
+#pragma once
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -133,5 +132,3 @@ inline std::string without_colours(std::string text) {
   }
   return text;
 }
-
-#endif  // VELTRONA_TESTS_CONSOLE_FIXTURE_H_

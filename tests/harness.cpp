@@ -17,15 +17,15 @@
 #include <fstream>
 #include <sstream>
 
-const char *const VT_TOOL_PATH = VT_TOOL_BINARY;
-const char *const VT_SIM_PATH = VT_SIM_BINARY;
+const char* const VT_TOOL_PATH = VT_TOOL_BINARY;
+const char* const VT_SIM_PATH = VT_SIM_BINARY;
 
 namespace {
 
 // Without a pidfd the simulator's early end is noticed by looking at it this often.
 constexpr int NO_PIDFD_TICK_MS = 50;
 
-std::vector<long> parse_numbers(const std::string &line) {
+std::vector<long> parse_numbers(const std::string& line) {
   std::vector<long> numbers;
   std::istringstream in(line);
   long n = 0;
@@ -52,7 +52,7 @@ class state_home_guard {
     std::error_code ignored;
     std::filesystem::remove_all(path_, ignored);
   }
-  const std::string &path() const { return path_; }
+  const std::string& path() const { return path_; }
 
  private:
   pid_t owner_;
@@ -63,17 +63,17 @@ const state_home_guard state_home;
 
 }  // namespace
 
-const std::string &test_state_home() { return state_home.path(); }
+const std::string& test_state_home() { return state_home.path(); }
 
 std::string tool_write_log_path() { return test_state_home() + "/veltrona_tool/writes.log"; }
 
-std::ostream &operator<<(std::ostream &os, const sim_write &w) {
+std::ostream& operator<<(std::ostream& os, const sim_write& w) {
   os << "{" << w.function << ", " << w.address << ", {";
   for (size_t k = 0; k < w.values.size(); ++k) os << (k > 0 ? ", " : "") << w.values[k];
   return os << "}}";
 }
 
-std::ostream &operator<<(std::ostream &os, const sim_read &r) {
+std::ostream& operator<<(std::ostream& os, const sim_read& r) {
   return os << "{" << r.function << ", " << r.address << ", " << r.count << "}";
 }
 
@@ -110,7 +110,7 @@ std::string without_poll_failures(std::string text) {
   return text;
 }
 
-std::vector<std::string> lines_of(const std::string &text) {
+std::vector<std::string> lines_of(const std::string& text) {
   std::vector<std::string> lines;
   size_t start = 0;
   for (size_t end = text.find('\n'); end != std::string::npos; end = text.find('\n', start)) {
@@ -120,14 +120,14 @@ std::vector<std::string> lines_of(const std::string &text) {
   return lines;
 }
 
-std::string repeat(const std::string &text, int n) {
+std::string repeat(const std::string& text, int n) {
   std::string out;
   for (int i = 0; i < n; i++) out += text;
   return out;
 }
 
-scoped_env::scoped_env(const char *name, const std::optional<std::string> &value) : name_(name) {
-  if (const char *old = getenv(name)) old_ = old;
+scoped_env::scoped_env(const char* name, const std::optional<std::string>& value) : name_(name) {
+  if (const char* old = getenv(name)) old_ = old;
   if (value) {
     setenv(name, value->c_str(), 1);
   } else {
@@ -149,7 +149,7 @@ scratch_dir::~scratch_dir() {
   std::filesystem::remove_all(path_, ignored);
 }
 
-int scratch_dir::create(const std::string &prefix) {
+int scratch_dir::create(const std::string& prefix) {
   // Under /tmp, so that a Unix socket path inside stays well below its length limit.
   std::string pattern = "/tmp/" + prefix + "XXXXXX";
   std::vector<char> buffer(pattern.begin(), pattern.end());
@@ -159,14 +159,14 @@ int scratch_dir::create(const std::string &prefix) {
   return 0;
 }
 
-int write_text_file(const std::string &path, std::string_view text) {
+int write_text_file(const std::string& path, std::string_view text) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(text.data(), static_cast<std::streamsize>(text.size()));
   out.close();
   return out ? 0 : -1;
 }
 
-int read_text_file(const std::string &path, std::string *text) {
+int read_text_file(const std::string& path, std::string* text) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return -1;
   std::ostringstream content;
@@ -179,9 +179,9 @@ std::vector<std::string> tool_config_lines(int port) {
   return {"sIpAddr = \"127.0.0.1\"", "iPort = " + std::to_string(port)};
 }
 
-int write_tool_config(const std::string &dir, const std::vector<std::string> &items) {
+int write_tool_config(const std::string& dir, const std::vector<std::string>& items) {
   std::string text = "[velt_tool_config]\n";
-  for (const std::string &item : items) text += item + "\n";
+  for (const std::string& item : items) text += item + "\n";
   return write_text_file(dir + "/veltrona_tool.conf", text);
 }
 
@@ -195,7 +195,7 @@ std::string sim_process::log() const {
   return text;
 }
 
-int sim_process::start(const std::vector<std::string> &extra_args) {
+int sim_process::start(const std::vector<std::string>& extra_args) {
   if (dir_.create("vt_sim_") < 0) {
     error_ = std::string("mkdtemp: ") + strerror(errno);
     return -1;
@@ -244,14 +244,14 @@ int sim_process::start(const std::vector<std::string> &extra_args) {
   address.sun_family = AF_UNIX;
   std::strncpy(address.sun_path, control.c_str(), sizeof address.sun_path - 1);
   if (control_fd_ < 0 ||
-      connect(control_fd_, reinterpret_cast<sockaddr *>(&address), sizeof address) < 0) {
+      connect(control_fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) < 0) {
     error_ = "cannot connect to " + control + ": " + strerror(errno);
     return -1;
   }
   return port_ > 0 ? 0 : -1;
 }
 
-int sim_process::command(const std::string &line, std::vector<std::string> *lines) {
+int sim_process::command(const std::string& line, std::vector<std::string>* lines) {
   error_.clear();
   if (lines != nullptr) lines->clear();
   if (control_fd_ < 0) {
@@ -298,13 +298,13 @@ int sim_process::command(const std::string &line, std::vector<std::string> *line
   }
 }
 
-int sim_process::set_registers(int address, const std::vector<uint16_t> &values) {
+int sim_process::set_registers(int address, const std::vector<uint16_t>& values) {
   std::string line = "SET " + std::to_string(address);
   for (uint16_t v : values) line += " " + std::to_string(v);
   return command(line);
 }
 
-int sim_process::get_registers(int address, int count, std::vector<uint16_t> *values) {
+int sim_process::get_registers(int address, int count, std::vector<uint16_t>* values) {
   std::vector<std::string> lines;
   if (command("GET " + std::to_string(address) + " " + std::to_string(count), &lines) < 0) {
     return -1;
@@ -329,7 +329,7 @@ std::vector<sim_write> sim_process::writes() {
   std::vector<std::string> lines;
   std::vector<sim_write> result;
   if (command("WRITES", &lines) < 0) return result;
-  for (const std::string &line : lines) {
+  for (const std::string& line : lines) {
     std::vector<long> n = parse_numbers(line);
     if (n.size() < 2) continue;
     sim_write w{static_cast<int>(n[0]), static_cast<int>(n[1]), {}};
@@ -343,7 +343,7 @@ std::vector<sim_read> sim_process::reads() {
   std::vector<std::string> lines;
   std::vector<sim_read> result;
   if (command("READS", &lines) < 0) return result;
-  for (const std::string &line : lines) {
+  for (const std::string& line : lines) {
     std::vector<long> n = parse_numbers(line);
     if (n.size() != 3) continue;
     result.push_back({static_cast<int>(n[0]), static_cast<int>(n[1]), static_cast<int>(n[2])});
@@ -373,8 +373,8 @@ closed_port::closed_port() {
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   socklen_t length = sizeof address;
-  if (bind(fd_, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0 &&
-      getsockname(fd_, reinterpret_cast<sockaddr *>(&address), &length) == 0) {
+  if (bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+      getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
     port_ = ntohs(address.sin_port);
   }
 }
@@ -383,7 +383,7 @@ closed_port::~closed_port() {
   if (fd_ >= 0) close(fd_);
 }
 
-int tool_process::start(const std::string &dir) {
+int tool_process::start(const std::string& dir) {
   if (access(VT_TOOL_PATH, X_OK) != 0) {
     error_ = std::string("tool not built: ") + VT_TOOL_PATH;
     return -1;
@@ -407,7 +407,7 @@ tool_result tool_process::finish(int timeout_ms) {
   return result;
 }
 
-tool_result run_tool_batch(const std::string &dir, std::string_view script, int timeout_ms) {
+tool_result run_tool_batch(const std::string& dir, std::string_view script, int timeout_ms) {
   tool_process tool;
   if (tool.start(dir) < 0) {
     tool_result result;

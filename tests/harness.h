@@ -14,8 +14,7 @@
 // Every wait has a timeout; every process started here is killed and reaped when its object
 // dies. Functions return 0 or -1, with the reason in the object's error() or an error string;
 // nothing here throws or aborts, so a test asserts on the results. Not thread-safe.
-#ifndef VELTRONA_TESTS_HARNESS_H_
-#define VELTRONA_TESTS_HARNESS_H_
+#pragma once
 
 #include <cstdint>
 #include <optional>
@@ -28,14 +27,14 @@
 #include "tests/child_process.h"
 
 // Paths of the programs under test, fixed by the build.
-extern const char *const VT_TOOL_PATH;
-extern const char *const VT_SIM_PATH;
+extern const char* const VT_TOOL_PATH;
+extern const char* const VT_SIM_PATH;
 
 // Before main, every program linked with the harness points XDG_STATE_HOME at a scratch
 // directory of its own (removed when the program ends), so that every tool it starts, however
 // it starts it, keeps its state files (the write log) there and never in the home directory of
 // whoever runs the tests. Empty when the directory could not be made.
-const std::string &test_state_home();
+const std::string& test_state_home();
 
 // The write log of the tools this program starts (it need not exist).
 std::string tool_write_log_path();
@@ -44,8 +43,8 @@ std::string tool_write_log_path();
 constexpr int VT_WAIT_MS = 20000;
 
 // The simulator's request records (sim/request_log.h) as test failures print them.
-std::ostream &operator<<(std::ostream &os, const sim_write &w);
-std::ostream &operator<<(std::ostream &os, const sim_read &r);
+std::ostream& operator<<(std::ostream& os, const sim_write& w);
+std::ostream& operator<<(std::ostream& os, const sim_read& r);
 
 // The registers of an access code of eight ASCII digits: low byte first, then two NUL bytes.
 std::vector<uint16_t> access_code_words(std::string_view digits);
@@ -68,23 +67,23 @@ std::string without_poll_failures(std::string text);
 
 // The complete lines of text, without their line ends; a last line without its line end (output
 // still arriving) is left out.
-std::vector<std::string> lines_of(const std::string &text);
+std::vector<std::string> lines_of(const std::string& text);
 
 // text n times over.
-std::string repeat(const std::string &text, int n);
+std::string repeat(const std::string& text, int n);
 
 class scratch_dir {
  public:
   scratch_dir() = default;
   ~scratch_dir();
-  scratch_dir(const scratch_dir &) = delete;
-  scratch_dir &operator=(const scratch_dir &) = delete;
+  scratch_dir(const scratch_dir&) = delete;
+  scratch_dir& operator=(const scratch_dir&) = delete;
 
   // Makes /tmp/<prefix>XXXXXX. Returns 0 or -1.
-  int create(const std::string &prefix);
-  const std::string &path() const { return path_; }
+  int create(const std::string& prefix);
+  const std::string& path() const { return path_; }
   // path() + "/" + name
-  std::string file(const std::string &name) const { return path_ + "/" + name; }
+  std::string file(const std::string& name) const { return path_ + "/" + name; }
 
  private:
   std::string path_;
@@ -98,22 +97,22 @@ class sim_process {
   // Starts the simulator with --port 0, a port file and a control socket in a fresh scratch
   // directory, waits up to VT_WAIT_MS for the port file and connects to the control socket.
   // extra_args are appended to the command line (for example "--verbose").
-  int start(const std::vector<std::string> &extra_args = {});
+  int start(const std::vector<std::string>& extra_args = {});
 
   int port() const { return port_; }
-  const std::string &dir() const { return dir_.path(); }
-  const std::string &error() const { return error_; }
+  const std::string& dir() const { return dir_.path(); }
+  const std::string& error() const { return error_; }
   // What the simulator wrote to standard output and standard error so far.
   std::string log() const;
 
   // Sends one control line and collects the reply up to its last line. Returns 0 when the reply
   // ends with "OK"; -1 on "ERR ..." (the line is in error()), a lost connection or a timeout.
   // lines, when given, receives the data lines before "OK".
-  int command(const std::string &line, std::vector<std::string> *lines = nullptr);
+  int command(const std::string& line, std::vector<std::string>* lines = nullptr);
 
   // Shorthands for control commands.
-  int set_registers(int address, const std::vector<uint16_t> &values);
-  int get_registers(int address, int count, std::vector<uint16_t> *values);
+  int set_registers(int address, const std::vector<uint16_t>& values);
+  int get_registers(int address, int count, std::vector<uint16_t>* values);
   int fail_reads(int address, int count = 1);
   int fail_writes(int address, int count = 1);
   int set_delay_ms(int ms);
@@ -144,8 +143,8 @@ class closed_port {
  public:
   closed_port();
   ~closed_port();
-  closed_port(const closed_port &) = delete;
-  closed_port &operator=(const closed_port &) = delete;
+  closed_port(const closed_port&) = delete;
+  closed_port& operator=(const closed_port&) = delete;
   int port() const { return port_; }  // 0 when no socket could be bound
 
  private:
@@ -157,10 +156,10 @@ class closed_port {
 // started meanwhile inherit it. The old value comes back when the object dies.
 class scoped_env {
  public:
-  scoped_env(const char *name, const std::optional<std::string> &value);
+  scoped_env(const char* name, const std::optional<std::string>& value);
   ~scoped_env();
-  scoped_env(const scoped_env &) = delete;
-  scoped_env &operator=(const scoped_env &) = delete;
+  scoped_env(const scoped_env&) = delete;
+  scoped_env& operator=(const scoped_env&) = delete;
 
  private:
   std::string name_;
@@ -168,10 +167,10 @@ class scoped_env {
 };
 
 // Writes text to path. Returns 0 or -1.
-int write_text_file(const std::string &path, std::string_view text);
+int write_text_file(const std::string& path, std::string_view text);
 
 // Reads the whole file at path into text. Returns 0 or -1.
-int read_text_file(const std::string &path, std::string *text);
+int read_text_file(const std::string& path, std::string* text);
 
 // The configuration lines that point the tool at 127.0.0.1:port.
 std::vector<std::string> tool_config_lines(int port);
@@ -179,7 +178,7 @@ std::vector<std::string> tool_config_lines(int port);
 // Writes dir/veltrona_tool.conf: the group header line, then every line of items as it stands
 // (for example `iPort = 1502` or `sIpAddr = "127.0.0.1"`). Keys not given take their defaults;
 // a key given twice counts with its last line. Returns 0 or -1.
-int write_tool_config(const std::string &dir, const std::vector<std::string> &items);
+int write_tool_config(const std::string& dir, const std::vector<std::string>& items);
 
 // How a run of the tool ended.
 struct tool_result {
@@ -193,7 +192,7 @@ struct tool_result {
 class tool_process {
  public:
   // Starts VT_TOOL_PATH in dir. Returns 0 or -1 (reason in error()).
-  int start(const std::string &dir);
+  int start(const std::string& dir);
   int write_input(std::string_view text, int timeout_ms = VT_WAIT_MS) {
     return child_.write_input(text, timeout_ms);
   }
@@ -204,8 +203,8 @@ class tool_process {
   void close_input() { child_.close_input(); }
   // Waits for the end; after timeout_ms kills the tool and reports timed_out.
   tool_result finish(int timeout_ms = VT_WAIT_MS);
-  const std::string &out() const { return child_.out(); }
-  const std::string &error() const { return error_; }
+  const std::string& out() const { return child_.out(); }
+  const std::string& error() const { return error_; }
 
  private:
   child_process child_;
@@ -214,7 +213,5 @@ class tool_process {
 
 // Batch run: starts the tool in dir, feeds it the whole script, closes its input and waits for
 // the end (killing it after timeout_ms).
-tool_result run_tool_batch(const std::string &dir, std::string_view script,
+tool_result run_tool_batch(const std::string& dir, std::string_view script,
                            int timeout_ms = VT_WAIT_MS);
-
-#endif  // VELTRONA_TESTS_HARNESS_H_

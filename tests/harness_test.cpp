@@ -66,7 +66,7 @@ TEST(child_process, missing_program_ends_with_127) {
 // --- simulator through the harness ------------------------------------------------------------
 
 struct modbus_deleter {
-  void operator()(modbus_t *ctx) const {
+  void operator()(modbus_t* ctx) const {
     modbus_close(ctx);
     modbus_free(ctx);
   }

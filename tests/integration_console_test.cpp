@@ -19,7 +19,11 @@ std::vector<transcript_case> console_cases() {
       {"quit quits", {}, "quit\n", ">> ", {}},
       {"Quit quits", {}, "Quit\n", ">> ", {}},
       {"end of input quits", {}, "", ">> ", {}},
-      {"stat is no command", {}, "stat\n", ">> Error: Unknown command.\nError parsing cmd.\n>> ", {}},
+      {"stat is no command",
+       {},
+       "stat\n",
+       ">> Error: Unknown command.\nError parsing cmd.\n>> ",
+       {}},
       {"log and cal are no commands",
        {},
        "log\ncal\n",
@@ -51,13 +55,21 @@ std::vector<transcript_case> console_cases() {
 
 std::vector<transcript_case> register_cases() {
   return {
-      {"READ by address", {{5120, {7}}}, "READ 5120\n", ">> MB_STATE_SET (5120, WORD)\n7 (0x0007)\n>> ", {}},
+      {"READ by address",
+       {{5120, {7}}},
+       "READ 5120\n",
+       ">> MB_STATE_SET (5120, WORD)\n7 (0x0007)\n>> ",
+       {}},
       {"READ by partial name in any case",
        {{5120, {7}}},
        "READ state\n",
        ">> MB_STATE_SET (5120, WORD)\n7 (0x0007)\n>> ",
        {}},
-      {"READ STATE_READ", {{5480, {3}}}, "READ STATE_READ\n", ">> MB_STATE_READ (5480, WORD)\n3 (0x0003)\n>> ", {}},
+      {"READ STATE_READ",
+       {{5480, {3}}},
+       "READ STATE_READ\n",
+       ">> MB_STATE_READ (5480, WORD)\n3 (0x0003)\n>> ",
+       {}},
       {"READ SET is MB_RESET", {}, "READ SET\n", ">> MB_RESET (5140, WORD)\n0 (0x0000)\n>> ", {}},
       {"READ the last entry with its unit",
        {{6186, float_words(12.5f)}},
@@ -127,9 +139,14 @@ std::vector<transcript_case> register_cases() {
       {"WRITE of a float writes low half first",
        {},
        "WRITE MAX_AVERAGE 0.93\nY\n",
-       ">> MB_MAX_AVERAGE_POWER (5252, FLOAT)\nConfirm write \"0.93\"? (Y/N): Write 2 words OK\n>> ",
+       ">> MB_MAX_AVERAGE_POWER (5252, FLOAT)\nConfirm write \"0.93\"? (Y/N): Write 2 words "
+       "OK\n>> ",
        {{16, 5252, float_words(0.93f)}}},
-      {"WRITE without data", {}, "WRITE STATE\n", ">> MB_STATE_SET (5120, WORD)\nMissing data.\n>> ", {}},
+      {"WRITE without data",
+       {},
+       "WRITE STATE\n",
+       ">> MB_STATE_SET (5120, WORD)\nMissing data.\n>> ",
+       {}},
       {"RR DWORD prints the high word first",
        {{5532, {0x0004, 0x0001}}},
        "RR dword 0x159c\n",
@@ -137,7 +154,11 @@ std::vector<transcript_case> register_cases() {
        {}},
       {"RR FLOAT", {{5126, float_words(2.5f)}}, "RR FLOAT 5126\n", ">> 2.500000\n>> ", {}},
       {"RR WORD", {{5120, {9}}}, "RR word 5120 7\n", ">> 0x0009 \n>> ", {}},
-      {"RR RAW without a count reads nothing", {}, "RR RAW 5120\n", ">> Missing word size.\n>> ", {}},
+      {"RR RAW without a count reads nothing",
+       {},
+       "RR RAW 5120\n",
+       ">> Missing word size.\n>> ",
+       {}},
       {"RR RAW with count 0 prints nothing", {}, "RR RAW 5120 0\n", ">> >> ", {}},
       {"RR RAW above 1024 words", {}, "RR RAW 5120 1025\n", ">> Invalid word size: 1025.\n>> ", {}},
       {"RR RAW with a bad count", {}, "RR RAW 5120 1x\n", ">> Invalid word size: 1x.\n>> ", {}},
@@ -174,7 +195,11 @@ std::vector<transcript_case> register_cases() {
        "RW DWORD 5200 0X12345678\n",
        ">> Write OK\n>> ",
        {{16, 5200, {0x5678, 0x1234}}}},
-      {"RW FLOAT", {}, "RW FLOAT 5126 2.5\n", ">> Write 2.500000 OK\n>> ", {{16, 5126, float_words(2.5f)}}},
+      {"RW FLOAT",
+       {},
+       "RW FLOAT 5126 2.5\n",
+       ">> Write 2.500000 OK\n>> ",
+       {{16, 5126, float_words(2.5f)}}},
       {"RW FLOAT with a tail", {}, "RW FLOAT 5126 2.5x\n", ">> Invalid data float: 2.5x\n>> ", {}},
       {"RW without data", {}, "RW WORD 5120\n", ">> Missing data.\n>> ", {}},
       {"RW FLOAT of values that are not finite",
@@ -205,7 +230,8 @@ std::vector<transcript_case> register_cases() {
        {},
        "SETBIT 5200 32 1\nSETBIT 5120 -1 1\n",
        ">> MB_CONFIG_WORD (5200, DWORD)\nBit position should be between 0 and 32, provided is 32.\n"
-       ">> MB_STATE_SET (5120, WORD)\nBit position should be between 0 and 16, provided is -1.\n>> ",
+       ">> MB_STATE_SET (5120, WORD)\nBit position should be between 0 and 16, provided is "
+       "-1.\n>> ",
        {}},
       {"SETBIT value errors",
        {},
@@ -251,15 +277,19 @@ TEST_F(console_session, HelpText) {
   EXPECT_EQ(lines[2], "");
   EXPECT_EQ(lines[3], "\033[31mGeneric commands\033[0m:");
   EXPECT_EQ(lines[5], "  \033[32mHELP\033[0m      : Print this help.");
-  EXPECT_EQ(lines[35], "              RW <FLOAT/WORD/DWORD/RAW> <address,hex/dec> "
-                       "<data,float/word/dword/word-array>");
-  EXPECT_EQ(lines[36], "              <data> : according to data type. For ROW, each hex words "
-                       "are separated by a space.");
-  EXPECT_EQ(lines[67], "  \033[32mSTARTUP\033[0m   : Configure startup registers. Startup "
-                       "registers are loaded during tool startup.");
+  EXPECT_EQ(lines[35],
+            "              RW <FLOAT/WORD/DWORD/RAW> <address,hex/dec> "
+            "<data,float/word/dword/word-array>");
+  EXPECT_EQ(lines[36],
+            "              <data> : according to data type. For ROW, each hex words "
+            "are separated by a space.");
+  EXPECT_EQ(lines[67],
+            "  \033[32mSTARTUP\033[0m   : Configure startup registers. Startup "
+            "registers are loaded during tool startup.");
   EXPECT_EQ(lines[73], "\033[31mCalibration commands\033[0m:");
-  EXPECT_EQ(lines[97], "              With <entry number>, remove specific entry, e.g. REMOVE 4 to "
-                       "remove/invalidate fourth entry.");
+  EXPECT_EQ(lines[97],
+            "              With <entry number>, remove specific entry, e.g. REMOVE 4 to "
+            "remove/invalidate fourth entry.");
   EXPECT_EQ(lines[125], "  \033[32mSEND\033[0m      : Send calibration table to the device.");
   EXPECT_EQ(lines[126], "");
   EXPECT_EQ(std::vector<std::string>(lines.begin() + 127, lines.end()),
@@ -366,9 +396,9 @@ TEST_F(console_session, EndOfInputAtConfirmationWritesNothing) {
 // as at end of input instead of printing them forever.
 TEST_F(console_session, StdinThatFailsEveryReadEndsAfterTenErrors) {
   child_process tool;
-  ASSERT_EQ(tool.start({"/bin/sh", "-c", "exec \"$0\" < \"$1\"", VT_TOOL_PATH, dir.path()},
-                       dir.path()),
-            0)
+  ASSERT_EQ(
+      tool.start({"/bin/sh", "-c", "exec \"$0\" < \"$1\"", VT_TOOL_PATH, dir.path()}, dir.path()),
+      0)
       << tool.error();
   ASSERT_EQ(tool.wait_exit(VT_WAIT_MS), 0) << tool.out().substr(0, 2000);
   EXPECT_EQ(tool.exit_status(), 0);

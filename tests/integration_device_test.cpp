@@ -22,7 +22,11 @@ std::vector<transcript_case> device_cases() {
       {"STATE STANDBY", {}, "STATE STANDBY\n", standby_ok + ">> ", {{16, 5120, {3}}}},
       {"STATE stand", {}, "STATE stand\n", standby_ok + ">> ", {{16, 5120, {3}}}},
       {"STATE B", {}, "STATE B\n", standby_ok + ">> ", {{16, 5120, {3}}}},
-      {"STATE TRIG", {}, "STATE TRIG\n", ">> Write State = 9 (TRIG) is OK.\n>> ", {{16, 5120, {9}}}},
+      {"STATE TRIG",
+       {},
+       "STATE TRIG\n",
+       ">> Write State = 9 (TRIG) is OK.\n>> ",
+       {{16, 5120, {9}}}},
       {"STATE 9", {}, "STATE 9\n", ">> Write State = 9 (TRIG) is OK.\n>> ", {{16, 5120, {9}}}},
       {"STATE GER", {}, "STATE ger\n", ">> Write State = 9 (TRIG) is OK.\n>> ", {{16, 5120, {9}}}},
       {"STATE V", {}, "STATE v\n", ">> Write State = 6 (HV) is OK.\n>> ", {{16, 5120, {6}}}},
@@ -46,7 +50,9 @@ std::vector<transcript_case> device_cases() {
        ">> Invalid argument: O\n>> Invalid argument: X\n>> ",
        {}},
       {"STATUS short",
-       {{5480, {3}}, {5529, float_words(250.0f)}, {5525, float_words(3.5f)},
+       {{5480, {3}},
+        {5529, float_words(250.0f)},
+        {5525, float_words(3.5f)},
         {5532, {0x0004, 0x0001, 0x0000, 0x8000, 0x0001, 0x0000}}},
        "STATUS short\nSTATUS s\n",
        ">> State = 3 (STANDBY)\nPRF = 250 Hz\nPulse Width = 3.5 us\n"
@@ -57,7 +63,9 @@ std::vector<transcript_case> device_cases() {
        "Trigger interlock = 0x00000001\n>> ",
        {}},
       {"STATUS long lists every named bit",
-       {{5480, {6}}, {5529, float_words(1000.0f)}, {5525, float_words(0.25f)},
+       {{5480, {6}},
+        {5529, float_words(1000.0f)},
+        {5525, float_words(0.25f)},
         {5532, {0x0004, 0x0001, 0x0000, 0x8000, 0x0001, 0x0000}}},
        "STATUS\n",
        ">> State = 6 (HV)\nPRF = 1000 Hz\nPulse Width = 0.25 us\n" +
@@ -67,20 +75,31 @@ std::vector<transcript_case> device_cases() {
 }
 
 const char* const standby_names[] = {
-    "Filament Voltage Interlock",           "Filament Current Interlock",
-    "Customer Interface Standby 1 Interlock", "Tank Temperature 1 Interlock",
-    "Tank Temperature 2 Interlock",         "Tank cable interlock",
-    "Customer Interface Standby 2 Interlock", "Magnetrone pt100 temp level interlock",
+    "Filament Voltage Interlock",
+    "Filament Current Interlock",
+    "Customer Interface Standby 1 Interlock",
+    "Tank Temperature 1 Interlock",
+    "Tank Temperature 2 Interlock",
+    "Tank cable interlock",
+    "Customer Interface Standby 2 Interlock",
+    "Magnetrone pt100 temp level interlock",
 };
 
 const char* const hv_names[] = {
-    "Block Time 1 Interlock",      "Communication Timeout Interlock",
-    "Customer Interface HV Interlock 1", "Customer Interface HV Interlock 2",
-    "CCPS PWM (short circuit) Interlock", "CCPS Over Voltage Interlock",
-    "CCPS Over Current Interlock", "CCPS Temperature Interlock",
-    "CCPS IGBT Interlock",         "Davarer HV Ps 1 Interlock",
-    "Davarer HV Ps 2 Interlock",   "Tacho input 1",
-    "Tacho input 2",               "Tacho input 3",
+    "Block Time 1 Interlock",
+    "Communication Timeout Interlock",
+    "Customer Interface HV Interlock 1",
+    "Customer Interface HV Interlock 2",
+    "CCPS PWM (short circuit) Interlock",
+    "CCPS Over Voltage Interlock",
+    "CCPS Over Current Interlock",
+    "CCPS Temperature Interlock",
+    "CCPS IGBT Interlock",
+    "Davarer HV Ps 1 Interlock",
+    "Davarer HV Ps 2 Interlock",
+    "Tacho input 1",
+    "Tacho input 2",
+    "Tacho input 3",
 };
 
 const char* const trig_names[] = {
@@ -204,7 +223,8 @@ const std::string reset = "\033[0m";
 TEST_F(InterlockMonitor, FirstPollReportsSetNamedBitsInRed) {
   apply({{5532, {0x0005, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000}}});
   start(true);
-  std::string a = "Standby ilock change: " + red + "0->1: Filament Voltage Interlock" + reset + "\n";
+  std::string a =
+      "Standby ilock change: " + red + "0->1: Filament Voltage Interlock" + reset + "\n";
   std::string b = "Standby ilock change: " + red + "0->1: Customer Interface Standby 1 Interlock" +
                   reset + "\n";
   ASSERT_EQ(tool.wait_for_output(b), 0) << tool.out();
@@ -222,7 +242,8 @@ TEST_F(InterlockMonitor, ChangesWhileRunningAndUnnamedBitsSilent) {
   std::string bit31 = "HV ilock change: " + red + "0->1: CCPS open circuit interlock" + reset;
   ASSERT_EQ(tool.wait_for_output(bit31), 0) << tool.out();
   ASSERT_EQ(sim.set_registers(5534, {0x0000, 0x8002}), 0);
-  std::string cleared = "HV ilock change: " + green + "1->0: Customer Interface HV Interlock 2" + reset;
+  std::string cleared =
+      "HV ilock change: " + green + "1->0: Customer Interface HV Interlock 2" + reset;
   ASSERT_EQ(tool.wait_for_output(cleared), 0) << tool.out();
   std::string out = finish();
   EXPECT_NE(out.find(bit3 + "\n" + bit31 + "\n"), std::string::npos) << out;

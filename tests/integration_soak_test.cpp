@@ -28,7 +28,7 @@
 namespace {
 
 // Argument words the commands and their questions know.
-const char *const keywords[] = {
+const char* const keywords[] = {
     "FLOAT", "WORD", "DWORD", "RAW",    "short", "long", "OFF", "STANDBY", "HV", "TRIG",
     "ADD",   "DEL",  "PRINT", "ACTUAL", "DAC",   "ADC",  "-i",  "-I",      "y",  "n",
     "Y",     "N",    "yes",   "no",     "A",     "D",    "V",   "v",       "0",  "16",
@@ -37,13 +37,13 @@ const char *const keywords[] = {
 // The first command word of a line as the console sees it: up to the first NUL byte, cut at
 // CR or LF, first blank-separated token, upper-cased. Empty when the line has no token or is
 // too long for the console, which drops such a line whole.
-std::string command_token(const std::string &line) {
+std::string command_token(const std::string& line) {
   if (line.size() >= 511) return "";
   std::vector<char> buf(line.begin(), line.end());
   buf.push_back('\0');
   buf[strcspn(buf.data(), "\r\n")] = '\0';
-  char *cursor = buf.data();
-  char *word = next_token(&cursor);
+  char* cursor = buf.data();
+  char* word = next_token(&cursor);
   if (word == nullptr) return "";
   upper_case_in_place(word, static_cast<int>(strlen(word)));
   return word;
@@ -53,7 +53,7 @@ std::string command_token(const std::string &line) {
 // the random parts of a line come in the same order with every compiler.
 std::string join(std::initializer_list<std::string> words) {
   std::string line;
-  for (const std::string &w : words) {
+  for (const std::string& w : words) {
     if (!line.empty() && !w.empty()) line += " ";
     line += w;
   }
@@ -71,7 +71,7 @@ class soak_script {
   std::vector<std::string> build(int lines) {
     std::vector<std::string> script;
     while (static_cast<int>(script.size()) < lines) {
-      for (const std::string &line : chunk()) add(&script, line);
+      for (const std::string& line : chunk()) add(&script, line);
     }
     return script;
   }
@@ -80,7 +80,7 @@ class soak_script {
   uint32_t below(uint32_t n) { return random_() % n; }
   bool chance(int percent) { return below(100) < static_cast<uint32_t>(percent); }
   template <typename T, size_t N>
-  const T &one_of(const T (&items)[N]) {
+  const T& one_of(const T (&items)[N]) {
     return items[below(N)];
   }
 
@@ -88,7 +88,7 @@ class soak_script {
   // tool. DUMP gets a harmless file name in the scratch directory. A line that runs EDIT is
   // followed by keys and by "xq": in the interactive editor x is ignored and q leaves it, and as
   // a command line "XQ" is only an unknown command.
-  void add(std::vector<std::string> *script, std::string line) {
+  void add(std::vector<std::string>* script, std::string line) {
     std::string word = command_token(line);
     if (word.starts_with("Q")) return;
     if (word.starts_with("DUMP")) line = dump_line(line);
@@ -99,7 +99,7 @@ class soak_script {
     }
   }
 
-  std::string dump_line(const std::string &line) {
+  std::string dump_line(const std::string& line) {
     std::string word = line.substr(0, line.find_first_of(" ", line.find_first_not_of(' ')));
     switch (below(4)) {
       case 0:
@@ -133,11 +133,11 @@ class soak_script {
     std::string w = command_table[below(static_cast<uint32_t>(command_table.size()))].word;
     switch (below(10)) {
       case 0:
-        for (char &c : w)
+        for (char& c : w)
           if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
         break;
       case 1:
-        for (char &c : w)
+        for (char& c : w)
           if (c >= 'A' && c <= 'Z' && chance(50)) c = static_cast<char>(c - 'A' + 'a');
         break;
       case 2:
@@ -172,7 +172,7 @@ class soak_script {
       name = name.substr(start, 1 + below(static_cast<uint32_t>(name.size() - start)));
     }
     if (chance(30))
-      for (char &c : name)
+      for (char& c : name)
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     return name;
   }
@@ -210,7 +210,7 @@ class soak_script {
   }
 
   std::string floating() {
-    const char *const special[] = {"nan", "inf", "-inf", "1e39", "-1e-50", ".", "1.5V", "0.93"};
+    const char* const special[] = {"nan", "inf", "-inf", "1e39", "-1e-50", ".", "1.5V", "0.93"};
     if (chance(20)) return one_of(special);
     std::string f = sign();
     f += std::to_string(below(100000));
@@ -269,7 +269,7 @@ class soak_script {
   }
 
   std::string answer() {
-    const char *const answers[] = {"y", "n", "Y",  "no", "yes", "",     "A",    "D", "V",    "1",
+    const char* const answers[] = {"y", "n", "Y",  "no", "yes", "",     "A",    "D", "V",    "1",
                                    "2", "0", "17", "-1", "abc", "5288", "5126", "3", "65535"};
     return one_of(answers);
   }
@@ -284,7 +284,7 @@ class soak_script {
   }
 
   std::string blank_line() {
-    const char *const blanks[] = {"", " ", "   ", "\t", " \t \t", "\r", " \r"};
+    const char* const blanks[] = {"", " ", "   ", "\t", " \t \t", "\r", " \r"};
     return one_of(blanks);
   }
 
@@ -330,7 +330,7 @@ class soak_script {
 
 // The tool's last words: a prompt, plain or of a calibration session ("[Filament Set,2]>> "),
 // and "Exit.".
-bool is_last_prompt(const std::string &rest) {
+bool is_last_prompt(const std::string& rest) {
   if (rest == ">> Exit.\n") return true;
   const std::string tail = "]>> Exit.\n";
   if (rest.size() < tail.size() + 3 || rest[0] != '[' ||
@@ -345,7 +345,7 @@ bool is_last_prompt(const std::string &rest) {
 class soak : public console_session, public ::testing::WithParamInterface<uint32_t> {};
 
 // The HELP text exactly as this build prints it, from a run that only asks for it.
-std::string help_text(const std::string &dir, int port) {
+std::string help_text(const std::string& dir, int port) {
   tool_result r = run_tool_batch(dir, "HELP\n");
   std::string head = connect_ok_line(port) + ">> ";
   std::string tail = ">> Exit.\n";
@@ -364,7 +364,7 @@ TEST_P(soak, random_command_lines_neither_crash_nor_hang_the_tool) {
   ASSERT_EQ(sim.clear_writes(), 0);
 
   std::string script;
-  for (const std::string &line : soak_script(seed).build(lines)) script += line;
+  for (const std::string& line : soak_script(seed).build(lines)) script += line;
   // Answers for a question the last random lines may have left open ("n" is no command and no
   // menu choice), then HELP.
   for (int i = 0; i < 12; i++) script += "n\n";

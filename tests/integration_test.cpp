@@ -82,7 +82,7 @@ TEST_F(console_session, oversized_configuration_fails_the_load) {
 }
 
 // The tool run in dir with arguments and standard input closed at once.
-tool_result run_with_args(const std::string &dir, const std::vector<std::string> &args) {
+tool_result run_with_args(const std::string& dir, const std::vector<std::string>& args) {
   std::vector<std::string> argv = {VT_TOOL_PATH};
   argv.insert(argv.end(), args.begin(), args.end());
   child_process child;
@@ -104,18 +104,18 @@ tool_result run_with_args(const std::string &dir, const std::vector<std::string>
 }
 
 // How many Modbus connections the simulator has accepted and requests it has served.
-std::string sim_traffic(sim_process &sim) {
+std::string sim_traffic(sim_process& sim) {
   std::vector<std::string> lines;
   if (sim.command("STATUS", &lines) < 0) return sim.error();
   std::string traffic;
-  for (const std::string &line : lines)
+  for (const std::string& line : lines)
     if (line.starts_with("accepted ") || line.starts_with("requests ")) traffic += line + "\n";
   return traffic;
 }
 
 // A configuration the tool would complain about on reading shows that --help and --version
 // never read it.
-const char *const kUnreadConfigItem = "iNotAKey = 1";
+const char* const kUnreadConfigItem = "iNotAKey = 1";
 
 TEST_F(console_session, help_prints_the_usage_and_neither_loads_nor_connects) {
   configure({kUnreadConfigItem});
@@ -125,7 +125,7 @@ TEST_F(console_session, help_prints_the_usage_and_neither_loads_nor_connects) {
       r.out.starts_with("Usage: veltrona_tool [--help | --version]\n\n"
                         "Calibration and Chat utility for Veltrona modulator.\n"))
       << r.out;
-  for (const char *part :
+  for (const char* part :
        {"\n  veltrona_tool.conf\n", "working directory", "\n  ~/.veltrona_tool_history\n",
         "/veltrona_tool/writes.log", "\n  0    normal end", "\n  2    bad usage",
         "\n  255  the configuration"})
@@ -148,7 +148,7 @@ TEST_F(console_session, unknown_argument_is_named_with_status_2_and_no_connectio
   configure({kUnreadConfigItem});
   struct {
     std::vector<std::string> args;
-    const char *named;
+    const char* named;
   } cases[] = {
       {{"--verbose"}, "--verbose"},
       {{"-h"}, "-h"},
@@ -157,7 +157,7 @@ TEST_F(console_session, unknown_argument_is_named_with_status_2_and_no_connectio
       {{"--help", "now"}, "now"},
       {{"--version", "--help", "-v"}, "-v"},
   };
-  for (const auto &c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.named);
     tool_result r = run_with_args(dir.path(), c.args);
     EXPECT_EQ(r.status, 2);

@@ -20,7 +20,7 @@ constexpr size_t MBAP_LENGTH = 7;
 
 // The reply a correct device gives: registers read as zeros, writes acknowledged, anything else
 // refused with exception 1.
-std::vector<unsigned char> reply_to(const std::vector<unsigned char> &adu) {
+std::vector<unsigned char> reply_to(const std::vector<unsigned char>& adu) {
   std::vector<unsigned char> reply(adu.begin(), adu.begin() + MBAP_LENGTH);
   unsigned char function = adu[7];
   std::vector<unsigned char> pdu;
@@ -55,9 +55,9 @@ int raw_device::start(behaviour how) {
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   socklen_t length = sizeof address;
-  if (listen_fd_ < 0 || bind(listen_fd_, reinterpret_cast<sockaddr *>(&address), length) != 0 ||
+  if (listen_fd_ < 0 || bind(listen_fd_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
       listen(listen_fd_, how == NOT_ACCEPTING ? 0 : 4) != 0 ||
-      getsockname(listen_fd_, reinterpret_cast<sockaddr *>(&address), &length) != 0)
+      getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
     return -1;
   port_ = ntohs(address.sin_port);
   if (how != NOT_ACCEPTING) thread_ = std::thread([this] { run(); });
@@ -104,7 +104,7 @@ void raw_device::serve(int client) {
   }
 }
 
-bool raw_device::trickle(int client, const std::vector<unsigned char> &reply) {
+bool raw_device::trickle(int client, const std::vector<unsigned char>& reply) {
   for (unsigned char byte : reply) {
     if (!pause_ms(TRICKLE_MS)) return false;
     if (send(client, &byte, 1, MSG_NOSIGNAL) != 1) return false;

@@ -8,8 +8,7 @@
 // It records every request it receives with its arrival time, so that a test can tell which
 // requests came after a given moment. Every wait inside has a bound; the destructor stops the
 // thread and closes the sockets. Not copyable; the methods may be called from any thread.
-#ifndef VELTRONA_TESTS_RAW_DEVICE_H_
-#define VELTRONA_TESTS_RAW_DEVICE_H_
+#pragma once
 
 #include <atomic>
 #include <mutex>
@@ -30,8 +29,8 @@ class raw_device {
 
   raw_device() = default;
   ~raw_device();
-  raw_device(const raw_device &) = delete;
-  raw_device &operator=(const raw_device &) = delete;
+  raw_device(const raw_device&) = delete;
+  raw_device& operator=(const raw_device&) = delete;
 
   // Listens on 127.0.0.1 (a free port) and starts serving. Returns 0 or -1.
   int start(behaviour how);
@@ -45,7 +44,7 @@ class raw_device {
  private:
   void run();
   void serve(int client);
-  bool trickle(int client, const std::vector<unsigned char> &reply);
+  bool trickle(int client, const std::vector<unsigned char>& reply);
   bool pause_ms(int ms);
 
   behaviour how_ = SILENT;
@@ -57,5 +56,3 @@ class raw_device {
   std::mutex mutex_;
   std::vector<request> requests_;  // guarded by mutex_
 };
-
-#endif  // VELTRONA_TESTS_RAW_DEVICE_H_

@@ -1,8 +1,7 @@
 // Unit-test helpers for the standard streams: stream_capture redirects one to a temporary file,
 // so a test can compare exactly what a function printed; feed_stdin gives standard input a text
 // to read, as answers arrive when the tool is scripted.
-#ifndef VELTRONA_TESTS_STREAM_CAPTURE_H_
-#define VELTRONA_TESTS_STREAM_CAPTURE_H_
+#pragma once
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -50,5 +49,3 @@ class stream_capture {
   int saved_;
   FILE* tmp_;
 };
-
-#endif  // VELTRONA_TESTS_STREAM_CAPTURE_H_
