@@ -37,7 +37,7 @@ cal_definition filament_set() {
 
 // Each case runs in its own scratch directory (the menu saves veltrona_tool.conf there) with
 // fresh definitions and session state.
-class calibration_commands : public ::testing::Test {
+class CalibrationCommands : public ::testing::Test {
  protected:
   void SetUp() override {
     char tmpl[] = "/tmp/vt_calib_XXXXXX";
@@ -91,7 +91,7 @@ std::string read_shortcut() {
   return run([](char**) { calib_read_shortcut(); }, "");
 }
 
-TEST_F(calibration_commands, EditNormalModeValues) {
+TEST_F(CalibrationCommands, EditNormalModeValues) {
   struct example {
     const char* args;
     const char* out;
@@ -126,7 +126,7 @@ TEST_F(calibration_commands, EditNormalModeValues) {
   EXPECT_EQ(calib_session.points[0].fActual, 2.5f);
 }
 
-TEST_F(calibration_commands, StepForms) {
+TEST_F(CalibrationCommands, StepForms) {
   EXPECT_EQ(run(calib_step, "0x20"), "");
   EXPECT_EQ(calib_session.iCurStep, 32);
   EXPECT_EQ(run(calib_step, "10x"), "Invalid data: 10x\n");
@@ -136,7 +136,7 @@ TEST_F(calibration_commands, StepForms) {
   EXPECT_EQ(calib_session.iCurStep, 4464);
 }
 
-TEST_F(calibration_commands, EveryPointCommandNeedsASession) {
+TEST_F(CalibrationCommands, EveryPointCommandNeedsASession) {
   for (void (*handler)(char**) :
        {cmd_cal_set, cmd_cal_actual, cmd_cal_dac_adc, cmd_cal_add, cmd_cal_del})
     EXPECT_EQ(run(handler, "1"), "No calibration is selected! Select using CALIBRATE.\n");
@@ -147,7 +147,7 @@ TEST_F(calibration_commands, EveryPointCommandNeedsASession) {
             "No calibration is selected! Select using CALIBRATE.\n");
 }
 
-TEST_F(calibration_commands, StateGateRepeatsTheCheck) {
+TEST_F(CalibrationCommands, StateGateRepeatsTheCheck) {
   run_session();
   calib_session.iPrecondition = -1;
   EXPECT_EQ(run(cmd_cal_del, ""),
@@ -160,7 +160,7 @@ TEST_F(calibration_commands, StateGateRepeatsTheCheck) {
   EXPECT_TRUE(calib_float_is_empty(calib_session.pending.fActual));
 }
 
-TEST_F(calibration_commands, FloatArguments) {
+TEST_F(CalibrationCommands, FloatArguments) {
   run_session();
   EXPECT_EQ(run(cmd_cal_actual, ""), "Missing data.\n");
   EXPECT_EQ(run(cmd_cal_actual, "9.01x"), "Invalid data float: 9.01x\n");
@@ -173,7 +173,7 @@ TEST_F(calibration_commands, FloatArguments) {
   EXPECT_EQ(run(cmd_cal_dac_adc, ""), "Error read.\n");
 }
 
-TEST_F(calibration_commands, AddAsksAboutAnEmptySet) {
+TEST_F(CalibrationCommands, AddAsksAboutAnEmptySet) {
   run_session();
   calib_session.pending.fActual = 1.5f;
   feed_stdin("n\nx\ny\n");
@@ -190,7 +190,7 @@ TEST_F(calibration_commands, AddAsksAboutAnEmptySet) {
   EXPECT_TRUE(calib_float_is_empty(calib_session.pending.fActual));
 }
 
-TEST_F(calibration_commands, AddStopsAtAnIncompleteEntry) {
+TEST_F(CalibrationCommands, AddStopsAtAnIncompleteEntry) {
   run_session();
   calib_session.pending.fSet = 12.5f;
   EXPECT_EQ(run(cmd_cal_add, ""), "Incomplete entry: set=0x41480000 actual=0xFFFFFFFF\n");
@@ -202,7 +202,7 @@ TEST_F(calibration_commands, AddStopsAtAnIncompleteEntry) {
   EXPECT_EQ(calib_session.iPoint, 0);
 }
 
-TEST_F(calibration_commands, EntryNumbers) {
+TEST_F(CalibrationCommands, EntryNumbers) {
   run_session();
   EXPECT_EQ(run(cmd_cal_add, "0"), "Index out-of-range: 0\n");
   EXPECT_EQ(run(cmd_cal_add, "6"), "Index out-of-range: 6\n");
@@ -222,7 +222,7 @@ TEST_F(calibration_commands, EntryNumbers) {
   EXPECT_EQ(calib_session.iPoint, 2);
 }
 
-TEST_F(calibration_commands, DelClearsTheCurrentPointOrTheNumberedOne) {
+TEST_F(CalibrationCommands, DelClearsTheCurrentPointOrTheNumberedOne) {
   run_session();
   calib_session.pending = {1.0f, 2.0f, 7};
   EXPECT_EQ(run(cmd_cal_add, ""), "Error read.\nAdded to point 1\n");
@@ -239,7 +239,7 @@ TEST_F(calibration_commands, DelClearsTheCurrentPointOrTheNumberedOne) {
   EXPECT_TRUE(calib_float_is_empty(calib_session.points[0].fActual));
 }
 
-TEST_F(calibration_commands, ReadShortcutWithoutReadRegister) {
+TEST_F(CalibrationCommands, ReadShortcutWithoutReadRegister) {
   run_session();
   EXPECT_EQ(read_shortcut(), "Read Reg (0) is not used.\n");
   work_cal[0].iRegRead = 5119;
@@ -248,7 +248,7 @@ TEST_F(calibration_commands, ReadShortcutWithoutReadRegister) {
   EXPECT_EQ(read_shortcut(), "MB_FIL_SET (5126, FLOAT)\nError read reg-5126.\n");
 }
 
-TEST_F(calibration_commands, InteractiveModeOnPipedBytesWithoutSession) {
+TEST_F(CalibrationCommands, InteractiveModeOnPipedBytesWithoutSession) {
   calib_session.iCurStep = 16;
   calib_session.points[1].wDacAdc = 5;
   feed_stdin("Vvvxrq\nrest\n");
@@ -265,7 +265,7 @@ TEST_F(calibration_commands, InteractiveModeOnPipedBytesWithoutSession) {
   EXPECT_EQ(rest_of_stdin(), "\nrest\n");
 }
 
-TEST_F(calibration_commands, InteractiveModeEndsAtEndOfInput) {
+TEST_F(CalibrationCommands, InteractiveModeEndsAtEndOfInput) {
   calib_session.iCurStep = 0x10010;  // only the low 16 bits count
   calib_session.points[0].wDacAdc = 1;
   feed_stdin("V");
@@ -275,7 +275,7 @@ TEST_F(calibration_commands, InteractiveModeEndsAtEndOfInput) {
   EXPECT_TRUE(feof(stdin));
 }
 
-TEST_F(calibration_commands, PrintAndSendFailWithoutDevice) {
+TEST_F(CalibrationCommands, PrintAndSendFailWithoutDevice) {
   run_session();
   EXPECT_EQ(run([](char**) { calib_print_tables(); }, ""), "Error read.\n");
   feed_stdin("n\ny\n");
@@ -291,7 +291,7 @@ TEST_F(calibration_commands, PrintAndSendFailWithoutDevice) {
   EXPECT_EQ(run([](char**) { calib_send_to_device(false); }, ""), "Fail sending calibration!\n");
 }
 
-TEST_F(calibration_commands, SendListsTheWordsOfEachLayout) {
+TEST_F(CalibrationCommands, SendListsTheWordsOfEachLayout) {
   run_session();
   calib_session.points[0] = {0.0f, 1.5f, 100};
   feed_stdin("n\nn\n");
@@ -302,7 +302,7 @@ TEST_F(calibration_commands, SendListsTheWordsOfEachLayout) {
   EXPECT_EQ(out.rfind("0064 (100) 0000 (0) 3FC0 (16320), FFFF (65535) ", 0), 0u) << out;
 }
 
-TEST_F(calibration_commands, ResetKeepsPointsAndStep) {
+TEST_F(CalibrationCommands, ResetKeepsPointsAndStep) {
   run_session();
   calib_session.points[2].wDacAdc = 42;
   calib_session.fBackup = 6.3f;
@@ -319,13 +319,13 @@ TEST_F(calibration_commands, ResetKeepsPointsAndStep) {
   EXPECT_EQ(calib_session.iCurStep, 16);
 }
 
-TEST_F(calibration_commands, QuitWithoutBackupRestoresNothing) {
+TEST_F(CalibrationCommands, QuitWithoutBackupRestoresNothing) {
   run_session();
   EXPECT_EQ(run([](char**) { calib_end_session(); }, ""), "No backup of reg 5126 to restore.\n");
   EXPECT_EQ(calib_session.iActive, 0);
 }
 
-TEST_F(calibration_commands, QuitWithBackupAndFailedRead) {
+TEST_F(CalibrationCommands, QuitWithBackupAndFailedRead) {
   run_session();
   calib_session.iBackedUp = 1;
   calib_session.fBackup = 6.3f;
@@ -346,7 +346,7 @@ std::string menu(const std::string& answers) {
   return run(calib_menu, "ignored tokens");
 }
 
-TEST_F(calibration_commands, MenuListsUsedSlotsWithGaps) {
+TEST_F(CalibrationCommands, MenuListsUsedSlotsWithGaps) {
   define(0, filament_set());
   cal_definition third = filament_set();
   snprintf(third.sMsg, sizeof(third.sMsg), "%s", "Third");
@@ -354,7 +354,7 @@ TEST_F(calibration_commands, MenuListsUsedSlotsWithGaps) {
   EXPECT_EQ(menu("q\n"), std::string(menu_head) + "1 : Filament Set\n3 : Third\n" + menu_tail);
 }
 
-TEST_F(calibration_commands, MenuAnswerRules) {
+TEST_F(CalibrationCommands, MenuAnswerRules) {
   define(0, filament_set());
   define(4, filament_set());
   std::string head = std::string(menu_head) + "1 : Filament Set\n5 : Filament Set\n" + menu_tail;
@@ -386,11 +386,11 @@ TEST_F(calibration_commands, MenuAnswerRules) {
             head + "Message/Description: Type (0:SET, 1:READ): " + "Error in getting type.\n");
 }
 
-TEST_F(calibration_commands, MenuAtEndOfInput) {
+TEST_F(CalibrationCommands, MenuAtEndOfInput) {
   EXPECT_EQ(menu(""), std::string(menu_head) + menu_tail + "Error in getting answer!");
 }
 
-TEST_F(calibration_commands, ViewAndDeleteOfAFreeNumber) {
+TEST_F(CalibrationCommands, ViewAndDeleteOfAFreeNumber) {
   EXPECT_EQ(menu("v\n3\n"), std::string(menu_head) + menu_tail +
                                 "Enter calibration menu number to view: "
                                 "Calibration item 2 is not used.\n");
@@ -403,7 +403,7 @@ TEST_F(calibration_commands, ViewAndDeleteOfAFreeNumber) {
                                  "Out of range: 17.\nError in getting menu number.\n");
 }
 
-TEST_F(calibration_commands, ViewShowsTheConfigurationRecord) {
+TEST_F(CalibrationCommands, ViewShowsTheConfigurationRecord) {
   cal_definition d = filament_set();
   d.iRegRead = 5300;
   define(0, d);
@@ -434,7 +434,7 @@ std::string prompts(int count) {
   return text;
 }
 
-TEST_F(calibration_commands, AddUsesTheLowestFreeSlotAndSaves) {
+TEST_F(CalibrationCommands, AddUsesTheLowestFreeSlotAndSaves) {
   define(0, filament_set());
   define(2, filament_set());
   std::string head = std::string(menu_head) + "1 : Filament Set\n3 : Filament Set\n" + menu_tail;
@@ -461,7 +461,7 @@ TEST_F(calibration_commands, AddUsesTheLowestFreeSlotAndSaves) {
   EXPECT_NE(file.find("\"0123456789012345678901234567890\""), std::string::npos) << file;
 }
 
-TEST_F(calibration_commands, AddRangeLimits) {
+TEST_F(CalibrationCommands, AddRangeLimits) {
   struct example {
     const char* answers;
     int answered;
@@ -487,7 +487,7 @@ TEST_F(calibration_commands, AddRangeLimits) {
   EXPECT_NE(access("veltrona_tool.conf", F_OK), 0);
 }
 
-TEST_F(calibration_commands, FailedSaveUndoesAddAndDelete) {
+TEST_F(CalibrationCommands, FailedSaveUndoesAddAndDelete) {
   ASSERT_EQ(mkdir("veltrona_tool.conf", 0755), 0);  // a directory can't be saved to
   define(0, filament_set());
   std::string head = std::string(menu_head) + "1 : Filament Set\n" + menu_tail;
@@ -512,7 +512,7 @@ TEST_F(calibration_commands, FailedSaveUndoesAddAndDelete) {
   EXPECT_EQ(menu("q\n"), head);
 }
 
-TEST_F(calibration_commands, DeleteConfirmation) {
+TEST_F(CalibrationCommands, DeleteConfirmation) {
   define(0, filament_set());
   std::string head = std::string(menu_head) + "1 : Filament Set\n" + menu_tail;
   std::string ask =
@@ -527,7 +527,7 @@ TEST_F(calibration_commands, DeleteConfirmation) {
   EXPECT_EQ(menu("q\n"), std::string(menu_head) + menu_tail);
 }
 
-TEST_F(calibration_commands, CalibrateEndsARunningSessionWithoutAsking) {
+TEST_F(CalibrationCommands, CalibrateEndsARunningSessionWithoutAsking) {
   run_session();
   calib_session.iBackedUp = 1;
   EXPECT_EQ(menu("q\n"), std::string(menu_head) + "1 : Filament Set\n" + menu_tail);

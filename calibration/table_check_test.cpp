@@ -48,7 +48,7 @@ const order_case order_cases[] = {
      "point 1.\n"},
 };
 
-TEST(calib_warn_order, NamesThePointsThatBreakStrictOrder) {
+TEST(CalibWarnOrder, NamesThePointsThatBreakStrictOrder) {
   for (const order_case& c : order_cases) {
     calib_point points[CALIB_POINTS];
     for (int k = 0; k < CALIB_POINTS; k++) {
@@ -62,7 +62,7 @@ TEST(calib_warn_order, NamesThePointsThatBreakStrictOrder) {
   }
 }
 
-TEST(calib_warn_order, CountColumnIsNamedByTheLabel) {
+TEST(CalibWarnOrder, CountColumnIsNamedByTheLabel) {
   calib_point points[CALIB_POINTS];
   for (int k = 0; k < CALIB_POINTS; k++) {
     calib_point_make_empty(&points[k]);

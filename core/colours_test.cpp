@@ -7,7 +7,7 @@
 
 namespace {
 
-TEST(colours_init, NoColorSetAndNotEmptyTurnsEveryColourOff) {
+TEST(ColoursInit, NoColorSetAndNotEmptyTurnsEveryColourOff) {
   struct {
     const char* value;  // nullptr: unset
     bool coloured;

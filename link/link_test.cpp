@@ -223,7 +223,7 @@ int write_regs(uint16_t address, int count, const uint16_t* src) {
 }
 int reconnect() { return within(10, link_reconnect); }
 
-class link_case : public testing::Test {
+class LinkCase : public testing::Test {
  protected:
   void SetUp() override {
     // One process runs many links: each starts as the tool starts, with the stop flag clear.
@@ -298,7 +298,7 @@ class link_case : public testing::Test {
 
 // ---- Connecting
 
-TEST_F(link_case, ConnectPrintsTheLineAndPollsAtOnce) {
+TEST_F(LinkCase, ConnectPrintsTheLineAndPollsAtOnce) {
   connect();
   EXPECT_EQ(connected_line, link_output());
   wait_for_polls(1);
@@ -309,7 +309,7 @@ TEST_F(link_case, ConnectPrintsTheLineAndPollsAtOnce) {
   EXPECT_TRUE(is_poll(log[1]));
 }
 
-TEST_F(link_case, RefusedConnectionEndsTheThreadButNotTheTool) {
+TEST_F(LinkCase, RefusedConnectionEndsTheThreadButNotTheTool) {
   device.refuse_errno = ECONNREFUSED;
   start();
   EXPECT_EQ(-1, within(10, link_wait_status));
@@ -324,7 +324,7 @@ TEST_F(link_case, RefusedConnectionEndsTheThreadButNotTheTool) {
   EXPECT_EQ(0, quit_requested.load());
 }
 
-TEST_F(link_case, EmptyHostIsAFailedConnection) {
+TEST_F(LinkCase, EmptyHostIsAFailedConnection) {
   start("", 502, libmodbus_backend());
   EXPECT_EQ(-1, within(10, link_wait_status));
   join();
@@ -334,7 +334,7 @@ TEST_F(link_case, EmptyHostIsAFailedConnection) {
 
 // ---- Requests
 
-TEST_F(link_case, WriteOfOneRegisterAndReadBack) {
+TEST_F(LinkCase, WriteOfOneRegisterAndReadBack) {
   connect();
   uint16_t one = 0x1234;
   EXPECT_EQ(1, write_regs(5200, 1, &one));
@@ -353,7 +353,7 @@ TEST_F(link_case, WriteOfOneRegisterAndReadBack) {
   EXPECT_EQ(3, log[1].count);
 }
 
-TEST_F(link_case, RequestsBeyondTheMailboxFailWithoutATransfer) {
+TEST_F(LinkCase, RequestsBeyondTheMailboxFailWithoutATransfer) {
   connect();
   uint16_t buf[MAILBOX_WORDS + 1];
   EXPECT_EQ(MAILBOX_WORDS, read_regs(5300, MAILBOX_WORDS, buf));
@@ -366,7 +366,7 @@ TEST_F(link_case, RequestsBeyondTheMailboxFailWithoutATransfer) {
   EXPECT_EQ(2u, request_calls(device.calls()).size());
 }
 
-TEST_F(link_case, FailedReadStillFillsTheDestination) {
+TEST_F(LinkCase, FailedReadStillFillsTheDestination) {
   connect();
   device.set(5300, {7, 8, 9});
   uint16_t buf[3];
@@ -379,7 +379,7 @@ TEST_F(link_case, FailedReadStillFillsTheDestination) {
   EXPECT_EQ(0xAAAA, buf[2]);
 }
 
-TEST_F(link_case, UnknownRequestCodeIsReportedAndCompletedWithTheOldResult) {
+TEST_F(LinkCase, UnknownRequestCodeIsReportedAndCompletedWithTheOldResult) {
   connect();
   uint16_t buf[2];
   EXPECT_EQ(2, read_regs(5300, 2, buf));
@@ -387,7 +387,7 @@ TEST_F(link_case, UnknownRequestCodeIsReportedAndCompletedWithTheOldResult) {
   EXPECT_EQ(connected_line + "Unknown new_cmd = 55\n", link_output());
 }
 
-TEST_F(link_case, BackToBackRequestsWhilePollingOncePerSecond) {
+TEST_F(LinkCase, BackToBackRequestsWhilePollingOncePerSecond) {
   connect();
   double started = wall_seconds();
   wait_for_polls(1);
@@ -415,7 +415,7 @@ TEST_F(link_case, BackToBackRequestsWhilePollingOncePerSecond) {
 
 // ---- Stopping
 
-TEST_F(link_case, StopEndsTheThreadAndLaterRequestsFail) {
+TEST_F(LinkCase, StopEndsTheThreadAndLaterRequestsFail) {
   connect();
   stop();
   EXPECT_EQ('X', device.calls().back().op);
@@ -427,7 +427,7 @@ TEST_F(link_case, StopEndsTheThreadAndLaterRequestsFail) {
   EXPECT_TRUE(request_calls(device.calls()).empty());
 }
 
-TEST_F(link_case, RequestPendingWhenTheLinkLeavesFails) {
+TEST_F(LinkCase, RequestPendingWhenTheLinkLeavesFails) {
   device.delay_ms = 400;
   connect();
   for (int i = 0; i < 500 && !device.in_transfer(); i++)
@@ -441,7 +441,7 @@ TEST_F(link_case, RequestPendingWhenTheLinkLeavesFails) {
 }
 
 // A device that never answers holds a transfer only until the stop cuts the connection.
-TEST_F(link_case, CutEndsATransferUnderWay) {
+TEST_F(LinkCase, CutEndsATransferUnderWay) {
   connect();
   wait_for_polls(1);
   device.delay_ms = 600000;
@@ -461,7 +461,7 @@ TEST_F(link_case, CutEndsATransferUnderWay) {
   EXPECT_EQ(connected_line, link_output());  // a transfer cut by the stop is no poll failure
 }
 
-TEST_F(link_case, LinkRunsAgainAfterItEnded) {
+TEST_F(LinkCase, LinkRunsAgainAfterItEnded) {
   connect();
   stop();
   quit_requested = 0;
@@ -473,7 +473,7 @@ TEST_F(link_case, LinkRunsAgainAfterItEnded) {
 
 // ---- Reconnecting
 
-TEST_F(link_case, ReconnectAfterTheDeviceDroppedTheConnection) {
+TEST_F(LinkCase, ReconnectAfterTheDeviceDroppedTheConnection) {
   connect();
   device.drop();
   uint16_t buf[1];
@@ -492,7 +492,7 @@ TEST_F(link_case, ReconnectAfterTheDeviceDroppedTheConnection) {
   EXPECT_EQ('X', (second_connect - 1)->op);  // the old connection is closed first
 }
 
-TEST_F(link_case, FailedReconnectKeepsServingAndCanBeTriedAgain) {
+TEST_F(LinkCase, FailedReconnectKeepsServingAndCanBeTriedAgain) {
   connect();
   device.refuse_errno = ECONNREFUSED;
   EXPECT_EQ(-1, reconnect());
@@ -507,7 +507,7 @@ TEST_F(link_case, FailedReconnectKeepsServingAndCanBeTriedAgain) {
   EXPECT_EQ(1, read_regs(5300, 1, buf));
 }
 
-TEST_F(link_case, NoReconnectAfterTheStop) {
+TEST_F(LinkCase, NoReconnectAfterTheStop) {
   connect();
   quit_requested = 1;
   EXPECT_EQ(-1, reconnect());
@@ -518,7 +518,7 @@ TEST_F(link_case, NoReconnectAfterTheStop) {
 
 // ---- The interlock monitor in the link
 
-TEST_F(link_case, MonitorReadsTheInterlockWordsAfterThePoll) {
+TEST_F(LinkCase, MonitorReadsTheInterlockWordsAfterThePoll) {
   device.set(5532, {5, 0});
   device.set(5534, {0, 0x0002});  // bit 17 of the HV word
   snprintf(ilock_names[ILOCK_STANDBY][0], ILOCK_NAME_SIZE, "s0");
@@ -544,7 +544,7 @@ TEST_F(link_case, MonitorReadsTheInterlockWordsAfterThePoll) {
 
 // What changed while the device was away is reported at the first pass after the reconnect,
 // and nothing that was already reported.
-TEST_F(link_case, MonitorKeepsItsWordsAcrossAReconnect) {
+TEST_F(LinkCase, MonitorKeepsItsWordsAcrossAReconnect) {
   device.set(5532, {1, 0});
   device.set(5534, {1, 0});
   snprintf(ilock_names[ILOCK_STANDBY][0], ILOCK_NAME_SIZE, "s0");
@@ -570,10 +570,10 @@ TEST_F(link_case, MonitorKeepsItsWordsAcrossAReconnect) {
 
 // ---- One monitor pass on a connection of its own, without the link thread
 
-class monitor_pass : public link_case {
+class MonitorPass : public LinkCase {
  protected:
   void SetUp() override {
-    link_case::SetUp();
+    LinkCase::SetUp();
     ASSERT_EQ(0, device.connect("127.0.0.1", 1502));
   }
   std::string pass() {
@@ -584,7 +584,7 @@ class monitor_pass : public link_case {
   interlock_memory memory = {};
 };
 
-TEST_F(monitor_pass, FirstReadReportsSetBitsAsRising) {
+TEST_F(MonitorPass, FirstReadReportsSetBitsAsRising) {
   snprintf(ilock_names[ILOCK_STANDBY][0], ILOCK_NAME_SIZE, "Filament Voltage Interlock");
   snprintf(ilock_names[ILOCK_STANDBY][2], ILOCK_NAME_SIZE, "Customer Interface Standby 1");
   device.set(5532, {5});
@@ -596,7 +596,7 @@ TEST_F(monitor_pass, FirstReadReportsSetBitsAsRising) {
   EXPECT_EQ("", pass());
 }
 
-TEST_F(monitor_pass, UnnamedChangeIsStoredSilently) {
+TEST_F(MonitorPass, UnnamedChangeIsStoredSilently) {
   snprintf(ilock_names[ILOCK_TRIG][1], ILOCK_NAME_SIZE, "named");
   device.set(5536, {1});
   EXPECT_EQ("", pass());
@@ -605,7 +605,7 @@ TEST_F(monitor_pass, UnnamedChangeIsStoredSilently) {
   EXPECT_EQ("Trig ilock change: \033[31m0->1: named\033[0m\n", pass());
 }
 
-TEST_F(monitor_pass, FailedReadKeepsThePreviousWord) {
+TEST_F(MonitorPass, FailedReadKeepsThePreviousWord) {
   snprintf(ilock_names[ILOCK_HV][4], ILOCK_NAME_SIZE, "four");
   snprintf(ilock_names[ILOCK_HV][5], ILOCK_NAME_SIZE, "five");
   device.set(5534, {1u << 5});
@@ -621,7 +621,7 @@ TEST_F(monitor_pass, FailedReadKeepsThePreviousWord) {
   EXPECT_EQ(0u, memory.previous[1]);
 }
 
-TEST_F(monitor_pass, ReadsNothingAfterTheStop) {
+TEST_F(MonitorPass, ReadsNothingAfterTheStop) {
   quit_requested = 1;
   pass();
   EXPECT_EQ(1u, device.calls().size());  // the connect

@@ -12,7 +12,7 @@ std::string run(sim_state& state, const std::string& line) {
   return reply;
 }
 
-TEST(control, set_and_get_words) {
+TEST(Control, SetAndGetWords) {
   sim_state state;
   EXPECT_EQ(run(state, "SET 5480 6"), "OK\n");
   EXPECT_EQ(run(state, "get 5480"), "6\nOK\n");
@@ -22,20 +22,20 @@ TEST(control, set_and_get_words) {
   EXPECT_EQ(run(state, "GET 100"), "65535\nOK\n");
 }
 
-TEST(control, set_stores_without_device_reaction) {
+TEST(Control, SetStoresWithoutDeviceReaction) {
   sim_state state;
   EXPECT_EQ(run(state, "SET 5120 9"), "OK\n");
   EXPECT_EQ(run(state, "GET 5480"), "0\nOK\n");
 }
 
-TEST(control, floats) {
+TEST(Control, Floats) {
   sim_state state;
   EXPECT_EQ(run(state, "SETF 5126 12.5 1e3"), "OK\n");
   EXPECT_EQ(run(state, "GET 5126 2"), "0 16712\nOK\n");
   EXPECT_EQ(run(state, "GETF 5126 2"), "12.5 1000\nOK\n");
 }
 
-TEST(control, bad_arguments_give_err) {
+TEST(Control, BadArgumentsGiveErr) {
   struct {
     const char* line;
     const char* reply;
@@ -60,13 +60,13 @@ TEST(control, bad_arguments_give_err) {
   }
 }
 
-TEST(control, blank_and_comment_lines_are_answered) {
+TEST(Control, BlankAndCommentLinesAreAnswered) {
   sim_state state;
   EXPECT_EQ(run(state, ""), "OK\n");
   EXPECT_EQ(run(state, "# a note"), "OK\n");
 }
 
-TEST(control, fail_rules) {
+TEST(Control, FailRules) {
   sim_state state;
   EXPECT_EQ(run(state, "FAIL READ 5480"), "OK\n");
   EXPECT_EQ(run(state, "fail write 5121 5 4"), "OK\n");
@@ -76,7 +76,7 @@ TEST(control, fail_rules) {
   EXPECT_EQ(state.device.fault_for(false, 5480, 1), 0);
 }
 
-TEST(control, writes_and_reads_lists) {
+TEST(Control, WritesAndReadsLists) {
   sim_state state;
   state.device.record_write({16, 5121, {12340, 0}});
   state.device.record_write({6, 5120, {3}});
@@ -89,7 +89,7 @@ TEST(control, writes_and_reads_lists) {
   EXPECT_EQ(run(state, "READS"), "OK\n");
 }
 
-TEST(control, delay_drop_quit_status) {
+TEST(Control, DelayDropQuitStatus) {
   sim_state state;
   EXPECT_EQ(run(state, "DELAY 250"), "OK\n");
   EXPECT_EQ(state.delay_ms, 250);
@@ -100,7 +100,7 @@ TEST(control, delay_drop_quit_status) {
   EXPECT_TRUE(state.quit_requested);
 }
 
-TEST(control, refuse_on_and_off) {
+TEST(Control, RefuseOnAndOff) {
   sim_state state;
   EXPECT_EQ(run(state, "REFUSE ON"), "OK\n");
   EXPECT_TRUE(state.refusing);
@@ -113,7 +113,7 @@ TEST(control, refuse_on_and_off) {
   EXPECT_FALSE(state.refusing);
 }
 
-TEST(control, help_lists_every_command) {
+TEST(Control, HelpListsEveryCommand) {
   sim_state state;
   std::string reply = run(state, "HELP");
   for (const char* word : {"SET ", "SETF", "GET ", "GETF", "FAIL", "CLEAR", "DELAY", "DROP",

@@ -19,7 +19,7 @@ void client_write(sim_device& device, int address, std::vector<uint16_t> values)
 const std::vector<uint16_t> session_start_code = {0x3034, 0x3137, 0x3236, 0x3335, 0x0000};
 const std::vector<uint16_t> logout_code = {0x3935, 0x3832, 0x3733, 0x3634, 0x0000};
 
-TEST(device_model, state_request_moves_state_read) {
+TEST(DeviceModel, StateRequestMovesStateRead) {
   struct {
     uint16_t request;
     uint16_t expected;
@@ -31,7 +31,7 @@ TEST(device_model, state_request_moves_state_read) {
   }
 }
 
-TEST(device_model, login_and_logout_codes_set_access_level) {
+TEST(DeviceModel, LoginAndLogoutCodesSetAccessLevel) {
   sim_device device;
   EXPECT_EQ(device.registers()[MB_ACCESS_LEVEL], 0);
   client_write(device, MB_LOG_IN, session_start_code);
@@ -43,13 +43,13 @@ TEST(device_model, login_and_logout_codes_set_access_level) {
   EXPECT_EQ(device.registers()[MB_ACCESS_LEVEL], 0);
 }
 
-TEST(device_model, code_without_nul_tail_is_no_login) {
+TEST(DeviceModel, CodeWithoutNulTailIsNoLogin) {
   sim_device device;
   client_write(device, MB_LOG_IN, {0x3034, 0x3137, 0x3236, 0x3335, 0x0031});
   EXPECT_EQ(device.registers()[MB_ACCESS_LEVEL], 0);
 }
 
-TEST(device_model, reset_clears_the_three_interlock_words) {
+TEST(DeviceModel, ResetClearsTheThreeInterlockWords) {
   sim_device device;
   sim_put_u32(device.registers(), 5532, 0x00010004);
   sim_put_u32(device.registers(), 5534, 0xFFFFFFFF);
@@ -61,14 +61,14 @@ TEST(device_model, reset_clears_the_three_interlock_words) {
   EXPECT_EQ(device.registers()[MB_RESET], 0);
 }
 
-TEST(device_model, reset_value_other_than_one_keeps_interlocks) {
+TEST(DeviceModel, ResetValueOtherThanOneKeepsInterlocks) {
   sim_device device;
   sim_put_u32(device.registers(), 5532, 5);
   client_write(device, MB_RESET, {2});
   EXPECT_EQ(sim_get_u32(device.registers(), 5532), 5u);
 }
 
-TEST(device_model, dac_follows_set_register_of_selected_calibration) {
+TEST(DeviceModel, DacFollowsSetRegisterOfSelectedCalibration) {
   sim_device device;
   sim_put_float(device.registers(), 5126, 6.5f);
   client_write(device, MB_CALIB_SEQUENCE_ID, {5288});  // MB_FIL_SET_CAL <- MB_FIL_SET, 1000/V
@@ -82,14 +82,14 @@ TEST(device_model, dac_follows_set_register_of_selected_calibration) {
   EXPECT_EQ(device.registers()[MB_CALIB_SEQUENCE_DAC_ADC], 22000);
 }
 
-TEST(device_model, unknown_calibration_leaves_dac) {
+TEST(DeviceModel, UnknownCalibrationLeavesDac) {
   sim_device device;
   device.registers()[MB_CALIB_SEQUENCE_DAC_ADC] = 1234;
   client_write(device, MB_CALIB_SEQUENCE_ID, {5120});
   EXPECT_EQ(device.registers()[MB_CALIB_SEQUENCE_DAC_ADC], 1234);
 }
 
-TEST(device_model, calib_count_is_clamped) {
+TEST(DeviceModel, CalibCountIsClamped) {
   const sim_calib_pair* pair = sim_find_calib_pair(5288);
   ASSERT_NE(pair, nullptr);
   EXPECT_EQ(sim_calib_count(*pair, -1.0f), 0);
@@ -97,7 +97,7 @@ TEST(device_model, calib_count_is_clamped) {
   EXPECT_EQ(sim_calib_count(*pair, std::nanf("")), 0);
 }
 
-TEST(device_model, faults_match_overlapping_ranges_by_direction) {
+TEST(DeviceModel, FaultsMatchOverlappingRangesByDirection) {
   sim_device device;
   device.add_fault({false, 5480, 1, 2});
   device.add_fault({true, 5121, 5, 4});
@@ -112,7 +112,7 @@ TEST(device_model, faults_match_overlapping_ranges_by_direction) {
   EXPECT_EQ(device.fault_for(true, 5125, 1), 0);
 }
 
-TEST(device_model, logs_keep_arrival_order) {
+TEST(DeviceModel, LogsKeepArrivalOrder) {
   sim_device device;
   device.record_write({16, 5121, {1, 2}});
   device.record_write({6, 5120, {3}});
@@ -127,7 +127,7 @@ TEST(device_model, logs_keep_arrival_order) {
   EXPECT_TRUE(device.writes().empty());
 }
 
-TEST(device_registers, start_values_cover_every_register_once_per_name) {
+TEST(DeviceRegisters, StartValuesCoverEveryRegisterOncePerName) {
   std::set<std::string> names;
   for (const sim_start_value& v : sim_start_values()) {
     EXPECT_TRUE(names.insert(v.name).second) << v.name;
@@ -137,7 +137,7 @@ TEST(device_registers, start_values_cover_every_register_once_per_name) {
   EXPECT_EQ(names.size(), 248u);
 }
 
-TEST(device_registers, start_values_look_like_a_device) {
+TEST(DeviceRegisters, StartValuesLookLikeADevice) {
   sim_device device;
   auto regs = device.registers();
   EXPECT_EQ(regs[MB_STATE_READ], 0);

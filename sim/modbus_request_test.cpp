@@ -19,7 +19,7 @@ modbus_request_info decode(const std::vector<uint8_t>& adu) {
   return modbus_decode_request(adu.data(), static_cast<int>(adu.size()), 7);
 }
 
-TEST(modbus_request, read_holding_registers) {
+TEST(ModbusRequest, ReadHoldingRegisters) {
   modbus_request_info info = decode(frame({3, 0x15, 0x68, 0x00, 0x01}));
   EXPECT_EQ(info.function, 3);
   EXPECT_EQ(info.read_address, 5480);
@@ -27,7 +27,7 @@ TEST(modbus_request, read_holding_registers) {
   EXPECT_EQ(info.write_count, 0);
 }
 
-TEST(modbus_request, write_multiple_registers) {
+TEST(ModbusRequest, WriteMultipleRegisters) {
   modbus_request_info info =
       decode(frame({16, 0x14, 0x01, 0x00, 0x02, 0x04, 0x30, 0x34, 0x31, 0x37}));
   EXPECT_EQ(info.function, 16);
@@ -36,13 +36,13 @@ TEST(modbus_request, write_multiple_registers) {
   EXPECT_EQ(info.write_values, (std::vector<uint16_t>{0x3034, 0x3137}));
 }
 
-TEST(modbus_request, write_single_register) {
+TEST(ModbusRequest, WriteSingleRegister) {
   modbus_request_info info = decode(frame({6, 0x14, 0x00, 0x00, 0x03}));
   EXPECT_EQ(info.write_address, 5120);
   EXPECT_EQ(info.write_values, std::vector<uint16_t>{3});
 }
 
-TEST(modbus_request, read_write_registers) {
+TEST(ModbusRequest, ReadWriteRegisters) {
   modbus_request_info info =
       decode(frame({23, 0x15, 0x68, 0x00, 0x01, 0x14, 0x00, 0x00, 0x01, 0x02, 0x00, 0x06}));
   EXPECT_EQ(info.read_address, 5480);
@@ -51,7 +51,7 @@ TEST(modbus_request, read_write_registers) {
   EXPECT_EQ(info.write_values, std::vector<uint16_t>{6});
 }
 
-TEST(modbus_request, short_request_gives_function_only) {
+TEST(ModbusRequest, ShortRequestGivesFunctionOnly) {
   modbus_request_info info = decode(frame({16, 0x14, 0x01, 0x00, 0x02, 0x04, 0x30}));
   EXPECT_EQ(info.function, 16);
   EXPECT_EQ(info.write_count, 0);

@@ -1,7 +1,7 @@
 // GoogleTest fixture of the integration cases: per test a fresh simulator and a scratch
 // directory whose configuration points the tool at it.
 //
-//   TEST_F(console_session, StateRequestIsWritten) {
+//   TEST_F(ConsoleSession, StateRequestIsWritten) {
 //     tool_result r = run("STATE 3\n");
 //     EXPECT_EQ(r.out, connected() + ">> Write State = 3 (STANDBY) is OK.\n>> Exit.\n");
 //     EXPECT_EQ(writes_after_login(), (std::vector<sim_write>{{16, 5120, {3}}}));
@@ -29,7 +29,7 @@ struct preset {
   std::vector<uint16_t> values;
 };
 
-class console_session : public ::testing::Test {
+class ConsoleSession : public ::testing::Test {
  protected:
   void SetUp() override {
     // A ThreadSanitizer report fails the tool's exit status (a no-op in other builds).
@@ -103,7 +103,7 @@ struct transcript_case {
   std::vector<sim_write> writes;
 };
 
-class transcript_session : public console_session,
+class transcript_session : public ConsoleSession,
                            public ::testing::WithParamInterface<transcript_case> {
  protected:
   void check_transcript() {

@@ -14,7 +14,7 @@ namespace {
 
 // --- child_process ---------------------------------------------------------------------------
 
-TEST(child_process, batch_input_reaches_output) {
+TEST(ChildProcess, BatchInputReachesOutput) {
   child_process cat;
   ASSERT_EQ(cat.start({"/bin/cat"}, "/"), 0) << cat.error();
   std::string big(200000, 'x');  // more than a pipe holds, so writing and reading interleave
@@ -25,7 +25,7 @@ TEST(child_process, batch_input_reaches_output) {
   EXPECT_EQ(cat.exit_status(), 0);
 }
 
-TEST(child_process, output_streams_are_separate_and_status_is_kept) {
+TEST(ChildProcess, OutputStreamsAreSeparateAndStatusIsKept) {
   child_process sh;
   ASSERT_EQ(sh.start({"/bin/sh", "-c", "pwd; echo problem >&2; exit 3"}, "/tmp"), 0);
   ASSERT_EQ(sh.wait_exit(VT_WAIT_MS), 0);
@@ -34,7 +34,7 @@ TEST(child_process, output_streams_are_separate_and_status_is_kept) {
   EXPECT_EQ(sh.exit_status(), 3);
 }
 
-TEST(child_process, wait_times_out_and_kill_reaps) {
+TEST(ChildProcess, WaitTimesOutAndKillReaps) {
   child_process cat;
   ASSERT_EQ(cat.start({"/bin/cat"}, "/"), 0);
   long long start = monotonic_ms();
@@ -46,7 +46,7 @@ TEST(child_process, wait_times_out_and_kill_reaps) {
   EXPECT_EQ(cat.exit_status(), 128 + SIGKILL);
 }
 
-TEST(child_process, wait_for_output_then_signal) {
+TEST(ChildProcess, WaitForOutputThenSignal) {
   child_process sh;
   ASSERT_EQ(sh.start({"/bin/sh", "-c", "echo ready; exec cat"}, "/"), 0);
   ASSERT_EQ(sh.wait_for_output("ready", VT_WAIT_MS), 0);
@@ -56,7 +56,7 @@ TEST(child_process, wait_for_output_then_signal) {
   EXPECT_EQ(sh.exit_status(), 128 + SIGINT);
 }
 
-TEST(child_process, missing_program_ends_with_127) {
+TEST(ChildProcess, MissingProgramEndsWith127) {
   child_process none;
   ASSERT_EQ(none.start({"/nonexistent/program"}, "/"), 0);
   ASSERT_EQ(none.wait_exit(VT_WAIT_MS), 0);
@@ -80,7 +80,7 @@ modbus_ptr connect_client(int port) {
   return ctx;
 }
 
-class sim_case : public ::testing::Test {
+class SimCase : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_EQ(sim.start(), 0) << sim.error();
@@ -98,7 +98,7 @@ class sim_case : public ::testing::Test {
   modbus_ptr client;
 };
 
-TEST_F(sim_case, state_request_moves_state_and_is_recorded_as_sent) {
+TEST_F(SimCase, StateRequestMovesStateAndIsRecordedAsSent) {
   EXPECT_EQ(read_word(5480), 0);
   ASSERT_EQ(modbus_write_register(client.get(), 5120, 6), 1);  // function 6
   EXPECT_EQ(read_word(5480), 6);
@@ -109,7 +109,7 @@ TEST_F(sim_case, state_request_moves_state_and_is_recorded_as_sent) {
   EXPECT_EQ(sim.reads(), (std::vector<sim_read>{{3, 5480, 1}, {3, 5480, 1}, {3, 5480, 1}}));
 }
 
-TEST_F(sim_case, login_and_logout_codes) {
+TEST_F(SimCase, LoginAndLogoutCodes) {
   std::vector<uint16_t> login = access_code_words("40716253");
   EXPECT_EQ(login, (std::vector<uint16_t>{0x3034, 0x3137, 0x3236, 0x3335, 0x0000}));
   ASSERT_EQ(modbus_write_registers(client.get(), 5121, 5, login.data()), 5);
@@ -120,7 +120,7 @@ TEST_F(sim_case, login_and_logout_codes) {
   EXPECT_EQ(sim.writes(), (std::vector<sim_write>{{16, 5121, login}, {16, 5121, logout}}));
 }
 
-TEST_F(sim_case, reset_clears_interlocks) {
+TEST_F(SimCase, ResetClearsInterlocks) {
   ASSERT_EQ(sim.set_registers(5532, {4, 0, 0, 1, 8, 0}), 0) << sim.error();
   uint16_t words[6] = {};
   ASSERT_EQ(modbus_read_registers(client.get(), 5532, 6, words), 6);
@@ -130,14 +130,14 @@ TEST_F(sim_case, reset_clears_interlocks) {
   for (uint16_t w : words) EXPECT_EQ(w, 0);
 }
 
-TEST_F(sim_case, dac_follows_the_set_register_of_the_calibration) {
+TEST_F(SimCase, DacFollowsTheSetRegisterOfTheCalibration) {
   ASSERT_EQ(modbus_write_register(client.get(), 5453, 5288), 1);  // MB_FIL_SET_CAL
   std::vector<uint16_t> set = float_words(4.5f);
   ASSERT_EQ(modbus_write_registers(client.get(), 5126, 2, set.data()), 2);
   EXPECT_EQ(read_word(5457), 4500);
 }
 
-TEST_F(sim_case, control_set_and_get_meet_modbus) {
+TEST_F(SimCase, ControlSetAndGetMeetModbus) {
   ASSERT_EQ(sim.set_registers(6000, {11, 22}), 0);
   uint16_t words[2] = {};
   ASSERT_EQ(modbus_read_registers(client.get(), 6000, 2, words), 2);
@@ -151,7 +151,7 @@ TEST_F(sim_case, control_set_and_get_meet_modbus) {
   EXPECT_NE(sim.error().find("ERR"), std::string::npos);
 }
 
-TEST_F(sim_case, injected_exceptions_fail_touching_requests_only) {
+TEST_F(SimCase, InjectedExceptionsFailTouchingRequestsOnly) {
   ASSERT_EQ(sim.fail_reads(5481, 2), 0);
   EXPECT_EQ(read_word(5480), 0);  // ends below the range
   uint16_t words[2] = {};
@@ -167,7 +167,7 @@ TEST_F(sim_case, injected_exceptions_fail_touching_requests_only) {
   EXPECT_EQ(read_word(5480), 3);
 }
 
-TEST_F(sim_case, delay_holds_each_reply) {
+TEST_F(SimCase, DelayHoldsEachReply) {
   ASSERT_EQ(sim.set_delay_ms(300), 0);
   long long start = monotonic_ms();
   EXPECT_EQ(read_word(5480), 0);
@@ -178,7 +178,7 @@ TEST_F(sim_case, delay_holds_each_reply) {
   EXPECT_LT(monotonic_ms() - start, 300);
 }
 
-TEST_F(sim_case, control_answers_while_a_reply_is_held) {
+TEST_F(SimCase, ControlAnswersWhileAReplyIsHeld) {
   ASSERT_EQ(sim.set_delay_ms(1000), 0);
   const uint8_t read_state[] = {0xFF, 3, 0x15, 0x68, 0x00, 0x01};  // 1 register at 5480
   long long start = monotonic_ms();
@@ -190,7 +190,7 @@ TEST_F(sim_case, control_answers_while_a_reply_is_held) {
   EXPECT_GE(monotonic_ms() - start, 1000);
 }
 
-TEST_F(sim_case, drop_closes_connections_and_new_ones_are_served) {
+TEST_F(SimCase, DropClosesConnectionsAndNewOnesAreServed) {
   modbus_ptr second = connect_client(sim.port());
   ASSERT_NE(second, nullptr);
   uint16_t value = 0;
@@ -206,7 +206,7 @@ TEST_F(sim_case, drop_closes_connections_and_new_ones_are_served) {
   EXPECT_EQ(modbus_read_registers(third.get(), 5480, 1, &value), 1);
 }
 
-TEST_F(sim_case, refuse_turns_connections_away_until_off) {
+TEST_F(SimCase, RefuseTurnsConnectionsAwayUntilOff) {
   ASSERT_EQ(sim.command("REFUSE ON"), 0);
   modbus_ptr refused(modbus_new_tcp("127.0.0.1", sim.port()));
   ASSERT_NE(refused, nullptr);
@@ -221,19 +221,19 @@ TEST_F(sim_case, refuse_turns_connections_away_until_off) {
   EXPECT_EQ(modbus_read_registers(again.get(), 5480, 1, &value), 1);
 }
 
-TEST_F(sim_case, reads_beyond_the_register_file_are_refused) {
+TEST_F(SimCase, ReadsBeyondTheRegisterFileAreRefused) {
   uint16_t words[4] = {};
   EXPECT_EQ(modbus_read_registers(client.get(), 6398, 4, words), -1);
   EXPECT_EQ(errno, EMBXILADD);
 }
 
-TEST_F(sim_case, listens_on_127_0_0_1_only) {
+TEST_F(SimCase, ListensOn127001Only) {
   modbus_ptr other(modbus_new_tcp("127.0.0.2", sim.port()));
   ASSERT_NE(other, nullptr);
   EXPECT_EQ(modbus_connect(other.get()), -1);
 }
 
-TEST_F(sim_case, stop_is_clean_and_removes_its_files) {
+TEST_F(SimCase, StopIsCleanAndRemovesItsFiles) {
   std::string dir = sim.dir();
   ASSERT_EQ(access((dir + "/port").c_str(), F_OK), 0);
   ASSERT_EQ(access((dir + "/control.sock").c_str(), F_OK), 0);
@@ -242,7 +242,7 @@ TEST_F(sim_case, stop_is_clean_and_removes_its_files) {
   EXPECT_NE(access((dir + "/control.sock").c_str(), F_OK), 0);
 }
 
-TEST(sim_process, config_file_helpers) {
+TEST(SimProcess, ConfigFileHelpers) {
   scratch_dir dir;
   ASSERT_EQ(dir.create("vt_harness_"), 0);
   ASSERT_EQ(write_tool_config(dir.path(), tool_config_lines(1502)), 0);
@@ -251,7 +251,7 @@ TEST(sim_process, config_file_helpers) {
   EXPECT_EQ(text, "[velt_tool_config]\nsIpAddr = \"127.0.0.1\"\niPort = 1502\n");
 }
 
-TEST(sim_process, scratch_dir_is_removed_with_its_files) {
+TEST(SimProcess, ScratchDirIsRemovedWithItsFiles) {
   std::string path;
   {
     scratch_dir dir;
@@ -262,7 +262,7 @@ TEST(sim_process, scratch_dir_is_removed_with_its_files) {
   EXPECT_NE(access(path.c_str(), F_OK), 0);
 }
 
-TEST(sim_process, closed_port_refuses) {
+TEST(SimProcess, ClosedPortRefuses) {
   closed_port closed;
   ASSERT_NE(closed.port(), 0);
   modbus_ptr ctx(modbus_new_tcp("127.0.0.1", closed.port()));

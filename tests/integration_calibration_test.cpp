@@ -554,7 +554,7 @@ std::vector<calib_case> calib_cases() {
   };
 }
 
-class CalibrationTest : public console_session, public ::testing::WithParamInterface<calib_case> {};
+class CalibrationTest : public ConsoleSession, public ::testing::WithParamInterface<calib_case> {};
 
 TEST_P(CalibrationTest, OutputAndWrites) {
   const calib_case& c = GetParam();
@@ -582,7 +582,7 @@ bool has_line(const std::string& text, const std::string& line) {
   return ("\n" + text).find("\n" + line + "\n") != std::string::npos;
 }
 
-TEST_F(console_session, AddGoesToTheLowestFreeSlotAndIsSaved) {
+TEST_F(ConsoleSession, AddGoesToTheLowestFreeSlotAndIsSaved) {
   configure(definition(2, 1, "Third", 5303, 5126, 0, 3, 1));
   tool_result r = run("CALIBRATE\nA\nHV Set\n0\n5348\n5132\n5523\n6\n100\nCALIBRATE\nq\n");
   EXPECT_EQ(r.out, connected() + ">> " + menu("1 : Filament Set\n3 : Third\n") + add_prompts +
@@ -607,7 +607,7 @@ TEST_F(console_session, AddGoesToTheLowestFreeSlotAndIsSaved) {
   EXPECT_EQ(writes_after_login(), std::vector<sim_write>{session_start_login()});
 }
 
-TEST_F(console_session, AddKeepsThirtyOneCharactersOfTheDescription) {
+TEST_F(ConsoleSession, AddKeepsThirtyOneCharactersOfTheDescription) {
   tool_result r =
       run("CALIBRATE\nA\n0123456789012345678901234567890123456789\n1\n5303\n5126\n5519\n3\n1\n");
   EXPECT_EQ(r.out, connected() + ">> " + menu(default_list) + add_prompts +
@@ -618,7 +618,7 @@ TEST_F(console_session, AddKeepsThirtyOneCharactersOfTheDescription) {
   EXPECT_EQ(writes_after_login(), std::vector<sim_write>{});
 }
 
-TEST_F(console_session, ConfirmedDeleteIsSaved) {
+TEST_F(ConsoleSession, ConfirmedDeleteIsSaved) {
   configure(definition(2, 1, "Third", 5303, 5126, 0, 3, 1));
   tool_result r = run("CALIBRATE\nD\n3\ny\nCALIBRATE\nq\n");
   EXPECT_EQ(r.out, connected() + ">> " + menu("1 : Filament Set\n3 : Third\n") +
@@ -635,7 +635,7 @@ TEST_F(console_session, ConfirmedDeleteIsSaved) {
 }
 
 // A directory in place of the configuration file can't be saved to, whoever runs the test.
-TEST_F(console_session, FailedSaveLeavesMenuAndFileAsBefore) {
+TEST_F(ConsoleSession, FailedSaveLeavesMenuAndFileAsBefore) {
   configure(definition(2, 1, "Third", 5303, 5126, 0, 3, 1));
   const std::string conf = dir.file("veltrona_tool.conf");
   const std::string kept = dir.file("kept.conf");
@@ -681,7 +681,7 @@ TEST_F(console_session, FailedSaveLeavesMenuAndFileAsBefore) {
   EXPECT_EQ(writes_after_login(), std::vector<sim_write>{session_start_login()});
 }
 
-TEST_F(console_session, FailedStateReadStartsNoSession) {
+TEST_F(ConsoleSession, FailedStateReadStartsNoSession) {
   ASSERT_EQ(sim.fail_reads(5480), 0);
   tool_result r = run("CALIBRATE\n1\nSET 1\n");
   EXPECT_EQ(without_poll_failures(r.out),
@@ -691,7 +691,7 @@ TEST_F(console_session, FailedStateReadStartsNoSession) {
   EXPECT_EQ(writes_after_login(), std::vector<sim_write>{});
 }
 
-TEST_F(console_session, QuitAfterAFailedBackupRestoresNothing) {
+TEST_F(ConsoleSession, QuitAfterAFailedBackupRestoresNothing) {
   apply({{5480, {3}}, {5288, empty_table()}});
   ASSERT_EQ(sim.fail_reads(5126, 2), 0);
   tool_result r = run("CALIBRATE\n1\nSET 7\nQ\n");
@@ -703,7 +703,7 @@ TEST_F(console_session, QuitAfterAFailedBackupRestoresNothing) {
             (std::vector<sim_write>{sequence_id_5288, {16, 5126, float_words(7.0f)}}));
 }
 
-TEST_F(console_session, SessionStartGoesOnAfterFailedWriteAndLoad) {
+TEST_F(ConsoleSession, SessionStartGoesOnAfterFailedWriteAndLoad) {
   apply({{5480, {3}}});
   ASSERT_EQ(sim.fail_writes(5453), 0);
   ASSERT_EQ(sim.fail_reads(5288, 15), 0);
@@ -717,7 +717,7 @@ TEST_F(console_session, SessionStartGoesOnAfterFailedWriteAndLoad) {
   EXPECT_EQ(writes_after_login(), std::vector<sim_write>{sequence_id_5288});
 }
 
-TEST_F(console_session, LinkFailuresInPointCaptureAndSend) {
+TEST_F(ConsoleSession, LinkFailuresInPointCaptureAndSend) {
   apply({{5480, {3}}, {5288, empty_table()}, {5519, float_words(1.0f)}});
   configure({"cal[0].iRegRead = 5519"});
   ASSERT_EQ(sim.fail_writes(5126, 2), 0);
@@ -842,7 +842,7 @@ class pty_tool {
 
 bool key_mode(const termios& t) { return !(t.c_lflag & (ICANON | ECHO)) && (t.c_lflag & ISIG); }
 
-TEST_F(console_session, TerminalIsRestoredAfterQAndAfterCtrlC) {
+TEST_F(ConsoleSession, TerminalIsRestoredAfterQAndAfterCtrlC) {
   apply({{5480, {3}}, {5288, empty_table()}});
   pty_tool tool;
   ASSERT_EQ(tool.start(dir.path()), 0);

@@ -261,7 +261,7 @@ INSTANTIATE_TEST_SUITE_P(Console, TranscriptTest, ::testing::ValuesIn(console_ca
 INSTANTIATE_TEST_SUITE_P(Registers, TranscriptTest, ::testing::ValuesIn(register_cases()),
                          transcript_case_name);
 
-TEST_F(console_session, HelpText) {
+TEST_F(ConsoleSession, HelpText) {
   tool_result r = run("HELP\n");
   std::string prefix = connected() + ">> ";
   ASSERT_EQ(r.out.compare(0, prefix.size(), prefix), 0);
@@ -311,7 +311,7 @@ TEST_F(console_session, HelpText) {
   EXPECT_EQ(writes_after_login(), std::vector<sim_write>{});
 }
 
-TEST_F(console_session, HelpWithNoColorIsTheSameTextWithoutColours) {
+TEST_F(ConsoleSession, HelpWithNoColorIsTheSameTextWithoutColours) {
   tool_result coloured = run("HELP\n");
   tool_result plain;
   {
@@ -332,7 +332,7 @@ TEST_F(console_session, HelpWithNoColorIsTheSameTextWithoutColours) {
   EXPECT_EQ(empty_no_color.out, coloured.out);
 }
 
-TEST_F(console_session, HelpMatchesAnyTail) {
+TEST_F(ConsoleSession, HelpMatchesAnyTail) {
   tool_result a = run("helpme\n");
   tool_result b = run("HELP\n");
   EXPECT_EQ(a.out, b.out);
@@ -341,7 +341,7 @@ TEST_F(console_session, HelpMatchesAnyTail) {
   EXPECT_EQ(writes_after_login(), std::vector<sim_write>{login});
 }
 
-TEST_F(console_session, RawReadAboveMailboxSizeGoesInPieces) {
+TEST_F(ConsoleSession, RawReadAboveMailboxSizeGoesInPieces) {
   std::vector<uint16_t> values;
   for (int i = 0; i < 100; i++) values.push_back(static_cast<uint16_t>(0x100 + i));
   apply({{5000, values}});
@@ -361,7 +361,7 @@ TEST_F(console_session, RawReadAboveMailboxSizeGoesInPieces) {
   EXPECT_EQ(writes_after_login(), std::vector<sim_write>{});
 }
 
-TEST_F(console_session, FailedReadsNeverLeadToWrites) {
+TEST_F(ConsoleSession, FailedReadsNeverLeadToWrites) {
   ASSERT_EQ(sim.fail_reads(5200, 2), 0);
   ASSERT_EQ(sim.fail_reads(5120), 0);
   tool_result r = run("SETBIT 5200 1 1\nREAD 5120\nRR WORD 5120\nSETBIT 5200\n");
@@ -373,7 +373,7 @@ TEST_F(console_session, FailedReadsNeverLeadToWrites) {
   EXPECT_EQ(writes_after_login(), std::vector<sim_write>{});
 }
 
-TEST_F(console_session, FailedWritesReportErrorWrite) {
+TEST_F(ConsoleSession, FailedWritesReportErrorWrite) {
   ASSERT_EQ(sim.fail_writes(5120), 0);
   tool_result r = run("WRITE STATE 3\ny\nRW WORD 5120 1\nRW RAW 5120 1\n");
   EXPECT_EQ(r.out, connected() +
@@ -384,7 +384,7 @@ TEST_F(console_session, FailedWritesReportErrorWrite) {
             (std::vector<sim_write>{{16, 5120, {3}}, {16, 5120, {1}}, {16, 5120, {1}}}));
 }
 
-TEST_F(console_session, EndOfInputAtConfirmationWritesNothing) {
+TEST_F(ConsoleSession, EndOfInputAtConfirmationWritesNothing) {
   tool_result r = run("WRITE STATE 3\n");
   EXPECT_EQ(r.out, connected() + ">> MB_STATE_SET (5120, WORD)\n" +
                        repeat("Confirm write \"3\"? (Y/N): ", 3) + "No write.\n>> Exit.\n");
@@ -394,7 +394,7 @@ TEST_F(console_session, EndOfInputAtConfirmationWritesNothing) {
 
 // A directory as standard input fails every read (EISDIR): a few error lines, then the tool ends
 // as at end of input instead of printing them forever.
-TEST_F(console_session, StdinThatFailsEveryReadEndsAfterTenErrors) {
+TEST_F(ConsoleSession, StdinThatFailsEveryReadEndsAfterTenErrors) {
   child_process tool;
   ASSERT_EQ(
       tool.start({"/bin/sh", "-c", "exec \"$0\" < \"$1\"", VT_TOOL_PATH, dir.path()}, dir.path()),

@@ -148,7 +148,7 @@ TEST_P(DeviceTest, OutputAndWrites) { check_transcript(); }
 INSTANTIATE_TEST_SUITE_P(Device, DeviceTest, ::testing::ValuesIn(device_cases()),
                          transcript_case_name);
 
-TEST_F(console_session, StatusReportsEachFailedReadAndGoesOn) {
+TEST_F(ConsoleSession, StatusReportsEachFailedReadAndGoesOn) {
   apply({{5480, {3}}, {5525, float_words(3.5f)}, {5532, {0x0004, 0x0000, 0, 0, 0, 0}}});
   ASSERT_EQ(sim.fail_reads(5529, 2), 0);
   ASSERT_EQ(sim.fail_reads(5534, 2), 0);
@@ -160,7 +160,7 @@ TEST_F(console_session, StatusReportsEachFailedReadAndGoesOn) {
   EXPECT_EQ(writes_after_login(), std::vector<sim_write>{});
 }
 
-TEST_F(console_session, LoginFailures) {
+TEST_F(ConsoleSession, LoginFailures) {
   ASSERT_EQ(sim.fail_writes(5121, 5), 0);
   tool_result r = run("LOGIN\nLOGOUT\nSTATE 3\nRESET\n");
   EXPECT_EQ(r.out, connected() + "Login fail!\n>> Login fail!\n>> Logout fail!\n" + standby_ok +
@@ -189,11 +189,11 @@ TEST_F(console_session, LoginFailures) {
 
 // The interlock change monitor runs on the link thread once a second; these cases watch the
 // output of a running tool.
-class InterlockMonitor : public console_session {
+class InterlockMonitor : public ConsoleSession {
  protected:
   void start(bool monitor) {
     configure({std::string("iPrintIlockChange = ") + (monitor ? "1" : "0")});
-    console_session::start();
+    ConsoleSession::start();
   }
   std::string finish() {
     EXPECT_EQ(tool.write_input("q\n"), 0);
@@ -289,7 +289,7 @@ TEST_F(InterlockMonitor, NoColorPrintsChangesWithoutColours) {
   EXPECT_EQ(out.find('\033'), std::string::npos) << out;
 }
 
-TEST_F(console_session, StatusWithNoColorShowsActiveBitsWithoutColours) {
+TEST_F(ConsoleSession, StatusWithNoColorShowsActiveBitsWithoutColours) {
   apply({{5480, {3}}, {5532, {0x0005, 0x0000, 0x0000, 0x8000, 0x0000, 0x0000}}});
   tool_result coloured = run("STATUS LONG\n");
   tool_result plain;

@@ -149,10 +149,10 @@ std::string expected_dump(const std::vector<int>& skip = {}) {
   return file;
 }
 
-class dump_case : public console_session {
+class DumpCase : public ConsoleSession {
  protected:
   void SetUp() override {
-    console_session::SetUp();
+    ConsoleSession::SetUp();
     if (HasFatalFailure()) return;
     // The register file from the first catalogue address to past the last one.
     for (int a = 5120; a < 6200; a += 100) ASSERT_EQ(sim.set_registers(a, zeros(100)), 0);
@@ -167,7 +167,7 @@ class dump_case : public console_session {
   }
 };
 
-TEST_F(dump_case, file_holds_every_register_in_catalogue_order) {
+TEST_F(DumpCase, FileHoldsEveryRegisterInCatalogueOrder) {
   tool_result r = run("DUMP regs.txt\n");
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, connect_ok_line(sim.port()) + ">> Dumped to regs.txt\n>> Exit.\n");
@@ -198,7 +198,7 @@ TEST_F(dump_case, file_holds_every_register_in_catalogue_order) {
   EXPECT_EQ(writes(), std::vector<sim_write>{session_start_login()});
 }
 
-TEST_F(dump_case, failed_reads_leave_gaps_and_screen_lines) {
+TEST_F(DumpCase, FailedReadsLeaveGapsAndScreenLines) {
   ASSERT_EQ(sim.fail_reads(5120), 0);
   ASSERT_EQ(sim.fail_reads(5561), 0);
   ASSERT_EQ(sim.fail_reads(6129), 0);
@@ -216,7 +216,7 @@ TEST_F(dump_case, failed_reads_leave_gaps_and_screen_lines) {
 }
 
 // The state poll of the link thread fails too while every read fails; its lines are its own.
-TEST_F(dump_case, existing_file_is_emptied_when_no_read_succeeds) {
+TEST_F(DumpCase, ExistingFileIsEmptiedWhenNoReadSucceeds) {
   ASSERT_EQ(write_text_file(dir.path() + "/regs.txt", std::string(10000, 'x') + "\n"), 0);
   ASSERT_EQ(sim.fail_reads(5120, 1100), 0);
   tool_result r = run("DUMP regs.txt\n");
@@ -229,7 +229,7 @@ TEST_F(dump_case, existing_file_is_emptied_when_no_read_succeeds) {
   EXPECT_EQ(writes(), std::vector<sim_write>{session_start_login()});
 }
 
-TEST_F(dump_case, existing_file_is_rewritten) {
+TEST_F(DumpCase, ExistingFileIsRewritten) {
   ASSERT_EQ(write_text_file(dir.path() + "/regs.txt", std::string(100000, 'x') + "\n"), 0);
   tool_result r = run("DUMP regs.txt\n");
   EXPECT_EQ(r.out, connect_ok_line(sim.port()) + ">> Dumped to regs.txt\n>> Exit.\n");
@@ -237,7 +237,7 @@ TEST_F(dump_case, existing_file_is_rewritten) {
   EXPECT_EQ(writes(), std::vector<sim_write>{session_start_login()});
 }
 
-TEST_F(dump_case, missing_filename_and_missing_directory) {
+TEST_F(DumpCase, MissingFilenameAndMissingDirectory) {
   tool_result r = run("DUMP\nDUMP no/such/dir.txt\ndump\n");
   EXPECT_EQ(r.out, connect_ok_line(sim.port()) +
                        ">> Missing filename.\n"
@@ -249,14 +249,14 @@ TEST_F(dump_case, missing_filename_and_missing_directory) {
 }
 
 // A device that takes no data: the refusal is reported instead of the success line.
-TEST_F(dump_case, full_target_reports_the_write_error) {
+TEST_F(DumpCase, FullTargetReportsTheWriteError) {
   tool_result r = run("DUMP /dev/full\n");
   EXPECT_EQ(r.out, connect_ok_line(sim.port()) +
                        ">> Error writing file: /dev/full [errno=28]\n>> Exit.\n");
   EXPECT_EQ(writes(), std::vector<sim_write>{session_start_login()});
 }
 
-TEST_F(dump_case, directory_as_target_cannot_be_opened) {
+TEST_F(DumpCase, DirectoryAsTargetCannotBeOpened) {
   ASSERT_EQ(mkdir((dir.path() + "/sub").c_str(), 0755), 0);
   tool_result r = run("DUMP sub\n");
   EXPECT_EQ(r.out,
@@ -265,7 +265,7 @@ TEST_F(dump_case, directory_as_target_cannot_be_opened) {
 }
 
 // Ctrl-C in the middle of a dump ends the tool at once: no screen line for the registers left.
-TEST_F(dump_case, ctrl_c_stops_the_dump_at_once) {
+TEST_F(DumpCase, CtrlCStopsTheDumpAtOnce) {
   ASSERT_EQ(sim.set_delay_ms(20), 0);
   tool_process tool;
   ASSERT_EQ(tool.start(dir.path()), 0) << tool.error();
@@ -291,7 +291,7 @@ std::string saved_config(const std::string& dir) {
   return text;
 }
 
-TEST_F(console_session, startup_add_is_saved_and_replayed_at_the_next_start) {
+TEST_F(ConsoleSession, StartupAddIsSavedAndReplayedAtTheNextStart) {
   tool_result r = run("STARTUP ADD 5136 0.5\nSTARTUP\n");
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, connect_ok_line(sim.port()) +
@@ -313,7 +313,7 @@ TEST_F(console_session, startup_add_is_saved_and_replayed_at_the_next_start) {
             (std::vector<sim_write>{session_start_login(), {16, 5136, float_words(0.5f)}}));
 }
 
-TEST_F(console_session, startup_del_is_refused_and_delete_deletes) {
+TEST_F(ConsoleSession, StartupDelIsRefusedAndDeleteDeletes) {
   tool_result r =
       run("startup add 5136 0.5\n"
           "STARTUP DEL 5136\n"
@@ -335,7 +335,7 @@ TEST_F(console_session, startup_del_is_refused_and_delete_deletes) {
   EXPECT_EQ(writes(), std::vector<sim_write>{session_start_login()});
 }
 
-TEST_F(console_session, startup_table_fills_up_and_holes_are_filled) {
+TEST_F(ConsoleSession, StartupTableFillsUpAndHolesAreFilled) {
   tool_result r =
       run("STARTUP ADD 5120 0X3\n"
           "STARTUP ADD 5120 0x3\n"
@@ -371,7 +371,7 @@ TEST_F(console_session, startup_table_fills_up_and_holes_are_filled) {
   EXPECT_EQ(writes(), std::vector<sim_write>{session_start_login()});
 }
 
-TEST_F(console_session, startup_refuses_bad_arguments) {
+TEST_F(ConsoleSession, StartupRefusesBadArguments) {
   tool_result r =
       run("STARTUP ADD\n"
           "STARTUP ADD 5122 1\n"
@@ -397,7 +397,7 @@ TEST_F(console_session, startup_refuses_bad_arguments) {
 }
 
 // A value that is not finite would be replayed to its set point at every start.
-TEST_F(console_session, startup_add_refuses_values_that_are_not_finite) {
+TEST_F(ConsoleSession, StartupAddRefusesValuesThatAreNotFinite) {
   std::string before = saved_config(dir.path());
   tool_result r =
       run("STARTUP ADD 5126 nan\n"
@@ -417,7 +417,7 @@ TEST_F(console_session, startup_add_refuses_values_that_are_not_finite) {
 
 // A save that fails leaves memory as it was: the slot of a refused ADD stays free, a refused
 // DELETE keeps its entry.
-TEST_F(console_session, failed_save_is_undone_in_memory) {
+TEST_F(ConsoleSession, FailedSaveIsUndoneInMemory) {
   configure({"startup[0].iReg = 5136", "startup[0].raw_value = 1056964608"});
   tool_process tool;
   ASSERT_EQ(tool.start(dir.path()), 0) << tool.error();
@@ -460,7 +460,7 @@ TEST_F(console_session, failed_save_is_undone_in_memory) {
             (std::vector<sim_write>{session_start_login(), {16, 5136, float_words(0.5f)}}));
 }
 
-TEST_F(console_session, replay_reports_failures_and_the_summary) {
+TEST_F(ConsoleSession, ReplayReportsFailuresAndTheSummary) {
   configure({
       "startup[0].iReg = 5122",
       "startup[0].raw_value = 1",
@@ -493,7 +493,7 @@ TEST_F(console_session, replay_reports_failures_and_the_summary) {
                                               {16, 5189, {0xFFFE, 0xFFFF}}}));
 }
 
-TEST_F(console_session, replay_runs_after_a_failed_login) {
+TEST_F(ConsoleSession, ReplayRunsAfterAFailedLogin) {
   configure({"startup[2].iReg = 5120", "startup[2].raw_value = 3"});
   ASSERT_EQ(sim.fail_writes(5121, 5), 0);
   tool_result r = run("");

@@ -64,7 +64,7 @@ struct interrupted_run {
   std::vector<sim_write> after;   // and at the end
 };
 
-class fault_session : public console_session {
+class FaultSession : public ConsoleSession {
  protected:
   // Types input and waits until text has been printed.
   void type_until(const std::string& input, const std::string& text) {
@@ -128,7 +128,7 @@ class fault_session : public console_session {
 
 // ---- Ctrl-C at the prompt and in the register and menu questions
 
-TEST_F(fault_session, CtrlCAtThePrompt) {
+TEST_F(FaultSession, CtrlCAtThePrompt) {
   start();
   interrupted_run run = interrupt();
   expect_clean_interrupt(run, ">> Exit.\n");
@@ -137,7 +137,7 @@ TEST_F(fault_session, CtrlCAtThePrompt) {
   EXPECT_EQ(run.after, std::vector<sim_write>{session_start_login()});
 }
 
-TEST_F(fault_session, CtrlCAtTheWriteConfirmation) {
+TEST_F(FaultSession, CtrlCAtTheWriteConfirmation) {
   start();
   const std::string question = "Confirm write \"3\"? (Y/N): ";
   type_until("WRITE 5120 3\n", question);
@@ -148,7 +148,7 @@ TEST_F(fault_session, CtrlCAtTheWriteConfirmation) {
   EXPECT_EQ(run.after, std::vector<sim_write>{session_start_login()});
 }
 
-TEST_F(fault_session, CtrlCAtTheCalibrationMenu) {
+TEST_F(FaultSession, CtrlCAtTheCalibrationMenu) {
   start();
   type_until("CALIBRATE\n", menu_text);
   interrupted_run run = interrupt();
@@ -168,7 +168,7 @@ struct add_case {
 
 void PrintTo(const add_case& c, std::ostream* os) { *os << c.name; }
 
-class CtrlCWhileAdding : public fault_session, public ::testing::WithParamInterface<add_case> {};
+class CtrlCWhileAdding : public FaultSession, public ::testing::WithParamInterface<add_case> {};
 
 TEST_P(CtrlCWhileAdding, SavesNothing) {
   const add_case& c = GetParam();
@@ -191,7 +191,7 @@ INSTANTIATE_TEST_SUITE_P(
                  "DAC/ADC Step for interactive mode (integer): ", "Error in getting step."}),
     [](const ::testing::TestParamInfo<add_case>& info) { return std::string(info.param.name); });
 
-TEST_F(fault_session, CtrlCAtTheViewQuestion) {
+TEST_F(FaultSession, CtrlCAtTheViewQuestion) {
   start();
   const std::string question = "Enter calibration menu number to view: ";
   type_until("CALIBRATE\nV\n", question);
@@ -201,7 +201,7 @@ TEST_F(fault_session, CtrlCAtTheViewQuestion) {
   EXPECT_EQ(run.after, std::vector<sim_write>{session_start_login()});
 }
 
-TEST_F(fault_session, CtrlCAtTheDeleteNumberQuestion) {
+TEST_F(FaultSession, CtrlCAtTheDeleteNumberQuestion) {
   std::string config = config_text();
   start();
   const std::string question = "Enter calibration menu number to delete: ";
@@ -213,7 +213,7 @@ TEST_F(fault_session, CtrlCAtTheDeleteNumberQuestion) {
   EXPECT_EQ(run.after, std::vector<sim_write>{session_start_login()});
 }
 
-TEST_F(fault_session, CtrlCAtTheDeleteConfirmationKeepsTheDefinition) {
+TEST_F(FaultSession, CtrlCAtTheDeleteConfirmationKeepsTheDefinition) {
   std::string config = config_text();
   start();
   const std::string question = "Delete calibration menu 1 [Filament Set]? (y/n): ";
@@ -228,7 +228,7 @@ TEST_F(fault_session, CtrlCAtTheDeleteConfirmationKeepsTheDefinition) {
 
 // ---- Ctrl-C inside a calibration session
 
-class CtrlCInSession : public fault_session {
+class CtrlCInSession : public FaultSession {
  protected:
   // A session on the default definition (menu 1) with the device in state 3 and an empty
   // device table.
@@ -312,7 +312,7 @@ TEST_F(CtrlCInSession, InInteractiveEditingWithKeysQueued) {
 
 // ---- Ctrl-C while requests are under way
 
-TEST_F(fault_session, CtrlCDuringASlowDump) {
+TEST_F(FaultSession, CtrlCDuringASlowDump) {
   start();
   ASSERT_EQ(sim.set_delay_ms(50), 0);
   ASSERT_EQ(sim.clear_reads(), 0);
@@ -326,7 +326,7 @@ TEST_F(fault_session, CtrlCDuringASlowDump) {
 }
 
 // Every read of the dump runs into the library's response time-out.
-TEST_F(fault_session, CtrlCDuringADumpOfLateAnswers) {
+TEST_F(FaultSession, CtrlCDuringADumpOfLateAnswers) {
   start();
   ASSERT_EQ(sim.set_delay_ms(700), 0);
   type_until("DUMP regs.txt\n", "Error read MB_LOG_IN\n");
@@ -337,7 +337,7 @@ TEST_F(fault_session, CtrlCDuringADumpOfLateAnswers) {
 }
 
 // Startup writes left when the signal comes are not made.
-TEST_F(fault_session, CtrlCDuringTheStartupReplay) {
+TEST_F(FaultSession, CtrlCDuringTheStartupReplay) {
   configure({"startup[0].iReg = 5136", "startup[0].raw_value = " + std::to_string(float_bits(0.5f)),
              "startup[1].iReg = 5126", "startup[1].raw_value = " + std::to_string(float_bits(6.0f)),
              "startup[2].iReg = 5252",
@@ -365,7 +365,7 @@ long requests_received(sim_process& sim) {
 
 // A closed standard input or output must not become the device's socket: input then reads as
 // ended, output goes nowhere, and the device sees only the session's own requests.
-TEST_F(fault_session, ClosedStandardInputOrOutput) {
+TEST_F(FaultSession, ClosedStandardInputOrOutput) {
   struct {
     const char* redirect;
     std::string input, out;
@@ -403,7 +403,7 @@ TEST_F(fault_session, ClosedStandardInputOrOutput) {
 
 // WATCH whose output has lost its reader ends, and the tool with it, as at a prompt: the reader
 // takes the connection line and the first prompt, then goes; standard input stays open.
-TEST_F(fault_session, WatchEndsWhenItsOutputHasNoReader) {
+TEST_F(FaultSession, WatchEndsWhenItsOutputHasNoReader) {
   std::string seen = connected() + ">> ";
   child_process watch;
   ASSERT_EQ(watch.start(
@@ -467,7 +467,7 @@ void expect_poll_failures_once_a_second(tool_process* tool) {
   EXPECT_GE(n, 1u) << tool->out().substr(from);
 }
 
-TEST_F(fault_session, DroppedConnectionMidSession) {
+TEST_F(FaultSession, DroppedConnectionMidSession) {
   apply({{5120, {0}}});
   start();
   type_until("READ 5120\n", "0 (0x0000)\n>> ");
@@ -485,7 +485,7 @@ TEST_F(fault_session, DroppedConnectionMidSession) {
   EXPECT_EQ(sim.writes(), std::vector<sim_write>{session_start_login()});
 }
 
-TEST_F(fault_session, ModbusExceptions) {
+TEST_F(FaultSession, ModbusExceptions) {
   start();
   ASSERT_EQ(sim.command("FAIL READ 0 6400"), 0);
   ASSERT_EQ(sim.command("FAIL WRITE 0 6400 4"), 0);
@@ -505,7 +505,7 @@ TEST_F(fault_session, ModbusExceptions) {
 
 // Answers later than the library waits: every request fails after its time-out, and once the
 // device answers in time again the link is back in step with it.
-TEST_F(fault_session, LateAnswersFailAndTheLinkRecovers) {
+TEST_F(FaultSession, LateAnswersFailAndTheLinkRecovers) {
   start();
   ASSERT_EQ(sim.set_delay_ms(700), 0);
   type_until(fault_script, "Modbus comm error!\n");
@@ -547,7 +547,7 @@ TEST_F(fault_session, LateAnswersFailAndTheLinkRecovers) {
 // down, so the transfer under way fails at once instead of waiting for its time-out (silent) or
 // for ever (a reply trickled one byte every 0.4 s, which no libmodbus time-out catches).
 
-class CtrlCRawDevice : public fault_session {
+class CtrlCRawDevice : public FaultSession {
  protected:
   // Points the tool at the device, with the interlock monitor on, and starts it.
   void start_against(raw_device::behaviour how) {
@@ -614,7 +614,7 @@ TEST_F(CtrlCRawDevice, TricklingDeviceEndsAtOnce) {
 // ---- One session for ThreadSanitizer: commands on the console thread, interlock reports on
 // the link thread, Ctrl-C through the main thread.
 
-TEST_F(fault_session, ThreadsSessionWithMonitorAndCtrlC) {
+TEST_F(FaultSession, ThreadsSessionWithMonitorAndCtrlC) {
   configure({"iPrintIlockChange = 1"});
   apply({{5532, {0, 0, 0, 0, 0, 0}}, {5480, {3}}, {5288, empty_table}, {5200, {0, 0}}});
   start();

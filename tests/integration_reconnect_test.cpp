@@ -20,7 +20,7 @@ const sim_write login = session_start_login();
 
 const std::string read_5120 = "MB_STATE_SET (5120, WORD)\n";
 
-class reconnect_session : public console_session {
+class ReconnectSession : public ConsoleSession {
  protected:
   // Types input and waits until the output from there on, poll failures left out, contains text.
   void type_until(const std::string& input, const std::string& text) {
@@ -54,7 +54,7 @@ class reconnect_session : public console_session {
 
 // The device went away and came back: nothing reconnects until RECONNECT, which logs in and
 // replays the startup registers again; then the commands work again.
-TEST_F(reconnect_session, AfterADroppedConnection) {
+TEST_F(ReconnectSession, AfterADroppedConnection) {
   configure(
       {"startup[0].iReg = 5136", "startup[0].raw_value = " + std::to_string(float_bits(0.5f))});
   apply({{5120, {3}}});
@@ -74,7 +74,7 @@ TEST_F(reconnect_session, AfterADroppedConnection) {
 }
 
 // RECONNECT also works on a link that is still up.
-TEST_F(reconnect_session, WhileConnected) {
+TEST_F(ReconnectSession, WhileConnected) {
   start();
   type_until("RECONNECT\n", connected() + ">> ");
   EXPECT_EQ(quit(), connected() + ">> " + connected() + ">> Exit.\n");
@@ -83,7 +83,7 @@ TEST_F(reconnect_session, WhileConnected) {
 
 // While the device refuses connections: the connection line and the error line, the prompt
 // stays, requests fail and polls report; once it listens again a second RECONNECT succeeds.
-TEST_F(reconnect_session, WhileTheDeviceRefusesConnections) {
+TEST_F(ReconnectSession, WhileTheDeviceRefusesConnections) {
   apply({{5120, {3}}});
   start();
   ASSERT_EQ(sim.command("DROP"), 0);
@@ -104,7 +104,7 @@ TEST_F(reconnect_session, WhileTheDeviceRefusesConnections) {
 }
 
 // The calibration session, its points, its prompt and its backup survive a reconnect.
-TEST_F(reconnect_session, InsideACalibrationSession) {
+TEST_F(ReconnectSession, InsideACalibrationSession) {
   apply({{5480, {3}}, {5288, std::vector<uint16_t>(15, 0xFFFF)}});
   start();
   const std::string prompt = "[Filament Set,2]>> ";
@@ -134,7 +134,7 @@ TEST_F(reconnect_session, InsideACalibrationSession) {
 
 // A device whose server is stuck takes no new connection: Ctrl-C during the attempt ends the
 // tool at once, without a login.
-TEST_F(reconnect_session, CtrlCDuringAnAttempt) {
+TEST_F(ReconnectSession, CtrlCDuringAnAttempt) {
   raw_device device;
   ASSERT_EQ(device.start(raw_device::NOT_ACCEPTING), 0);
   ASSERT_EQ(write_tool_config(dir.path(), tool_config_lines(device.port())), 0);

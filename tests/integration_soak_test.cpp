@@ -342,7 +342,7 @@ bool is_last_prompt(const std::string& rest) {
          inside[n - 1] <= '5';
 }
 
-class soak : public console_session, public ::testing::WithParamInterface<uint32_t> {};
+class Soak : public ConsoleSession, public ::testing::WithParamInterface<uint32_t> {};
 
 // The HELP text exactly as this build prints it, from a run that only asks for it.
 std::string help_text(const std::string& dir, int port) {
@@ -356,7 +356,7 @@ std::string help_text(const std::string& dir, int port) {
   return r.out.substr(head.size(), r.out.size() - head.size() - tail.size());
 }
 
-TEST_P(soak, random_command_lines_neither_crash_nor_hang_the_tool) {
+TEST_P(Soak, RandomCommandLinesNeitherCrashNorHangTheTool) {
   const uint32_t seed = GetParam();
   const int lines = 2500;
   std::string help = help_text(dir.path(), sim.port());
@@ -407,11 +407,11 @@ TEST_P(soak, random_command_lines_neither_crash_nor_hang_the_tool) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(seeds, soak, ::testing::Values(1u, 2u, 3u, 4u));
+INSTANTIATE_TEST_SUITE_P(Seeds, Soak, ::testing::Values(1u, 2u, 3u, 4u));
 
 // Found by the soak: a NUL byte made the console measure an over-long line by strlen, so the
 // line's first piece ran and its rest was read as the next command line, here Q.
-TEST_F(console_session, over_long_line_with_a_nul_byte_is_dropped_whole) {
+TEST_F(ConsoleSession, OverLongLineWithANulByteIsDroppedWhole) {
   std::string line = std::string("READ 5120", 9) + '\0';
   line += std::string(511 - line.size(), 'x') + "Q\n";
   tool_result r = run(line + "READ 5120\n");

@@ -207,10 +207,10 @@ std::string without_carriage_returns(const std::string& text) {
 
 // The tool on a terminal in the fixture's directory, with a home directory of its own for the
 // history file.
-class terminal_session : public console_session {
+class TerminalSession : public ConsoleSession {
  protected:
   void SetUp() override {
-    console_session::SetUp();
+    ConsoleSession::SetUp();
     if (HasFatalFailure()) return;
     ASSERT_EQ(home.create("vt_terminal_home_"), 0);
   }
@@ -241,7 +241,7 @@ class terminal_session : public console_session {
   scratch_dir home;
 };
 
-TEST_F(terminal_session, TabCompletesACommandWord) {
+TEST_F(TerminalSession, TabCompletesACommandWord) {
   terminal_tool tool;
   start(tool);
   // Without the completion, "rea" is no command.
@@ -261,7 +261,7 @@ TEST_F(terminal_session, TabCompletesACommandWord) {
   expect_only_logins(1);
 }
 
-TEST_F(terminal_session, TabCompletesARegisterName) {
+TEST_F(TerminalSession, TabCompletesARegisterName) {
   terminal_tool tool;
   start(tool);
   ASSERT_EQ(tool.type("read mb_state_r\t\r"), 0);
@@ -285,7 +285,7 @@ TEST_F(terminal_session, TabCompletesARegisterName) {
   expect_only_logins(1);
 }
 
-TEST_F(terminal_session, EmacsKeysEditTheLine) {
+TEST_F(TerminalSession, EmacsKeysEditTheLine) {
   terminal_tool tool;
   start(tool);
   // Ctrl-W drops the last word, Ctrl-A and Ctrl-E move to the ends, Ctrl-U empties the line.
@@ -301,7 +301,7 @@ TEST_F(terminal_session, EmacsKeysEditTheLine) {
   expect_only_logins(1);
 }
 
-TEST_F(terminal_session, HistoryIsRecalledAfterARestart) {
+TEST_F(TerminalSession, HistoryIsRecalledAfterARestart) {
   {
     terminal_tool tool;
     start(tool);
@@ -331,7 +331,7 @@ TEST_F(terminal_session, HistoryIsRecalledAfterARestart) {
   expect_only_logins(2);
 }
 
-TEST_F(terminal_session, HistoryKeepsTheLast1000Lines) {
+TEST_F(TerminalSession, HistoryKeepsTheLast1000Lines) {
   std::string text = "_HiStOrY_V2_\n";
   for (int i = 1; i <= 1100; i++) text += "c" + std::to_string(i) + "\n";
   ASSERT_EQ(write_text_file(history_file(), text), 0);
@@ -347,7 +347,7 @@ TEST_F(terminal_session, HistoryKeepsTheLast1000Lines) {
   expect_only_logins(1);
 }
 
-TEST_F(terminal_session, InterlockChangeWhileALineIsHalfTyped) {
+TEST_F(TerminalSession, InterlockChangeWhileALineIsHalfTyped) {
   configure({"iPrintIlockChange = 1"});
   terminal_tool tool;
   ASSERT_EQ(tool.start(dir.path(), home.path()), 0);
@@ -378,7 +378,7 @@ TEST_F(terminal_session, InterlockChangeWhileALineIsHalfTyped) {
 
 // The interactive key mode reads keys through stdio; what it read ahead beyond its q is the next
 // command line, as with plain line reading.
-TEST_F(terminal_session, KeysTypedAheadInTheKeyModeAreTheNextLine) {
+TEST_F(TerminalSession, KeysTypedAheadInTheKeyModeAreTheNextLine) {
   ASSERT_EQ(sim.set_registers(5480, {3}), 0);
   ASSERT_EQ(sim.set_registers(5288, std::vector<uint16_t>(15, 0xFFFF)), 0);
   terminal_tool tool;
@@ -404,7 +404,7 @@ TEST_F(terminal_session, KeysTypedAheadInTheKeyModeAreTheNextLine) {
                                                   {16, 5453, {5288}}}));
 }
 
-TEST_F(terminal_session, CtrlCAtAnEditedLineEndsTheTool) {
+TEST_F(TerminalSession, CtrlCAtAnEditedLineEndsTheTool) {
   terminal_tool tool;
   start(tool);
   ASSERT_EQ(tool.type("READ 51"), 0);
@@ -422,7 +422,7 @@ TEST_F(terminal_session, CtrlCAtAnEditedLineEndsTheTool) {
 // Ctrl-C just after the key wait has seen typed-ahead keys and before the first is read: the
 // terminal discards the keys, so that read would wait for the next key press. The tool stops
 // itself at that instant (a test hook), Ctrl-C is pressed, and the tool goes on from there.
-TEST_F(terminal_session, CtrlCBeforeATypedAheadKeyIsReadEndsTheTool) {
+TEST_F(TerminalSession, CtrlCBeforeATypedAheadKeyIsReadEndsTheTool) {
   setenv("VT_TEST_STOP_BEFORE_KEY_READ", "1", 1);
   terminal_tool tool;
   start(tool);
@@ -446,7 +446,7 @@ TEST_F(terminal_session, CtrlCBeforeATypedAheadKeyIsReadEndsTheTool) {
 
 // SIGTERM and SIGHUP end the tool as Ctrl-C does; SIGQUIT ends it as SIGQUIT does. Each leaves
 // the terminal as it found it, from the edited line and from interactive editing.
-TEST_F(terminal_session, OtherSignalsRestoreTheTerminal) {
+TEST_F(TerminalSession, OtherSignalsRestoreTheTerminal) {
   ASSERT_EQ(sim.set_registers(5480, {3}), 0);
   ASSERT_EQ(sim.set_registers(5288, std::vector<uint16_t>(15, 0xFFFF)), 0);
   for (bool interactive : {false, true}) {
@@ -496,7 +496,7 @@ TEST_F(terminal_session, OtherSignalsRestoreTheTerminal) {
   EXPECT_EQ(sim.writes(), expected);
 }
 
-TEST_F(terminal_session, CtrlDOnAnEmptyLineEndsTheTool) {
+TEST_F(TerminalSession, CtrlDOnAnEmptyLineEndsTheTool) {
   terminal_tool tool;
   start(tool);
   ASSERT_EQ(tool.type("\x04"), 0);
@@ -506,7 +506,7 @@ TEST_F(terminal_session, CtrlDOnAnEmptyLineEndsTheTool) {
   expect_only_logins(1);
 }
 
-TEST_F(terminal_session, EditedLinesObeyTheLengthRule) {
+TEST_F(TerminalSession, EditedLinesObeyTheLengthRule) {
   terminal_tool tool;
   start(tool);
   size_t mark = tool.mark();
@@ -524,7 +524,7 @@ TEST_F(terminal_session, EditedLinesObeyTheLengthRule) {
 // WATCH at a terminal: a line a second until any key. The key is read and dropped, all of an
 // arrow key's escape sequence with it, so the next line is edited as if it had never been
 // pressed; line editing is back at once, and the modes are restored at the end.
-TEST_F(terminal_session, WatchEndsOnAnyKeyAndDropsIt) {
+TEST_F(TerminalSession, WatchEndsOnAnyKeyAndDropsIt) {
   terminal_tool tool;
   start(tool);
   ASSERT_EQ(tool.type("watch 5120\r"), 0);
@@ -551,7 +551,7 @@ TEST_F(terminal_session, WatchEndsOnAnyKeyAndDropsIt) {
   expect_only_logins(1);
 }
 
-TEST_F(terminal_session, CtrlCDuringWatchRestoresTheTerminal) {
+TEST_F(TerminalSession, CtrlCDuringWatchRestoresTheTerminal) {
   terminal_tool tool;
   start(tool);
   ASSERT_EQ(tool.type("WATCH 5480 MB_STATE_SET\r"), 0);
@@ -569,7 +569,7 @@ TEST_F(terminal_session, CtrlCDuringWatchRestoresTheTerminal) {
 
 // Standard output on the terminal but input from a pipe: plain reading, plain prompts, no
 // history, and the exact output of a piped run.
-TEST_F(terminal_session, PipedInputKeepsThePlainTranscript) {
+TEST_F(TerminalSession, PipedInputKeepsThePlainTranscript) {
   terminal_tool tool;
   ASSERT_EQ(tool.start(dir.path(), home.path(), true), 0);
   ASSERT_EQ(tool.type("READ 5120\nrea\t5120\nq\n"), 0);
@@ -583,7 +583,7 @@ TEST_F(terminal_session, PipedInputKeepsThePlainTranscript) {
   expect_only_logins(1);
 }
 
-TEST_F(terminal_session, FullyPipedTranscriptIsUnchanged) {
+TEST_F(TerminalSession, FullyPipedTranscriptIsUnchanged) {
   setenv("HOME", home.path().c_str(), 1);
   tool_result r = run_tool_batch(dir.path(), "READ 5120\nrea\t5120\n   \nq\n");
   EXPECT_EQ(r.status, 0);

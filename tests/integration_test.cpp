@@ -1,5 +1,5 @@
 // The real veltrona_tool against the simulator: exact output, exit status and the writes the
-// device saw. Later features add their cases here or in files of their own using console_session.
+// device saw. Later features add their cases here or in files of their own using ConsoleSession.
 #include <signal.h>
 
 #include <string>
@@ -9,7 +9,7 @@
 
 namespace {
 
-TEST_F(console_session, connects_logs_in_and_exits_at_end_of_input) {
+TEST_F(ConsoleSession, ConnectsLogsInAndExitsAtEndOfInput) {
   tool_result r = run("");
   EXPECT_EQ(r.status, 0);
   EXPECT_TRUE(r.out.starts_with(connect_ok_line(sim.port()))) << r.out;
@@ -20,7 +20,7 @@ TEST_F(console_session, connects_logs_in_and_exits_at_end_of_input) {
                       }));
 }
 
-TEST_F(console_session, login_sets_device_access_level) {
+TEST_F(ConsoleSession, LoginSetsDeviceAccessLevel) {
   tool_result r = run("");
   EXPECT_EQ(r.status, 0);
   std::vector<uint16_t> level;
@@ -29,7 +29,7 @@ TEST_F(console_session, login_sets_device_access_level) {
   EXPECT_EQ(writes(), std::vector<sim_write>{session_start_login()});
 }
 
-TEST_F(console_session, refused_connection_reports_and_exits_normally) {
+TEST_F(ConsoleSession, RefusedConnectionReportsAndExitsNormally) {
   closed_port closed;
   ASSERT_NE(closed.port(), 0);
   configure({"iPort = " + std::to_string(closed.port())});
@@ -42,7 +42,7 @@ TEST_F(console_session, refused_connection_reports_and_exits_normally) {
   EXPECT_EQ(writes(), std::vector<sim_write>{});
 }
 
-TEST_F(console_session, ctrl_c_at_the_prompt_exits_cleanly) {
+TEST_F(ConsoleSession, CtrlCAtThePromptExitsCleanly) {
   tool_process tool;
   ASSERT_EQ(tool.start(dir.path()), 0) << tool.error();
   // At the prompt the login is done, so the write log is known.
@@ -57,7 +57,7 @@ TEST_F(console_session, ctrl_c_at_the_prompt_exits_cleanly) {
   EXPECT_EQ(writes(), std::vector<sim_write>{session_start_login()});
 }
 
-TEST_F(console_session, bad_configuration_line_fails_the_load) {
+TEST_F(ConsoleSession, BadConfigurationLineFailsTheLoad) {
   ASSERT_EQ(write_text_file(dir.path() + "/veltrona_tool.conf",
                             "[velt_tool_config]\n"
                             "iPort = 1502\n"
@@ -69,7 +69,7 @@ TEST_F(console_session, bad_configuration_line_fails_the_load) {
   EXPECT_EQ(writes(), std::vector<sim_write>{});
 }
 
-TEST_F(console_session, oversized_configuration_fails_the_load) {
+TEST_F(ConsoleSession, OversizedConfigurationFailsTheLoad) {
   std::string big = "[velt_tool_config]\niPort = " + std::to_string(sim.port()) + "\n";
   big.resize(1024 * 1024 + 1, '\n');
   ASSERT_EQ(write_text_file(dir.path() + "/veltrona_tool.conf", big), 0);
@@ -117,7 +117,7 @@ std::string sim_traffic(sim_process& sim) {
 // never read it.
 const char* const kUnreadConfigItem = "iNotAKey = 1";
 
-TEST_F(console_session, help_prints_the_usage_and_neither_loads_nor_connects) {
+TEST_F(ConsoleSession, HelpPrintsTheUsageAndNeitherLoadsNorConnects) {
   configure({kUnreadConfigItem});
   tool_result r = run_with_args(dir.path(), {"--help"});
   EXPECT_EQ(r.status, 0);
@@ -135,7 +135,7 @@ TEST_F(console_session, help_prints_the_usage_and_neither_loads_nor_connects) {
   EXPECT_EQ(sim_traffic(sim), "accepted 0\nrequests 0\n");
 }
 
-TEST_F(console_session, version_prints_name_and_version_and_neither_loads_nor_connects) {
+TEST_F(ConsoleSession, VersionPrintsNameAndVersionAndNeitherLoadsNorConnects) {
   configure({kUnreadConfigItem});
   tool_result r = run_with_args(dir.path(), {"--version"});
   EXPECT_EQ(r.status, 0);
@@ -144,7 +144,7 @@ TEST_F(console_session, version_prints_name_and_version_and_neither_loads_nor_co
   EXPECT_EQ(sim_traffic(sim), "accepted 0\nrequests 0\n");
 }
 
-TEST_F(console_session, unknown_argument_is_named_with_status_2_and_no_connection) {
+TEST_F(ConsoleSession, UnknownArgumentIsNamedWithStatus2AndNoConnection) {
   configure({kUnreadConfigItem});
   struct {
     std::vector<std::string> args;

@@ -34,7 +34,7 @@ int seconds_of(const std::string& line) {
          std::stoi(line.substr(6, 2));
 }
 
-class watch_session : public console_session {
+class WatchSession : public ConsoleSession {
  protected:
   // The watch lines (those that begin with a time) of the output so far.
   std::vector<std::string> watch_lines() {
@@ -56,7 +56,7 @@ class watch_session : public console_session {
 // Two registers, one a float whose value the device changes while the watch runs. The watch
 // shows each value with its unit once a second, ends as soon as the next line arrives, and that
 // line runs as the next command.
-TEST_F(watch_session, ShowsTheValueOncePerSecondUntilTheNextLine) {
+TEST_F(WatchSession, ShowsTheValueOncePerSecondUntilTheNextLine) {
   apply({{5132, float_words(1.5f)}, {5480, {3}}});
   start();
   long long t0 = monotonic_ms();
@@ -107,7 +107,7 @@ TEST_F(watch_session, ShowsTheValueOncePerSecondUntilTheNextLine) {
 
 // A read that fails shows the marker for that register only, and the watch goes on; once the
 // device answers again the value is back.
-TEST_F(watch_session, FailedReadShowsTheMarkerAndTheWatchGoesOn) {
+TEST_F(WatchSession, FailedReadShowsTheMarkerAndTheWatchGoesOn) {
   apply({{5132, float_words(1.5f)}});
   ASSERT_EQ(sim.fail_reads(5132), 0);
   start();
@@ -133,7 +133,7 @@ TEST_F(watch_session, FailedReadShowsTheMarkerAndTheWatchGoesOn) {
 
 // Input that is already waiting ends the watch after its first line: a script that does not
 // pause sees one sample.
-TEST_F(watch_session, WaitingInputEndsTheWatchAfterOneLine) {
+TEST_F(WatchSession, WaitingInputEndsTheWatchAfterOneLine) {
   apply({{5485, {0x019C, 0}}});
   tool_result r = run("WATCH MB_HV_HOURS 5120\nREAD 5120\n");
   std::string head = connected() + ">> MB_HV_HOURS_READ (5485, DWORD)\nMB_STATE_SET (5120, WORD)\n";
@@ -147,7 +147,7 @@ TEST_F(watch_session, WaitingInputEndsTheWatchAfterOneLine) {
 }
 
 // Every refusal is one or two lines, and nothing is watched or read.
-TEST_F(watch_session, RefusalsWatchNothing) {
+TEST_F(WatchSession, RefusalsWatchNothing) {
   tool_result r =
       run("WATCH\n"
           "WATCH 5303\n"
@@ -174,7 +174,7 @@ TEST_F(watch_session, RefusalsWatchNothing) {
 }
 
 // Eight registers are the most, and each may be given twice.
-TEST_F(watch_session, EightRegistersInOneLine) {
+TEST_F(WatchSession, EightRegistersInOneLine) {
   tool_result r = run("WATCH 5120 5120 5120 5120 5120 5120 5120 5120\n");
   std::string head = connected() + ">> ", line;
   for (int i = 0; i < 8; i++) {
@@ -187,7 +187,7 @@ TEST_F(watch_session, EightRegistersInOneLine) {
   EXPECT_EQ(untimed(rest), line + "\n>> Exit.\n");
 }
 
-TEST_F(watch_session, CtrlCEndsTheTool) {
+TEST_F(WatchSession, CtrlCEndsTheTool) {
   start();
   ASSERT_EQ(tool.write_input("WATCH 5480\n"), 0);
   wait_for_lines(2);

@@ -39,10 +39,10 @@ int mode_of(const std::string& path) {
   return stat(path.c_str(), &st) == 0 ? static_cast<int>(st.st_mode & 07777) : -1;
 }
 
-class write_log_session : public console_session {
+class WriteLogSession : public ConsoleSession {
  protected:
   void SetUp() override {
-    console_session::SetUp();
+    ConsoleSession::SetUp();
     // Each case reads the lines of its own sessions only.
     std::remove(tool_write_log_path().c_str());
   }
@@ -84,7 +84,7 @@ const std::string login_line = "5121 MB_LOG_IN 5 **** **** **** **** **** OK";
 // A whole session: the login and the startup replay at start, WRITE, an RW that touches the
 // login register's words, a calibration send, the restore at the end of the session, and a
 // write the device refuses. Every write the device saw is one line, in order.
-TEST_F(write_log_session, EveryWriteOfASessionIsOneLine) {
+TEST_F(WriteLogSession, EveryWriteOfASessionIsOneLine) {
   configure({"startup[0].iReg = 5136", "startup[0].raw_value = 1056964608"});
   apply({{5480, {3}}, {5288, std::vector<uint16_t>(15, 0xFFFF)}});
   ASSERT_EQ(sim.fail_writes(5200), 0);
@@ -129,7 +129,7 @@ TEST_F(write_log_session, EveryWriteOfASessionIsOneLine) {
 
 // LOGIN and LOGOUT are masked too; a second session appends to the same log. Reads (READ,
 // STATUS and the link's poll) leave no line.
-TEST_F(write_log_session, SessionsAppendAndReadsAreNotLogged) {
+TEST_F(WriteLogSession, SessionsAppendAndReadsAreNotLogged) {
   run("READ 5120\nSTATUS\nLOGIN\nLOGOUT\n");
   run("DUMP dump.txt\n");
   EXPECT_EQ(logged(), (std::vector<std::string>{login_line, login_line, login_line, login_line}));
@@ -138,7 +138,7 @@ TEST_F(write_log_session, SessionsAppendAndReadsAreNotLogged) {
 
 // Without XDG_STATE_HOME (or with a relative one, which does not count) the log is kept under
 // the home directory; the directories the tool makes are private, and so is the file.
-TEST_F(write_log_session, HomeIsTheFallbackAndTheFilesArePrivate) {
+TEST_F(WriteLogSession, HomeIsTheFallbackAndTheFilesArePrivate) {
   scratch_dir home;
   ASSERT_EQ(home.create("vt_home_"), 0);
   scoped_env home_env("HOME", home.path());
@@ -161,7 +161,7 @@ TEST_F(write_log_session, HomeIsTheFallbackAndTheFilesArePrivate) {
 
 // A log that can't be opened is reported once on standard error; the session works as ever
 // and its standard output is untouched.
-TEST_F(write_log_session, UnwritableLocationIsReportedOnceAndTheSessionGoesOn) {
+TEST_F(WriteLogSession, UnwritableLocationIsReportedOnceAndTheSessionGoesOn) {
   ASSERT_EQ(write_text_file(dir.file("blocker"), "a file where a directory should be\n"), 0);
   scoped_env state_env("XDG_STATE_HOME", dir.file("blocker"));
   tool_result r = run("WRITE STATE 3\ny\nREAD 5120\n");
