@@ -8,6 +8,7 @@
 #include "calibration/calibration.h"
 #include "core/input.h"
 #include "core/lifecycle.h"
+#include "core/shared_messages.h"
 #include "core/tool_config.h"
 #include "registers/values.h"
 
@@ -55,7 +56,7 @@ int ask_description(cal_definition* def) {
   char line[sizeof(def->sMsg)];
   if (read_answer_line(line, sizeof(line)) < 0) {
     def->sMsg[0] = '\0';
-    fprintf(stderr, "Error reading answer.\n");
+    msg_answer_read_error();
     printf("Error in getting message.\n");
     return -1;
   }
@@ -88,7 +89,7 @@ void add_definition() {
   tool_config.cal[slot] = def;
   tool_config.cal[slot].use = 1;
   if (tool_config_save() != 1) {
-    printf("Error in saving config file.\n");
+    msg_save_failed();
     tool_config.cal[slot] = before;
     def.use = 0;
     return;
@@ -140,7 +141,7 @@ void delete_definition() {
   fflush(stdout);
   int answer = read_yes_no();
   if (answer < 0) {
-    printf("Error in getting answer.\n");
+    msg_answer_failed();
     return;
   }
   if (answer == 0) {
@@ -150,7 +151,7 @@ void delete_definition() {
   cal_definition before = tool_config.cal[n - 1];
   clear_definition(&tool_config.cal[n - 1]);
   if (tool_config_save() != 1) {
-    printf("Error in saving config file.\n");
+    msg_save_failed();
     tool_config.cal[n - 1] = before;
     return;
   }
@@ -190,7 +191,7 @@ void calib_menu(char**) {
 
   char answer[MENU_ANSWER_SIZE];
   if (read_answer_line(answer, sizeof(answer)) < 0) {
-    fprintf(stderr, "Error reading answer.\n");
+    msg_answer_read_error();
     printf("Error in getting answer!");
     fflush(stdout);
     return;

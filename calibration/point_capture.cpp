@@ -7,6 +7,7 @@
 
 #include "calibration/calibration.h"
 #include "core/input.h"
+#include "core/shared_messages.h"
 #include "link/link.h"
 #include "registers/catalogue.h"
 #include "registers/values.h"
@@ -32,11 +33,11 @@ bool gate_passes(const cal_definition** def) {
 int float_arg(char** args, float* value) {
   char* token = next_token(args);
   if (token == nullptr) {
-    printf("Missing data.\n");
+    msg_missing_data();
     return -1;
   }
   if (parse_float(token, FLOAT_EMPTY_REFUSED, value) != 0) {
-    printf("Invalid data float: %s\n", token);
+    msg_invalid_float(token);
     return -1;
   }
   return 0;
@@ -69,7 +70,7 @@ void point_set(const cal_definition* def, char** args) {
   uint16_t words[2];
   split_words(float_to_bits(value), words);
   if (modbus_cmd_write(static_cast<uint16_t>(def->iRegSet), 2, words) < 0) {
-    printf("Error write.\n");
+    msg_error_write();
     return;
   }
   printf("Write %f to %d.\n", value, def->iRegSet);
@@ -86,7 +87,7 @@ void point_actual(char** args) {
 void point_dac_adc() {
   uint16_t count = 0;
   if (read_dac_adc(&count) < 0) {
-    printf("Error read.\n");
+    msg_error_read();
     return;
   }
   printf("0x%04X\n", count);
@@ -101,7 +102,7 @@ void point_add(char** args) {
     fflush(stdout);
     int answer = read_yes_no();
     if (answer < 0) {
-      printf("Error in getting answer.\n");
+      msg_answer_failed();
       return;
     }
     if (answer == 0) {
@@ -119,7 +120,7 @@ void point_add(char** args) {
   // A failed read keeps the count of an earlier DAC-ADC, or the empty marker.
   uint16_t count = 0;
   if (read_dac_adc(&count) < 0) {
-    printf("Error read.\n");
+    msg_error_read();
   } else {
     pending.wDacAdc = count;
   }

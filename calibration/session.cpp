@@ -7,6 +7,7 @@
 #include "calibration/calibration.h"
 #include "core/input.h"
 #include "core/lifecycle.h"
+#include "core/shared_messages.h"
 #include "link/link.h"
 #include "registers/catalogue.h"
 #include "registers/values.h"
@@ -81,13 +82,13 @@ int calib_load_from_device() {
   int index = reg_find_by_address(def->iRegCal);
   if (index < 0) {
     printf("calib_load_from_device: reg_cal (%d) not found in modbus_reg_table.\n", def->iRegCal);
-    printf("Error in loading calibration data from device.\n");
+    msg_calib_load_failed();
     return -1;
   }
   uint16_t words[CALIB_TABLE_WORDS];
   if (modbus_cmd_read(static_cast<uint16_t>(def->iRegCal), CALIB_TABLE_WORDS, words) < 0) {
-    printf("Error read.\n");
-    printf("Error in loading calibration data from device.\n");
+    msg_error_read();
+    msg_calib_load_failed();
     return -1;
   }
   // The layout follows what the catalogue says the register is, not the definition's type.
@@ -98,7 +99,7 @@ int calib_load_from_device() {
     calib_table_decode(words, CALIB_LAYOUT_READ, calib_session.points);
   } else {
     printf("calib_load_from_device: reg_cal (%d) type (%d) not supported.\n", def->iRegCal, type);
-    printf("Error in loading calibration data from device.\n");
+    msg_calib_load_failed();
     return -1;
   }
   return 0;
@@ -117,14 +118,14 @@ void calib_start_session(int n) {
 
   uint16_t sequence_id = static_cast<uint16_t>(def->iRegCal);
   if (modbus_cmd_write(MB_CALIB_SEQUENCE_ID_ADDR, 1, &sequence_id) < 0) {
-    printf("Error write.\n");
+    msg_error_write();
   } else {
     printf("%d is set to %d\n", MB_CALIB_SEQUENCE_ID_ADDR, sequence_id);
   }
 
   float backup = 0;
   if (read_float(def->iRegSet, &backup) < 0) {
-    printf("Error read.\n");
+    msg_error_read();
     calib_session.fBackup = 0;
     calib_session.iBackedUp = 0;
   } else {
@@ -167,7 +168,7 @@ void calib_end_session() {
   }
   float now = 0;
   if (read_float(def->iRegSet, &now) < 0) {
-    printf("Error read.\n");
+    msg_error_read();
     calib_reset_session();
     return;
   }
@@ -180,7 +181,7 @@ void calib_end_session() {
     fflush(stdout);
     if (read_yes_no() == 1) {
       if (write_float(def->iRegSet, backup) < 0) {
-        printf("Error write.\n");
+        msg_error_write();
       } else {
         printf("Restored.\n");
       }

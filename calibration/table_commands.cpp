@@ -8,6 +8,7 @@
 #include "calibration/interactive_edit.h"
 #include "calibration/table_check.h"
 #include "core/input.h"
+#include "core/shared_messages.h"
 #include "link/link.h"
 #include "registers/values.h"
 
@@ -51,14 +52,14 @@ void edit_normal(calib_point* point, int param, char** args) {
   if (param == EDIT_ACTUAL) {
     float value = 0;
     if (parse_float(token, FLOAT_EMPTY_REFUSED, &value) != 0) {
-      printf("Invalid data: %s\n", token);
+      msg_invalid_data(token);
       return;
     }
     point->fActual = value;
   } else {
     long long value = 0;
     if (!parse_auto_base(token, &value)) {
-      printf("Invalid data: %s\n", token);
+      msg_invalid_data(token);
       return;
     }
     point->wDacAdc = static_cast<uint16_t>(value & 0xFFFF);
@@ -109,7 +110,7 @@ void calib_step(char** args) {
   }
   long long value = 0;
   if (!parse_auto_base(token, &value)) {
-    printf("Invalid data: %s\n", token);
+    msg_invalid_data(token);
     return;
   }
   calib_session.iCurStep = static_cast<int>(value & 0xFFFF);
@@ -120,7 +121,7 @@ void calib_print_tables() {
   const cal_definition* def = calib_selected_definition();
   uint16_t words[CALIB_TABLE_WORDS];
   if (modbus_cmd_read(static_cast<uint16_t>(def->iRegCal), CALIB_TABLE_WORDS, words) < 0) {
-    printf("Error read.\n");
+    msg_error_read();
     return;
   }
   calib_point device[CALIB_POINTS];

@@ -11,6 +11,7 @@
 #include "console/startup.h"
 #include "core/input.h"
 #include "core/lifecycle.h"
+#include "core/shared_messages.h"
 #include "link/link.h"
 #include "registers/values.h"
 
@@ -78,7 +79,7 @@ void command_loop() {
 // What every new connection gets, at start and after RECONNECT: the login with the
 // session-start code, then the startup registers.
 void start_device_session() {
-  if (write_access_code(ACCESS_CODE_LOGIN) < 0) printf("Login fail!\n");
+  if (write_access_code(ACCESS_CODE_LOGIN) < 0) msg_login_fail();
   startup_apply();
 }
 

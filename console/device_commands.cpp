@@ -8,11 +8,18 @@
 #include "core/colours.h"
 #include "core/input.h"
 #include "core/lifecycle.h"
+#include "core/shared_messages.h"
 #include "link/link.h"
 #include "registers/catalogue.h"
 #include "registers/values.h"
 
 namespace {
+
+void say_read_failed_at(int address) { printf("Error read %d\n", address); }
+
+void say_state(int state) {
+  printf("State = %d (%s)\n", state, device_state_name(static_cast<unsigned>(state)));
+}
 
 const char device_state_names[10][16] = {
     "OFF", "STANDBY_OFF_REQ", "STANDBY_ON_REQ", "STANDBY", "HV_OFF_REQ", "HV_ON_REQ",
@@ -59,7 +66,7 @@ void print_status_float(uint16_t address, const char* label) {
   if (index < 0) return;
   uint16_t words[2];
   if (modbus_cmd_read(address, 2, words) < 0) {
-    printf("Error read %d\n", address);
+    say_read_failed_at(address);
     return;
   }
   printf("%s = %g %s\n", label, static_cast<double>(bits_to_float(join_words(words))),
@@ -84,7 +91,7 @@ const char* device_state_name(unsigned state) {
 
 void cmd_login(char**) {
   if (write_access_code(ACCESS_CODE_LOGIN) < 0) {
-    printf("Login fail!\n");
+    msg_login_fail();
   } else {
     printf("Login OK\n");
   }
@@ -101,7 +108,7 @@ void cmd_logout(char**) {
 void cmd_reset(char**) {
   uint16_t one = 1;
   if (modbus_cmd_write(MB_RESET_ADDR, 1, &one) == -1) {
-    printf("Error write.\n");
+    msg_error_write();
   } else {
     printf("Reset sent.\n");
   }
@@ -112,10 +119,10 @@ void cmd_state(char** args) {
   if (!token) {
     uint16_t state;
     if (modbus_cmd_read(MB_STATE_READ_ADDR, 1, &state) < 0) {
-      printf("Error read.\n");
+      msg_error_read();
       return;
     }
-    printf("State = %d (%s)\n", state, device_state_name(state));
+    say_state(state);
     return;
   }
   upper_case_in_place(token, static_cast<int>(strlen(token)));
@@ -137,7 +144,7 @@ void cmd_state(char** args) {
   }
   uint16_t word = static_cast<uint16_t>(state);
   if (modbus_cmd_write(MB_STATE_SET_ADDR, 1, &word) == -1) {
-    printf("Error write.\n");
+    msg_error_write();
     return;
   }
   printf("Write State = %d (%s) is OK.\n", state, device_state_name(state));
@@ -150,23 +157,23 @@ void cmd_status(char** args) {
     upper_case_in_place(token, static_cast<int>(strlen(token)));
     int place = unique_keyword(token, status_keywords);
     if (place < 0) {
-      printf("Invalid argument: %s\n", token);
+      msg_invalid_argument(token);
       return;
     }
     long_mode = place == STATUS_LONG;
   }
   uint16_t state;
   if (modbus_cmd_read(MB_STATE_READ_ADDR, 1, &state) < 0) {
-    printf("Error read %d\n", MB_STATE_READ_ADDR);
+    say_read_failed_at(MB_STATE_READ_ADDR);
   } else {
-    printf("State = %d (%s)\n", state, device_state_name(state));
+    say_state(state);
   }
   print_status_float(MB_PRF_READ_ADDR, "PRF");
   print_status_float(MB_PULSE_WIDTH_READ_ADDR, "Pulse Width");
   for (const interlock_register& reg : interlock_registers) {
     uint16_t words[2];
     if (modbus_cmd_read(reg.address, 2, words) < 0) {
-      printf("Error read %d\n", reg.address);
+      say_read_failed_at(reg.address);
       continue;
     }
     printf("%s = 0x%04X%04X\n", reg.label, words[1], words[0]);

@@ -9,11 +9,14 @@
 #include "calibration/calibration.h"
 #include "core/input.h"
 #include "core/lifecycle.h"
+#include "core/shared_messages.h"
 #include "link/link.h"
 #include "registers/catalogue.h"
 #include "registers/values.h"
 
 namespace {
+
+void say_written(int words) { printf("Write %d words OK\n", words); }
 
 constexpr int RR_MAX_WORDS = 1024;
 constexpr int RW_RAW_MAX_TOKENS = 32;
@@ -83,7 +86,7 @@ int take_type_and_address(char** args, const typed_access** kind, uint16_t* addr
   }
   char* token = next_token(args);
   if (!token) {
-    printf("Missing Address.\n");
+    msg_missing_address();
     return -1;
   }
   upper_case_in_place(token, static_cast<int>(strlen(token)));
@@ -105,7 +108,7 @@ int parse_typed_number(char* token, uint32_t* value) {
 
 void report_write(int result) {
   if (result < 0) {
-    printf("Error write.\n");
+    msg_error_write();
   } else {
     printf("Write OK\n");
   }
@@ -115,7 +118,7 @@ void report_write(int result) {
 
 const modbus_reg_entry* find_register(char* token) {
   if (!token) {
-    printf("Missing Address.\n");
+    msg_missing_address();
     return nullptr;
   }
   int index;
@@ -124,7 +127,7 @@ const modbus_reg_entry* find_register(char* token) {
     index = reg_find_by_address(address > 0xFFFFFF ? -1 : static_cast<int>(address));
     if (index < 0) {
       printf("Invalid address name: %s\n", token);
-      printf("Invalid address: %s\n", token);
+      msg_invalid_address(token);
       return nullptr;
     }
   } else {
@@ -132,7 +135,7 @@ const modbus_reg_entry* find_register(char* token) {
     index = reg_find_by_name(token, MODBUS_REG_COUNT);
     if (index < 0) {
       printf("Invalid reg name: %s\n", token);
-      printf("Invalid address: %s\n", token);
+      msg_invalid_address(token);
       return nullptr;
     }
   }
@@ -153,11 +156,11 @@ void cmd_read(char** args) {
   if (!entry) return;
   int words = reg_words_of_type(entry->type);
   if (words == 0) {
-    printf("Invalid data type.\n");
+    msg_invalid_data_type();
     return;
   }
   if (modbus_cmd_read(entry->address, words, value_buf) < 0) {
-    printf("Error read.\n");
+    msg_error_read();
     return;
   }
   print_value_by_type(entry, value_buf, words);
@@ -173,12 +176,12 @@ void cmd_write(char** args) {
   if (!entry) return;
   char* data = next_token(args);
   if (!data) {
-    printf("Missing data.\n");
+    msg_missing_data();
     return;
   }
   int words = reg_words_of_type(entry->type);
   if (words == 0) {
-    printf("Invalid data type.\n");
+    msg_invalid_data_type();
     return;
   }
   uint32_t value = 0;
@@ -192,15 +195,15 @@ void cmd_write(char** args) {
     return;
   }
   if (confirm_write(data) != 1) {
-    printf("No write.\n");
+    msg_no_write();
     return;
   }
   store_value(value, words);
   if (modbus_cmd_write(entry->address, words, value_buf) < 0) {
-    printf("Error write.\n");
+    msg_error_write();
     return;
   }
-  printf("Write %d words OK\n", words);
+  say_written(words);
 }
 
 void cmd_rr(char** args) {
@@ -226,7 +229,7 @@ void cmd_rr(char** args) {
   for (int done = 0; done < words; done += MAILBOX_WORDS) {
     int n = words - done < MAILBOX_WORDS ? words - done : MAILBOX_WORDS;
     if (modbus_cmd_read(static_cast<uint16_t>(address + done), n, value_buf + done) < 0) {
-      printf("Error read.\n");
+      msg_error_read();
       return;
     }
   }
@@ -251,7 +254,7 @@ void cmd_rw(char** args) {
   if (take_type_and_address(args, &kind, &address) < 0) return;
   char* data = next_token(args);
   if (!data) {
-    printf("Missing data.\n");
+    msg_missing_data();
     return;
   }
   uint32_t value = 0;
@@ -259,12 +262,12 @@ void cmd_rw(char** args) {
     case TYPED_FLOAT: {
       float f = 0;
       if (parse_float(data, FLOAT_EMPTY_REFUSED, &f) != 0) {
-        printf("Invalid data float: %s\n", data);
+        msg_invalid_float(data);
         return;
       }
       split_words(float_to_bits(f), value_buf);
       if (modbus_cmd_write(address, 2, value_buf) < 0) {
-        printf("Error write.\n");
+        msg_error_write();
       } else {
         printf("Write %f OK\n", static_cast<double>(f));
       }
@@ -273,7 +276,7 @@ void cmd_rw(char** args) {
     case TYPED_WORD:
     case TYPED_DWORD:
       if (parse_typed_number(data, &value) != 0) {
-        printf("Invalid data: %s\n", data);
+        msg_invalid_data(data);
         return;
       }
       store_value(value, kind->words);
@@ -285,15 +288,15 @@ void cmd_rw(char** args) {
         value = 0;
         if (parse_unsigned(token, 16, &value) != 0) {
           printf("Invalid data at %d: %04X\n", count, value & 0xFFFFu);
-          printf("No write.\n");
+          msg_no_write();
           return;
         }
         value_buf[count++] = static_cast<uint16_t>(value);
       }
       if (modbus_cmd_write(address, count, value_buf) < 0) {
-        printf("Error write.\n");
+        msg_error_write();
       } else {
-        printf("Write %d words OK\n", count);
+        say_written(count);
       }
       return;
     }
@@ -307,7 +310,7 @@ void cmd_setbit(char** args) {
   char* position_token = next_token(args);
   if (!position_token) {
     if (modbus_cmd_read(entry->address, words, value_buf) < 0) {
-      printf("Error read.\n");
+      msg_error_read();
       return;
     }
     printf("    00 01 02 03 04 05 06 07 08 09 10 11 12 13 14 15\n");
@@ -344,7 +347,7 @@ void cmd_setbit(char** args) {
     return;
   }
   if (modbus_cmd_read(entry->address, words, value_buf) < 0) {
-    printf("Error read.\n");
+    msg_error_read();
     return;
   }
   print_value_by_type(entry, value_buf, words);
@@ -355,8 +358,8 @@ void cmd_setbit(char** args) {
     value_buf[position / 16] &= static_cast<uint16_t>(~mask);
   }
   if (modbus_cmd_write(entry->address, words, value_buf) < 0) {
-    printf("Error write.\n");
+    msg_error_write();
     return;
   }
-  printf("Write %d words OK\n", words);
+  say_written(words);
 }

@@ -7,6 +7,7 @@
 #include <iterator>
 
 #include "core/input.h"
+#include "core/shared_messages.h"
 #include "core/tool_config.h"
 #include "link/link.h"
 #include "registers/catalogue.h"
@@ -33,7 +34,7 @@ void raw_to_words(uint32_t raw, uint16_t* words) { split_words(raw, words); }
 int take_address(char** args) {
   char* token = next_token(args);
   if (token == nullptr) {
-    printf("Missing Address.\n");
+    msg_missing_address();
     return -1;
   }
   int index = -1;
@@ -41,7 +42,7 @@ int take_address(char** args) {
     unsigned long address = strtoul(token, nullptr, 10);
     if (address <= 0xFFFF) index = reg_find_by_address(static_cast<int>(address));
   }
-  if (index < 0) printf("Invalid address: %s\n", token);
+  if (index < 0) msg_invalid_address(token);
   return index;
 }
 
@@ -72,7 +73,7 @@ void add_entry(char** args) {
 
   char* token = next_token(args);
   if (token == nullptr) {
-    printf("Missing data.\n");
+    msg_missing_data();
     return;
   }
   uint32_t value = 0;
@@ -94,7 +95,7 @@ void add_entry(char** args) {
   s.iReg = entry->address;
   s.raw_value = words == 1 ? (value & 0xFFFF) : value;
   if (tool_config_save() != 1) {
-    printf("Error in saving config file.\n");
+    msg_save_failed();
     s.iReg = 0;
     s.raw_value = 0;
     return;
@@ -122,7 +123,7 @@ void delete_entry(char** args) {
   s.iReg = 0;
   s.raw_value = 0;
   if (tool_config_save() != 1) {
-    printf("Error in saving config file.\n");
+    msg_save_failed();
     s = kept;
     return;
   }
@@ -180,5 +181,5 @@ void cmd_startup(char** args) {
       return;
     }
   }
-  printf("Invalid argument: %s\n", word);
+  msg_invalid_argument(word);
 }

@@ -10,6 +10,7 @@
 #include "console/register_commands.h"
 #include "core/input.h"
 #include "core/lifecycle.h"
+#include "core/shared_messages.h"
 #include "link/link.h"
 #include "registers/catalogue.h"
 #include "registers/values.h"
@@ -101,7 +102,7 @@ void cmd_watch(char** args) {
     tokens[count++] = token;
   }
   if (count == 0) {
-    printf("Missing Address.\n");
+    msg_missing_address();
     return;
   }
 

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "core/lifecycle.h"
+#include "core/shared_messages.h"
 #include "registers/values.h"
 
 namespace {
@@ -148,7 +149,7 @@ int read_answer_line(char* buf, int size) {
 int read_yes_no() {
   char line[YES_NO_BUF];
   if (read_answer_line(line, sizeof line) < 0) {
-    fprintf(stderr, "Error reading answer.\n");
+    msg_answer_read_error();
     return -1;
   }
   if (line[0] == 'Y' || line[0] == 'y') return 1;
