@@ -76,19 +76,8 @@ class CalibrationCommands : public ::testing::Test {
   char old_cwd_[4096];
 };
 
-// Runs one handler on a command line (the arguments after the command word).
-template <typename F>
-std::string run(F handler, const char* arguments) {
-  char line[512];
-  snprintf(line, sizeof(line), "%s", arguments);
-  char* cursor = line;
-  stream_capture out;
-  handler(&cursor);
-  return out.finish();
-}
-
 std::string read_shortcut() {
-  return run([](char**) { calib_read_shortcut(); }, "");
+  return run_handler([](char**) { calib_read_shortcut(); }, "");
 }
 
 TEST_F(CalibrationCommands, EditNormalModeValues) {
@@ -110,51 +99,51 @@ TEST_F(CalibrationCommands, EditNormalModeValues) {
   };
   for (const example& e : examples) {
     calib_point before = calib_session.points[0];
-    EXPECT_EQ(run(calib_edit, e.args), e.out) << e.args;
+    EXPECT_EQ(run_handler(calib_edit, e.args), e.out) << e.args;
     EXPECT_EQ(memcmp(&before, &calib_session.points[0], sizeof(before)), 0) << e.args;
   }
 
-  EXPECT_EQ(run(calib_edit, "5 ACTUAL 9.01"), "");
+  EXPECT_EQ(run_handler(calib_edit, "5 ACTUAL 9.01"), "");
   EXPECT_EQ(calib_session.points[4].fActual, 9.01f);
-  EXPECT_EQ(run(calib_edit, "5 DAC 0x3DF1"), "");
+  EXPECT_EQ(run_handler(calib_edit, "5 DAC 0x3DF1"), "");
   EXPECT_EQ(calib_session.points[4].wDacAdc, 15857);
-  EXPECT_EQ(run(calib_edit, "5 ADC 70000"), "");
+  EXPECT_EQ(run_handler(calib_edit, "5 ADC 70000"), "");
   EXPECT_EQ(calib_session.points[4].wDacAdc, 4464);
-  EXPECT_EQ(run(calib_edit, "5 adc 010"), "");  // a leading 0 is octal
+  EXPECT_EQ(run_handler(calib_edit, "5 adc 010"), "");  // a leading 0 is octal
   EXPECT_EQ(calib_session.points[4].wDacAdc, 8);
-  EXPECT_EQ(run(calib_edit, "1 Actuals 2.5"), "");
+  EXPECT_EQ(run_handler(calib_edit, "1 Actuals 2.5"), "");
   EXPECT_EQ(calib_session.points[0].fActual, 2.5f);
 }
 
 TEST_F(CalibrationCommands, StepForms) {
-  EXPECT_EQ(run(calib_step, "0x20"), "");
+  EXPECT_EQ(run_handler(calib_step, "0x20"), "");
   EXPECT_EQ(calib_session.iCurStep, 32);
-  EXPECT_EQ(run(calib_step, "10x"), "Invalid data: 10x\n");
+  EXPECT_EQ(run_handler(calib_step, "10x"), "Invalid data: 10x\n");
   EXPECT_EQ(calib_session.iCurStep, 32);
-  EXPECT_EQ(run(calib_step, ""), "Step = 32\n");
-  EXPECT_EQ(run(calib_step, "70000"), "");
+  EXPECT_EQ(run_handler(calib_step, ""), "Step = 32\n");
+  EXPECT_EQ(run_handler(calib_step, "70000"), "");
   EXPECT_EQ(calib_session.iCurStep, 4464);
 }
 
 TEST_F(CalibrationCommands, EveryPointCommandNeedsASession) {
   for (void (*handler)(char**) :
        {cmd_cal_set, cmd_cal_actual, cmd_cal_dac_adc, cmd_cal_add, cmd_cal_del})
-    EXPECT_EQ(run(handler, "1"), "No calibration is selected! Select using CALIBRATE.\n");
+    EXPECT_EQ(run_handler(handler, "1"), "No calibration is selected! Select using CALIBRATE.\n");
   EXPECT_EQ(read_shortcut(), "No calibration is selected! Select using CALIBRATE.\n");
-  EXPECT_EQ(run([](char**) { calib_print_tables(); }, ""),
+  EXPECT_EQ(run_handler([](char**) { calib_print_tables(); }, ""),
             "No calibration is selected! Select using CALIBRATE.\n");
-  EXPECT_EQ(run([](char**) { calib_send_to_device(true); }, ""),
+  EXPECT_EQ(run_handler([](char**) { calib_send_to_device(true); }, ""),
             "No calibration is selected! Select using CALIBRATE.\n");
 }
 
 TEST_F(CalibrationCommands, StateGateRepeatsTheCheck) {
   run_session();
   calib_session.iPrecondition = -1;
-  EXPECT_EQ(run(cmd_cal_del, ""),
+  EXPECT_EQ(run_handler(cmd_cal_del, ""),
             "calib_check_precondition: modbus_cmd_read error!\n"
             "Change state using STATE 3 command.\n");
   EXPECT_EQ(calib_session.iPrecondition, -2);
-  EXPECT_EQ(run(cmd_cal_actual, "1"),
+  EXPECT_EQ(run_handler(cmd_cal_actual, "1"),
             "calib_check_precondition: modbus_cmd_read error!\n"
             "Change state using STATE 3 command.\n");
   EXPECT_TRUE(calib_float_is_empty(calib_session.pending.fActual));
@@ -162,27 +151,27 @@ TEST_F(CalibrationCommands, StateGateRepeatsTheCheck) {
 
 TEST_F(CalibrationCommands, FloatArguments) {
   run_session();
-  EXPECT_EQ(run(cmd_cal_actual, ""), "Missing data.\n");
-  EXPECT_EQ(run(cmd_cal_actual, "9.01x"), "Invalid data float: 9.01x\n");
+  EXPECT_EQ(run_handler(cmd_cal_actual, ""), "Missing data.\n");
+  EXPECT_EQ(run_handler(cmd_cal_actual, "9.01x"), "Invalid data float: 9.01x\n");
   EXPECT_TRUE(calib_float_is_empty(calib_session.pending.fActual));
-  EXPECT_EQ(run(cmd_cal_actual, "2.5 ignored"), "Actual(1) = 2.500000\n");
+  EXPECT_EQ(run_handler(cmd_cal_actual, "2.5 ignored"), "Actual(1) = 2.500000\n");
   EXPECT_EQ(calib_session.pending.fActual, 2.5f);
   // Without the device the write fails and the pending set stays empty.
-  EXPECT_EQ(run(cmd_cal_set, "12.5"), "Error write.\n");
+  EXPECT_EQ(run_handler(cmd_cal_set, "12.5"), "Error write.\n");
   EXPECT_TRUE(calib_float_is_empty(calib_session.pending.fSet));
-  EXPECT_EQ(run(cmd_cal_dac_adc, ""), "Error read.\n");
+  EXPECT_EQ(run_handler(cmd_cal_dac_adc, ""), "Error read.\n");
 }
 
 TEST_F(CalibrationCommands, AddAsksAboutAnEmptySet) {
   run_session();
   calib_session.pending.fActual = 1.5f;
   feed_stdin("n\nx\ny\n");
-  EXPECT_EQ(run(cmd_cal_add, ""),
+  EXPECT_EQ(run_handler(cmd_cal_add, ""),
             "Set is empty. Do you want to continue? (y/n): Calibration point 1 not added.\n");
-  EXPECT_EQ(run(cmd_cal_add, ""),
+  EXPECT_EQ(run_handler(cmd_cal_add, ""),
             "Set is empty. Do you want to continue? (y/n): Error in getting answer.\n");
   // The count read fails: the pending count (empty) is stored.
-  EXPECT_EQ(run(cmd_cal_add, ""),
+  EXPECT_EQ(run_handler(cmd_cal_add, ""),
             "Set is empty. Do you want to continue? (y/n): Error read.\nAdded to point 1\n");
   EXPECT_EQ(calib_session.points[0].fActual, 1.5f);
   EXPECT_EQ(calib_session.points[0].wDacAdc, 0xFFFF);
@@ -193,10 +182,10 @@ TEST_F(CalibrationCommands, AddAsksAboutAnEmptySet) {
 TEST_F(CalibrationCommands, AddStopsAtAnIncompleteEntry) {
   run_session();
   calib_session.pending.fSet = 12.5f;
-  EXPECT_EQ(run(cmd_cal_add, ""), "Incomplete entry: set=0x41480000 actual=0xFFFFFFFF\n");
+  EXPECT_EQ(run_handler(cmd_cal_add, ""), "Incomplete entry: set=0x41480000 actual=0xFFFFFFFF\n");
   calib_point_make_empty(&calib_session.pending);
   feed_stdin("y\n");
-  EXPECT_EQ(run(cmd_cal_add, ""),
+  EXPECT_EQ(run_handler(cmd_cal_add, ""),
             "Set is empty. Do you want to continue? (y/n): "
             "Incomplete entry: set=0xFFFFFFFF actual=0xFFFFFFFF\n");
   EXPECT_EQ(calib_session.iPoint, 0);
@@ -204,20 +193,20 @@ TEST_F(CalibrationCommands, AddStopsAtAnIncompleteEntry) {
 
 TEST_F(CalibrationCommands, EntryNumbers) {
   run_session();
-  EXPECT_EQ(run(cmd_cal_add, "0"), "Index out-of-range: 0\n");
-  EXPECT_EQ(run(cmd_cal_add, "6"), "Index out-of-range: 6\n");
-  EXPECT_EQ(run(cmd_cal_add, "x"), "Invalid index: x\n");
-  EXPECT_EQ(run(cmd_cal_del, "2x"), "Invalid index: 2x\n");
+  EXPECT_EQ(run_handler(cmd_cal_add, "0"), "Index out-of-range: 0\n");
+  EXPECT_EQ(run_handler(cmd_cal_add, "6"), "Index out-of-range: 6\n");
+  EXPECT_EQ(run_handler(cmd_cal_add, "x"), "Invalid index: x\n");
+  EXPECT_EQ(run_handler(cmd_cal_del, "2x"), "Invalid index: 2x\n");
   EXPECT_EQ(calib_session.iPoint, 0);
 
   calib_session.pending = {1.0f, 2.0f, 7};
-  EXPECT_EQ(run(cmd_cal_add, "5"), "Error read.\nAdded to point 5\n");
+  EXPECT_EQ(run_handler(cmd_cal_add, "5"), "Error read.\nAdded to point 5\n");
   EXPECT_EQ(calib_session.points[4].wDacAdc, 7);
   EXPECT_EQ(calib_session.iPoint, 0);  // after point 5 comes point 1
 
   // An entry number moves the point even when ADD then stops.
   feed_stdin("n\n");
-  EXPECT_EQ(run(cmd_cal_add, "3"),
+  EXPECT_EQ(run_handler(cmd_cal_add, "3"),
             "Set is empty. Do you want to continue? (y/n): Calibration point 3 not added.\n");
   EXPECT_EQ(calib_session.iPoint, 2);
 }
@@ -225,16 +214,16 @@ TEST_F(CalibrationCommands, EntryNumbers) {
 TEST_F(CalibrationCommands, DelClearsTheCurrentPointOrTheNumberedOne) {
   run_session();
   calib_session.pending = {1.0f, 2.0f, 7};
-  EXPECT_EQ(run(cmd_cal_add, ""), "Error read.\nAdded to point 1\n");
+  EXPECT_EQ(run_handler(cmd_cal_add, ""), "Error read.\nAdded to point 1\n");
   calib_session.points[1] = {3.0f, 4.0f, 8};
   calib_session.pending = {5.0f, 6.0f, 9};
   // The current point after the ADD is point 2.
-  EXPECT_EQ(run(cmd_cal_del, ""), "Removed from point 2\n");
+  EXPECT_EQ(run_handler(cmd_cal_del, ""), "Removed from point 2\n");
   EXPECT_EQ(calib_session.iPoint, 1);
   EXPECT_EQ(calib_session.points[1].wDacAdc, 0xFFFF);
   EXPECT_TRUE(calib_float_is_empty(calib_session.pending.fSet));
   EXPECT_EQ(calib_session.points[0].wDacAdc, 7);
-  EXPECT_EQ(run(cmd_cal_del, "1"), "Removed from point 1\n");
+  EXPECT_EQ(run_handler(cmd_cal_del, "1"), "Removed from point 1\n");
   EXPECT_EQ(calib_session.iPoint, 0);
   EXPECT_TRUE(calib_float_is_empty(calib_session.points[0].fActual));
 }
@@ -253,14 +242,14 @@ TEST_F(CalibrationCommands, InteractiveModeOnPipedBytesWithoutSession) {
   calib_session.points[1].wDacAdc = 5;
   feed_stdin("Vvvxrq\nrest\n");
   const char* no_session = "No calibration is selected! Select using CALIBRATE.\n";
-  EXPECT_EQ(run(calib_edit, "2 -i"), std::string("Press V : increase ADC/DAC\n"
-                                                 "      v : decrease ADC/DAC\n"
-                                                 "    r/R : re-read calibration read register\n"
-                                                 "    q/Q : exit\n"
-                                                 "Point 2: 5, \n") +
-                                         no_session + "Point 2: 21, \n" + no_session +
-                                         "Point 2: 5, \n" + no_session + "Point 2: 65525, \n" +
-                                         "Point 2: 65525, \n");
+  EXPECT_EQ(run_handler(calib_edit, "2 -i"),
+            std::string("Press V : increase ADC/DAC\n"
+                        "      v : decrease ADC/DAC\n"
+                        "    r/R : re-read calibration read register\n"
+                        "    q/Q : exit\n"
+                        "Point 2: 5, \n") +
+                no_session + "Point 2: 21, \n" + no_session + "Point 2: 5, \n" + no_session +
+                "Point 2: 65525, \n" + "Point 2: 65525, \n");
   EXPECT_EQ(calib_session.points[1].wDacAdc, 65525);
   EXPECT_EQ(rest_of_stdin(), "\nrest\n");
 }
@@ -269,7 +258,7 @@ TEST_F(CalibrationCommands, InteractiveModeEndsAtEndOfInput) {
   calib_session.iCurStep = 0x10010;  // only the low 16 bits count
   calib_session.points[0].wDacAdc = 1;
   feed_stdin("V");
-  std::string out = run(calib_edit, "1 -I");
+  std::string out = run_handler(calib_edit, "1 -I");
   EXPECT_NE(out.find("Point 1: 17, \n"), std::string::npos) << out;
   EXPECT_EQ(calib_session.points[0].wDacAdc, 17);
   EXPECT_TRUE(feof(stdin));
@@ -277,28 +266,29 @@ TEST_F(CalibrationCommands, InteractiveModeEndsAtEndOfInput) {
 
 TEST_F(CalibrationCommands, PrintAndSendFailWithoutDevice) {
   run_session();
-  EXPECT_EQ(run([](char**) { calib_print_tables(); }, ""), "Error read.\n");
+  EXPECT_EQ(run_handler([](char**) { calib_print_tables(); }, ""), "Error read.\n");
   feed_stdin("n\ny\n");
   std::string listing;
   for (int k = 0; k < 5; k++) listing += "FFFF (65535) FFFF (65535) FFFF (65535), ";
   calib_session.iPoint = 3;
-  EXPECT_EQ(run([](char**) { calib_send_to_device(true); }, ""),
+  EXPECT_EQ(run_handler([](char**) { calib_send_to_device(true); }, ""),
             listing + " send? (y=send, other-key=cancel) not sent.\n");
   EXPECT_EQ(calib_session.iPoint, 3);
-  EXPECT_EQ(run([](char**) { calib_send_to_device(true); }, ""),
+  EXPECT_EQ(run_handler([](char**) { calib_send_to_device(true); }, ""),
             listing + " send? (y=send, other-key=cancel)  --> NOK!!!\n");
   EXPECT_EQ(calib_session.iPoint, 0);
-  EXPECT_EQ(run([](char**) { calib_send_to_device(false); }, ""), "Fail sending calibration!\n");
+  EXPECT_EQ(run_handler([](char**) { calib_send_to_device(false); }, ""),
+            "Fail sending calibration!\n");
 }
 
 TEST_F(CalibrationCommands, SendListsTheWordsOfEachLayout) {
   run_session();
   calib_session.points[0] = {0.0f, 1.5f, 100};
   feed_stdin("n\nn\n");
-  std::string out = run([](char**) { calib_send_to_device(true); }, "");
+  std::string out = run_handler([](char**) { calib_send_to_device(true); }, "");
   EXPECT_EQ(out.rfind("0000 (0) 3FC0 (16320) 0064 (100), FFFF (65535) ", 0), 0u) << out;
   work_cal[0].iType = 1;
-  out = run([](char**) { calib_send_to_device(true); }, "");
+  out = run_handler([](char**) { calib_send_to_device(true); }, "");
   EXPECT_EQ(out.rfind("0064 (100) 0000 (0) 3FC0 (16320), FFFF (65535) ", 0), 0u) << out;
 }
 
@@ -321,7 +311,8 @@ TEST_F(CalibrationCommands, ResetKeepsPointsAndStep) {
 
 TEST_F(CalibrationCommands, QuitWithoutBackupRestoresNothing) {
   run_session();
-  EXPECT_EQ(run([](char**) { calib_end_session(); }, ""), "No backup of reg 5126 to restore.\n");
+  EXPECT_EQ(run_handler([](char**) { calib_end_session(); }, ""),
+            "No backup of reg 5126 to restore.\n");
   EXPECT_EQ(calib_session.iActive, 0);
 }
 
@@ -329,7 +320,7 @@ TEST_F(CalibrationCommands, QuitWithBackupAndFailedRead) {
   run_session();
   calib_session.iBackedUp = 1;
   calib_session.fBackup = 6.3f;
-  EXPECT_EQ(run([](char**) { calib_end_session(); }, ""), "Error read.\n");
+  EXPECT_EQ(run_handler([](char**) { calib_end_session(); }, ""), "Error read.\n");
   EXPECT_EQ(calib_session.iActive, 0);
 }
 
@@ -343,7 +334,7 @@ const char* const menu_tail =
 
 std::string menu(const std::string& answers) {
   feed_stdin(answers);
-  return run(calib_menu, "ignored tokens");
+  return run_handler(calib_menu, "ignored tokens");
 }
 
 TEST_F(CalibrationCommands, MenuListsUsedSlotsWithGaps) {

@@ -13,20 +13,10 @@
 
 namespace {
 
-// Runs one handler on the arguments after the command word and returns what it printed.
-std::string run(command_handler handler, const char* arguments) {
-  char line[512];
-  snprintf(line, sizeof(line), "%s", arguments);
-  char* cursor = line;
-  stream_capture out;
-  handler(&cursor);
-  return out.finish();
-}
-
 std::string help_without_colours() {
   output_colours saved = colours;
   colours = {"", "", ""};
-  std::string text = run(cmd_help, "");
+  std::string text = run_handler(cmd_help, "");
   colours = saved;
   return text;
 }
@@ -105,11 +95,12 @@ TEST(CommandTable, CompletedKeywordsAreAcceptedByTheirCommand) {
     completion offered = complete_line(std::string(command.word) + " ");
     ASSERT_GT(offered.choices.size(), 1u) << command.word;
     for (const std::string& keyword : offered.choices) {
-      std::string out = run(command.handler, keyword.c_str());
+      std::string out = run_handler(command.handler, keyword.c_str());
       EXPECT_EQ(out.find("Invalid"), std::string::npos) << command.word << " " << keyword << "\n"
                                                         << out;
     }
-    EXPECT_NE(run(command.handler, "XYZ").find("Invalid"), std::string::npos) << command.word;
+    EXPECT_NE(run_handler(command.handler, "XYZ").find("Invalid"), std::string::npos)
+        << command.word;
   }
   EXPECT_GT(rows, 0);
 }

@@ -49,3 +49,15 @@ class stream_capture {
   int saved_;
   FILE* tmp_;
 };
+
+// Runs a command handler on a command line (the arguments after the command word) and returns
+// what it printed.
+template <typename handler_fn>
+std::string run_handler(handler_fn handler, const char* arguments) {
+  char line[512];
+  snprintf(line, sizeof(line), "%s", arguments);
+  char* cursor = line;
+  stream_capture out;
+  handler(&cursor);
+  return out.finish();
+}
