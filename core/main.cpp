@@ -108,8 +108,8 @@ int install_signal_handlers() {
 // again every 100 ms while it runs: one that lands after a wait for input (the line editor's,
 // interactive editing's, a plain line's) has seen a key but before the read has begun is lost
 // for that read, and Ctrl-C has made the terminal discard the key meanwhile, so the read would
-// wait for the next key press. The console's handle stays
-// valid throughout, since it is joined last.
+// wait for the next key press. The console's handle stays valid throughout, since it is joined
+// last.
 void join_worker(pthread_t thread) {
   for (;;) {
     timespec deadline;
