@@ -238,9 +238,9 @@ void child_process::close_input() {
   close_fd(in_fd_);
 }
 
-int child_process::wait_for_output(std::string_view text, int timeout_ms) {
+int child_process::wait_for_output(std::string_view text, int timeout_ms, size_t from) {
   long long deadline = monotonic_ms() + timeout_ms;
-  auto found = [&] { return out_.find(text) != std::string::npos; };
+  auto found = [&] { return out_.find(text, from) != std::string::npos; };
   pump(deadline, [&] { return found() || pid_ <= 0; });
   return found() ? 0 : -1;
 }

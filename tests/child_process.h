@@ -32,9 +32,9 @@ class child_process {
   // Closes the child's standard input, so that it sees end of input.
   void close_input();
 
-  // Waits until the captured standard output contains text. Returns 0, or -1 after timeout_ms or
-  // when the child ended without printing it.
-  int wait_for_output(std::string_view text, int timeout_ms);
+  // Waits until the captured standard output contains text at or after offset from. Returns 0,
+  // or -1 after timeout_ms or when the child ended without printing it.
+  int wait_for_output(std::string_view text, int timeout_ms, size_t from = 0);
 
   // Waits until the child has ended and both output streams are read to their end; reaps it.
   // Returns 0, or -1 after timeout_ms (the child is left running).

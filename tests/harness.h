@@ -196,8 +196,9 @@ class tool_process {
   int write_input(std::string_view text, int timeout_ms = VT_WAIT_MS) {
     return child_.write_input(text, timeout_ms);
   }
-  int wait_for_output(std::string_view text, int timeout_ms = VT_WAIT_MS) {
-    return child_.wait_for_output(text, timeout_ms);
+  // Waits until text appears in the output at or after offset `from`.
+  int wait_for_output(std::string_view text, int timeout_ms = VT_WAIT_MS, size_t from = 0) {
+    return child_.wait_for_output(text, timeout_ms, from);
   }
   int send_signal(int sig) { return child_.send_signal(sig); }
   void close_input() { child_.close_input(); }
