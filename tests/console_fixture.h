@@ -70,6 +70,19 @@ class ConsoleSession : public ::testing::Test {
     ASSERT_EQ(tool.wait_for_output(">> "), 0) << tool.out();
   }
 
+  // Types input into the started tool and waits until the output printed after it, poll
+  // failures left out, contains text (text printed earlier doesn't count).
+  void type_until(const std::string& input, const std::string& text) {
+    size_t from = tool.out().size();
+    ASSERT_EQ(tool.write_input(input), 0);
+    auto seen = [&] {
+      return without_poll_failures(tool.out().substr(from)).find(text) != std::string::npos;
+    };
+    long long deadline = monotonic_ms() + VT_WAIT_MS;
+    while (!seen() && monotonic_ms() < deadline) tool.wait_for_output("\x01never printed\x01", 20);
+    ASSERT_TRUE(seen()) << "waiting for: " << text << "\n" << tool.out();
+  }
+
   // Every write the simulator saw; fails the test when its log can't be read.
   std::vector<sim_write> writes() {
     std::vector<sim_write> all = sim.writes();

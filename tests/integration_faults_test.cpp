@@ -66,12 +66,6 @@ struct interrupted_run {
 
 class FaultSession : public ConsoleSession {
  protected:
-  // Types input and waits until text has been printed.
-  void type_until(const std::string& input, const std::string& text) {
-    ASSERT_EQ(tool.write_input(input), 0);
-    ASSERT_EQ(tool.wait_for_output(text), 0) << "waiting for: " << text << "\n" << tool.out();
-  }
-
   // Keeps collecting the tool's output for ms milliseconds.
   void collect_for(int ms) { tool.wait_for_output("\x01never printed\x01", ms); }
 

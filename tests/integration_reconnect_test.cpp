@@ -22,18 +22,6 @@ const std::string read_5120 = "MB_STATE_SET (5120, WORD)\n";
 
 class ReconnectSession : public ConsoleSession {
  protected:
-  // Types input and waits until the output from there on, poll failures left out, contains text.
-  void type_until(const std::string& input, const std::string& text) {
-    size_t from = tool.out().size();
-    ASSERT_EQ(tool.write_input(input), 0);
-    auto seen = [&] {
-      return without_poll_failures(tool.out().substr(from)).find(text) != std::string::npos;
-    };
-    long long deadline = monotonic_ms() + VT_WAIT_MS;
-    while (!seen() && monotonic_ms() < deadline) tool.wait_for_output("\x01never printed\x01", 20);
-    ASSERT_TRUE(seen()) << "waiting for: " << text << "\n" << tool.out();
-  }
-
   // Quits and returns the whole output without poll failures; expects a clean end.
   std::string quit() {
     EXPECT_EQ(tool.write_input("Q\n"), 0);
