@@ -52,23 +52,11 @@ const char* const default_ilock_hv[ILOCK_NAMES] = {
     "Tacho input 1",
     "Tacho input 2",
     "Tacho input 3",
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
+    // Bits 14 to 30 have no name.
+    // clang-format off
+    nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+    nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+    // clang-format on
     "CCPS open circuit interlock",
 };
 
