@@ -222,6 +222,21 @@ class TerminalSession : public ConsoleSession {
     ASSERT_TRUE(tool.wait_editing()) << tool.out();
   }
 
+  // Opens a calibration session on definition 1 and starts interactive editing of point 2;
+  // *at is left at the point line.
+  void enter_interactive_edit(terminal_tool& tool, size_t* at) {
+    ASSERT_EQ(tool.type("CALIBRATE\r"), 0);
+    *at = tool.wait_for("Select by entering menu number or option: ");
+    ASSERT_NE(*at, std::string::npos) << tool.out();
+    ASSERT_EQ(tool.type("1\r"), 0);
+    *at = tool.wait_for("[Filament Set,1]>> ", *at);
+    ASSERT_NE(*at, std::string::npos) << tool.out();
+    ASSERT_TRUE(tool.wait_editing());
+    ASSERT_EQ(tool.type("EDIT 2 -i\r"), 0);
+    *at = tool.wait_for("Point 2: 65535, \r\n", *at);
+    ASSERT_NE(*at, std::string::npos) << tool.out();
+  }
+
   // Types q and expects a clean end.
   void quit(terminal_tool& tool) {
     ASSERT_EQ(tool.type("q\r"), 0);
@@ -383,16 +398,9 @@ TEST_F(TerminalSession, KeysTypedAheadInTheKeyModeAreTheNextLine) {
   ASSERT_EQ(sim.set_registers(5288, std::vector<uint16_t>(15, 0xFFFF)), 0);
   terminal_tool tool;
   start(tool);
-  ASSERT_EQ(tool.type("CALIBRATE\r"), 0);
-  size_t at = tool.wait_for("Select by entering menu number or option: ");
-  ASSERT_NE(at, std::string::npos) << tool.out();
-  ASSERT_EQ(tool.type("1\r"), 0);
-  at = tool.wait_for("[Filament Set,1]>> ", at);
-  ASSERT_NE(at, std::string::npos) << tool.out();
-  ASSERT_TRUE(tool.wait_editing());
-  ASSERT_EQ(tool.type("EDIT 2 -i\r"), 0);
-  at = tool.wait_for("Point 2: 65535, \r\n", at);
-  ASSERT_NE(at, std::string::npos) << tool.out();
+  size_t at = 0;
+  enter_interactive_edit(tool, &at);
+  if (HasFatalFailure()) return;
   ASSERT_EQ(tool.type("qREAD 5480\r"), 0);  // one read of the terminal
   ASSERT_NE(tool.wait_for("MB_STATE_READ (5480, WORD)\r\n3 (0x0003)\r\n", at), std::string::npos)
       << tool.out();
@@ -455,15 +463,9 @@ TEST_F(TerminalSession, OtherSignalsRestoreTheTerminal) {
       terminal_tool tool;
       start(tool);
       if (interactive) {
-        ASSERT_EQ(tool.type("CALIBRATE\r"), 0);
-        size_t at = tool.wait_for("Select by entering menu number or option: ");
-        ASSERT_NE(at, std::string::npos) << tool.out();
-        ASSERT_EQ(tool.type("1\r"), 0);
-        at = tool.wait_for("[Filament Set,1]>> ", at);
-        ASSERT_NE(at, std::string::npos) << tool.out();
-        ASSERT_TRUE(tool.wait_editing());
-        ASSERT_EQ(tool.type("EDIT 2 -i\r"), 0);
-        ASSERT_NE(tool.wait_for("Point 2: 65535, \r\n", at), std::string::npos) << tool.out();
+        size_t at = 0;
+        enter_interactive_edit(tool, &at);
+        if (HasFatalFailure()) return;
         ASSERT_TRUE(tool.wait_editing());
       } else {
         ASSERT_EQ(tool.type("READ 51"), 0);
