@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "calibration/calibration.h"
+#include "core/input.h"
 #include "core/lifecycle.h"
 #include "core/tool_config.h"
 #include "registers/values.h"
@@ -20,7 +21,8 @@ namespace {
 
 std::string rest_of_stdin() {
   std::string text;
-  for (int c; (c = getc(stdin)) != EOF;) text += static_cast<char>(c);
+  char line[256];
+  for (int n; (n = read_line_bytes(line, sizeof line)) > 0;) text.append(line, n);
   return text;
 }
 
@@ -248,9 +250,9 @@ TEST_F(CalibrationCommands, InteractiveModeOnPipedBytesWithoutSession) {
                         "    r/R : re-read calibration read register\n"
                         "    q/Q : exit\n"
                         "Point 2: 5, \n") +
-                no_session + "Point 2: 21, \n" + no_session + "Point 2: 5, \n" + no_session +
-                "Point 2: 65525, \n" + "Point 2: 65525, \n");
-  EXPECT_EQ(calib_session.points[1].wDacAdc, 65525);
+                no_session + "Point 2: 21, \n" + no_session + "Point 2: 5, \n" +
+                "Point 2: 5 (lower limit), \n" + "Point 2: 5, \n");
+  EXPECT_EQ(calib_session.points[1].wDacAdc, 5);
   EXPECT_EQ(rest_of_stdin(), "\nrest\n");
 }
 
@@ -261,7 +263,7 @@ TEST_F(CalibrationCommands, InteractiveModeEndsAtEndOfInput) {
   std::string out = run_handler(calib_edit, "1 -I");
   EXPECT_NE(out.find("Point 1: 17, \n"), std::string::npos) << out;
   EXPECT_EQ(calib_session.points[0].wDacAdc, 17);
-  EXPECT_TRUE(feof(stdin));
+  EXPECT_TRUE(input_ready());  // at end of input
 }
 
 TEST_F(CalibrationCommands, PrintAndSendFailWithoutDevice) {

@@ -170,8 +170,12 @@ void calib_send_to_device(bool confirm) {
   calib_session.iPoint = 0;
 }
 
-void calib_print_point(int entry, int reg_read, const modbus_reg_entry* row) {
-  printf("Point %d: %d, ", entry, calib_session.points[entry - 1].wDacAdc);
+void calib_print_point(int entry, int reg_read, const modbus_reg_entry* row, const char* note) {
+  if (note == nullptr) {
+    printf("Point %d: %d, ", entry, calib_session.points[entry - 1].wDacAdc);
+  } else {
+    printf("Point %d: %d (%s), ", entry, calib_session.points[entry - 1].wDacAdc, note);
+  }
   uint16_t words[2];
   if (reg_read == 0 || row == nullptr ||
       modbus_cmd_read(static_cast<uint16_t>(reg_read), 2, words) < 0) {

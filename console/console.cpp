@@ -51,14 +51,11 @@ void command_loop() {
       case LINE_ERROR:
         // Never EINTR, which comes back as LINE_INTERRUPTED.
         printf("Error reading cmd.\n");
-        stdin_read_failed();
         continue;
       case LINE_TOO_LONG:
-        stdin_read_succeeded();
         printf("Error: command line too long.\n");
         continue;
       case LINE_OK:
-        stdin_read_succeeded();
         break;
     }
     cut_at_line_end(line_buffer);

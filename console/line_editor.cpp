@@ -122,20 +122,18 @@ void show_pending() {
   el_set(editor, EL_REFRESH);
 }
 
-// Takes the next byte for read_key: first what stdio holds (the interactive key mode reads keys
-// through stdio and may leave typeahead behind), then the terminal itself once it has one. Returns
-// 1, 0 at end of input, -1 with errno set, or 2 when nothing came (woken or interrupted).
+// Takes the next byte for read_key: first what core/input has buffered (the interactive key mode
+// and the plain readers may leave typeahead behind), then the terminal itself once it has one.
+// Returns 1, 0 at end of input, -1 with errno set, or 2 when nothing came (woken or interrupted).
 int next_byte(char* byte, const sigset_t* wait_mask) {
-  if (stdio_has_buffered_input()) {
-    int c = getc(stdin);
-    if (c != EOF) {
-      *byte = static_cast<char>(c);
-      return 1;
-    }
-    clearerr(stdin);
+  int buffered = take_buffered_byte();
+  if (buffered >= 0) {
+    *byte = static_cast<char>(buffered);
+    return 1;
   }
-  pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {wake_read, POLLIN, 0}};
-  if (ppoll(fds, 2, nullptr, wait_mask) < 0) return errno == EINTR ? 2 : -1;
+  // The third descriptor wakes the wait when the tool stops (read_key then sees the flag).
+  pollfd fds[3] = {{STDIN_FILENO, POLLIN, 0}, {wake_read, POLLIN, 0}, {input_wake_fd(), POLLIN, 0}};
+  if (ppoll(fds, 3, nullptr, wait_mask) < 0) return errno == EINTR ? 2 : -1;
   if (fds[1].revents) drain_wake_pipe();
   if (!fds[0].revents) return 2;
   if (stop_before_key_read) {
@@ -342,6 +340,11 @@ line_read_result line_editor_read(const char* prompt, char* buf, size_t size) {
     }
   }
   write_out(take_pending());
+  if (result == LINE_ERROR) {
+    stdin_read_failed();
+  } else if (result == LINE_OK || result == LINE_TOO_LONG) {
+    stdin_read_succeeded();
+  }
   return result;
 }
 

@@ -35,42 +35,57 @@ int shown_length(const char* name) {
 }
 
 enum wait_outcome {
-  WAIT_NEXT_SECOND,  // the wall clock has left the sampled second
+  WAIT_NEXT_SECOND,  // the wall clock has left the sampled second; no input came
   WAIT_INPUT,        // input is waiting: a key, a line, or end of input
   WAIT_END,          // Ctrl-C, or the descriptor can't be watched: end without touching input
 };
 
-// Waits until the wall clock leaves `second`, input is waiting or the stop is requested. The
-// test is "another second" rather than "a later second", so that setting the clock back does
-// not stall the watch.
+// Waits at most timeout_ms for input or the stop; WAIT_NEXT_SECOND when neither came.
+wait_outcome look_at_input(int timeout_ms) {
+  if (stop_if_output_lost()) return WAIT_END;
+  switch (wait_for_input_ms(timeout_ms)) {
+    case INPUT_READY:
+      return WAIT_INPUT;
+    case INPUT_STOPPED:
+    case INPUT_FAILED:  // the console's next read reports what is wrong with the input
+      return WAIT_END;
+    case INPUT_TIMEOUT:
+      break;
+  }
+  return WAIT_NEXT_SECOND;
+}
+
+// Waits until the wall clock leaves `second`, input is waiting or the stop is requested. Input is
+// looked at even when the sample has already run past its second (a slow device). The test is
+// "another second" rather than "a later second", so that setting the clock back does not stall
+// the watch.
 wait_outcome wait_next_second(time_t second) {
   for (;;) {
-    if (quit_requested.load() || stop_if_output_lost()) return WAIT_END;
-    if (stdio_input_ready()) return WAIT_INPUT;
     timespec now;
     clock_gettime(CLOCK_REALTIME, &now);
-    if (now.tv_sec != second) return WAIT_NEXT_SECOND;
-    int left_ms = static_cast<int>((1000000000L - now.tv_nsec) / 1000000) + 1;
-    switch (wait_for_input_ms(left_ms < INPUT_STOP_CHECK_MS ? left_ms : INPUT_STOP_CHECK_MS)) {
-      case INPUT_READY:
-        return WAIT_INPUT;
-      case INPUT_STOPPED:
-      case INPUT_FAILED:  // the console's next read reports what is wrong with the input
-        return WAIT_END;
-      case INPUT_TIMEOUT:
-        break;
-    }
+    int left_ms =
+        now.tv_sec != second ? 0 : static_cast<int>((1000000000L - now.tv_nsec) / 1000000) + 1;
+    wait_outcome outcome = look_at_input(left_ms);
+    if (outcome != WAIT_NEXT_SECOND || left_ms == 0) return outcome;
   }
 }
 
 // Reads every register once and prints one line stamped with `second`. Nothing is printed once
-// the stop is requested: its reads fail and would only show markers.
-void print_sample(time_t second, const modbus_reg_entry* const* entries, int count) {
+// the stop is requested: its reads fail and would only show markers. With look_between, input is
+// looked at before each read after the first, so that a slow device (each read waiting for its
+// time-out) keeps no key or line waiting for the whole sample: the sample is then dropped
+// unprinted. Returns WAIT_NEXT_SECOND after a whole sample, else what ended it.
+wait_outcome print_sample(time_t second, const modbus_reg_entry* const* entries, int count,
+                          bool look_between) {
   char line[WATCH_LINE_SIZE];
   tm local;
   localtime_r(&second, &local);
   size_t used = strftime(line, sizeof line, "%H:%M:%S", &local);
   for (int i = 0; i < count; i++) {
+    if (i > 0 && look_between) {
+      wait_outcome outcome = look_at_input(0);
+      if (outcome != WAIT_NEXT_SECOND) return outcome;
+    }
     uint16_t words[2] = {0, 0};
     char value[MAX_SCALAR_TEXT];
     if (modbus_cmd_read(entries[i]->address, reg_words_of_type(entries[i]->type), words) < 0) {
@@ -84,9 +99,10 @@ void print_sample(time_t second, const modbus_reg_entry* const* entries, int cou
     if (n < 0 || static_cast<size_t>(n) >= sizeof line - used) break;
     used += static_cast<size_t>(n);
   }
-  if (quit_requested.load()) return;
+  if (quit_requested.load()) return WAIT_END;
   printf("%s\n", line);
   fflush(stdout);
+  return WAIT_NEXT_SECOND;
 }
 
 }  // namespace
@@ -123,11 +139,14 @@ void cmd_watch(char** args) {
   fflush(stdout);
 
   key_mode mode;
+  // Input that was waiting before the watch began (a script that does not pause) ends it after
+  // one whole sample; input that comes later ends it between two reads of a sample.
+  bool look_between = !input_ready() && wait_for_input_ms(0) == INPUT_TIMEOUT;
   for (;;) {
     timespec now;
     clock_gettime(CLOCK_REALTIME, &now);
-    print_sample(now.tv_sec, entries, count);
-    wait_outcome outcome = wait_next_second(now.tv_sec);
+    wait_outcome outcome = print_sample(now.tv_sec, entries, count, look_between);
+    if (outcome == WAIT_NEXT_SECOND) outcome = wait_next_second(now.tv_sec);
     if (outcome == WAIT_NEXT_SECOND) continue;
     if (outcome == WAIT_INPUT && at_terminal) drop_key();
     break;

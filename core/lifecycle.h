@@ -9,8 +9,9 @@
 
 // The stop flag. Set to 1 by the SIGINT handler (main thread), by the console thread when the
 // user quits or input ends, by the thread reading standard input when standard output is lost
-// (core/input.h), and by the link thread when it leaves its loop; never reset. Read by both
-// workers on every pass of their loops and by every wait for standard input.
+// (core/input.h), by the link thread when it leaves its loop and by each worker as it ends; never
+// reset. Whoever sets it while another thread may wait for input calls wake_input_waits(). Read by
+// both workers on every pass of their loops and by every wait for standard input.
 extern std::atomic<int> quit_requested;
 
 // Working calibration table: slot i holds cal[i] of the configuration when its use flag is

@@ -16,6 +16,7 @@
 #include "core/colours.h"
 #include "core/command_line.h"
 #include "core/host_service.h"
+#include "core/input.h"
 #include "core/lifecycle.h"
 #include "core/tool_config.h"
 #include "link/link.h"
@@ -37,14 +38,20 @@ enum worker_state { WORKER_NOT_STARTED, WORKER_RUNNING, WORKER_ENDED };
 std::atomic<int> link_state{WORKER_NOT_STARTED};
 std::atomic<int> console_state{WORKER_NOT_STARTED};
 
+// A worker that ends ends the tool (the link only when the device was never reached, then the
+// console follows): the stop is set and the waits woken, the main thread's among them.
 void* link_entry(void* arg) {
   link_thread_main(arg);
+  quit_requested.store(1);
+  wake_input_waits();
   link_state.store(WORKER_ENDED);
   return nullptr;
 }
 
 void* console_entry(void* arg) {
   console_thread_main(arg);
+  quit_requested.store(1);
+  wake_input_waits();
   console_state.store(WORKER_ENDED);
   return nullptr;
 }
@@ -69,6 +76,7 @@ void on_stop_signal(int) {
     return;
   }
   quit_requested.store(1);
+  wake_input_waits();
   // A transfer under way fails at once, whatever the device does.
   link_cut_connection();
   // Only interrupts a blocking call; the workers' handlers return at once.
@@ -104,13 +112,15 @@ int install_signal_handlers() {
   return sigaction(SIGPIPE, &sa, nullptr);
 }
 
-// Waits for a worker to end. Once the tool is stopping, the signal is sent to the console thread
+// Waits for a worker to end. Until the tool is stopping the main thread sleeps (an idle tool
+// wakes only for the link's poll). Once it is stopping, the signal is sent to the console thread
 // again every 100 ms while it runs: one that lands after a wait for input (the line editor's,
 // interactive editing's, a plain line's) has seen a key but before the read has begun is lost
 // for that read, and Ctrl-C has made the terminal discard the key meanwhile, so the read would
 // wait for the next key press. The console's handle stays valid throughout, since it is joined
 // last.
 void join_worker(pthread_t thread) {
+  sleep_until_stop();
   for (;;) {
     timespec deadline;
     clock_gettime(CLOCK_REALTIME, &deadline);

@@ -74,6 +74,18 @@ std::vector<uint16_t> table(bool read_layout, const std::vector<std::pair<float,
   return words;
 }
 
+const std::string interactive_keys =
+    "Press V : increase ADC/DAC\n      v : decrease ADC/DAC\n"
+    "    r/R : re-read calibration read register\n    q/Q : exit\n";
+
+// Interactive mode's write of an otherwise empty table whose point `point` holds `count` (SET
+// layout: the count is the third word of its triple).
+sim_write point_write(int point, uint16_t count) {
+  std::vector<uint16_t> words = empty_table();
+  words[static_cast<size_t>(point) * 3 - 1] = count;
+  return {16, 5288, words};
+}
+
 // SEND's listing of table words, without the question.
 std::string word_listing(const std::vector<uint16_t>& words) {
   std::string text;
@@ -433,25 +445,30 @@ std::vector<calib_case> calib_cases() {
        {"cal[0].iRegRead = 5519", "cal[0].iStep = 16"},
        {{5480, {3}}, {5288, empty_table()}, {5519, float_words(6.25f)}},
        "CALIBRATE\n1\nEDIT 2 DAC 5\nEDIT 2 -i\nVvvxrq\nQ\n",
-       start + prompt(1) + prompt(1) +
-           "Press V : increase ADC/DAC\n      v : decrease ADC/DAC\n"
-           "    r/R : re-read calibration read register\n    q/Q : exit\n"
-           "Point 2: 5, 6.25V\nPoint 2: 21, 6.25V\nPoint 2: 5, 6.25V\nPoint 2: 65525, 6.25V\n"
-           "Point 2: 65525, 6.25V\n" +
+       start + prompt(1) + prompt(1) + interactive_keys +
+           "Point 2: 5, 6.25V\nPoint 2: 21, 6.25V\nPoint 2: 5, 6.25V\n"
+           "Point 2: 5 (lower limit), 6.25V\nPoint 2: 5, 6.25V\n" +
            prompt(1) + prompt(1) + ">> ",
-       {sequence_id_5288,
-        {16,
-         5288,
-         {0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 21, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF,
-          0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF}},
-        {16,
-         5288,
-         {0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 5, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF,
-          0xFFFF, 0xFFFF, 0xFFFF}},
-        {16,
-         5288,
-         {0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 65525, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF,
-          0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF}}}},
+       {sequence_id_5288, point_write(2, 21), point_write(2, 5)}},
+      // A count never wraps: a step past 65534 (65535 is the empty marker) or below 0 changes
+      // nothing and sends nothing; a key on an empty count sends nothing either.
+      {"InteractiveModeStopsAtTheUpperLimit",
+       {"cal[0].iStep = 16"},
+       standby_empty,
+       "CALIBRATE\n1\nEDIT 2 DAC 65518\nEDIT 2 -i\nVVvq\n",
+       start + prompt(1) + prompt(1) + interactive_keys +
+           "Point 2: 65518, \nPoint 2: 65534, \nPoint 2: 65534 (upper limit), \n"
+           "Point 2: 65518, \n" +
+           prompt(1) + prompt(1),
+       {sequence_id_5288, point_write(2, 65534), point_write(2, 65518)}},
+      {"InteractiveModeLeavesAnEmptyCount",
+       {"cal[0].iStep = 16"},
+       standby_empty,
+       "CALIBRATE\n1\nEDIT 3 -i\nVvq\n",
+       start + prompt(1) + interactive_keys +
+           "Point 3: 65535, \nPoint 3: 65535 (empty), \nPoint 3: 65535 (empty), \n" + prompt(1) +
+           prompt(1),
+       {sequence_id_5288}},
       {"StepForms",
        {},
        standby_empty,
@@ -618,6 +635,17 @@ TEST_F(ConsoleSession, AddKeepsThirtyOneCharactersOfTheDescription) {
   EXPECT_EQ(writes_after_login(), std::vector<sim_write>{});
 }
 
+// The last answer of the input counts whole without its line end: the step is 10, not 1.
+TEST_F(ConsoleSession, AddTakesALastNumberWithoutItsLineEnd) {
+  tool_result r = run("CALIBRATE\nA\nNew\n0\n5288\n5126\n5120\n3\n10");
+  EXPECT_EQ(r.out, connected() + ">> " + menu(default_list) + add_prompts +
+                       "Calibration menu 2 added.\n>> Exit.\n");
+  std::string file = read_file(dir.file("veltrona_tool.conf"));
+  EXPECT_TRUE(has_line(file, "cal[1].iStep = 10")) << file;
+  EXPECT_TRUE(has_line(file, "cal[1].iState = 3")) << file;
+  EXPECT_EQ(writes_after_login(), std::vector<sim_write>{});
+}
+
 TEST_F(ConsoleSession, ConfirmedDeleteIsSaved) {
   configure(definition(2, 1, "Third", 5303, 5126, 0, 3, 1));
   tool_result r = run("CALIBRATE\nD\n3\ny\nCALIBRATE\nq\n");
@@ -725,7 +753,7 @@ TEST_F(ConsoleSession, LinkFailuresInPointCaptureAndSend) {
   ASSERT_EQ(sim.fail_reads(5519, 2), 0);
   ASSERT_EQ(sim.fail_writes(5288, 15), 0);
   tool_result r =
-      run("CALIBRATE\n1\nSET 1\nDAC-ADC\nREAD\nACTUAL 2\nADD\ny\nEDIT 1 -i\nVrq\n"
+      run("CALIBRATE\n1\nSET 1\nDAC-ADC\nREAD\nACTUAL 2\nADD\ny\nEDIT 1 DAC 0\nEDIT 1 -i\nVrq\n"
           "SEND\ny\n");
   EXPECT_EQ(r.out,
             connected() + ">> " + menu(default_list) + filament_start + prompt(1) +
@@ -733,18 +761,18 @@ TEST_F(ConsoleSession, LinkFailuresInPointCaptureAndSend) {
                 "MB_FIL_VOLT_READ (5519, FLOAT)\nError read reg-5519.\n" + prompt(1) +
                 "Actual(1) = 2.000000\n" + prompt(1) +
                 "Set is empty. Do you want to continue? (y/n): Error read.\nAdded to point 1\n" +
-                prompt(2) +
+                prompt(2) + prompt(2) +
                 "Press V : increase ADC/DAC\n      v : decrease ADC/DAC\n"
                 "    r/R : re-read calibration read register\n    q/Q : exit\n"
-                "Point 1: 65535, \nFail sending calibration!\nPoint 1: 0, \nPoint 1: 0, \n" +
-                prompt(2) + prompt(2) + "0000 (0) 4000 (16384) 0000 (0), " + empty_word_listing +
+                "Point 1: 0, \nFail sending calibration!\nPoint 1: 1, \nPoint 1: 1, \n" +
+                prompt(2) + prompt(2) + "0000 (0) 4000 (16384) 0001 (1), " + empty_word_listing +
                 empty_word_listing + empty_word_listing + empty_word_listing + send_question +
                 " --> NOK!!!\n" + prompt(1) + "Exit.\n");
   // The device log holds refused requests too.
   std::vector<uint16_t> sent = empty_table();
   sent[0] = 0x0000;
   sent[1] = 0x4000;
-  sent[2] = 0;
+  sent[2] = 1;
   EXPECT_EQ(
       writes_after_login(),
       (std::vector<sim_write>{
@@ -858,12 +886,15 @@ TEST_F(ConsoleSession, TerminalIsRestoredAfterQAndAfterCtrlC) {
   at = tool.wait_for("[Filament Set,1]>> ", at);
   ASSERT_GT(at, 0) << tool.out();
 
+  ASSERT_EQ(tool.send("EDIT 2 DAC 0\n"), 0);
+  at = tool.wait_for("[Filament Set,1]>> ", at);
+  ASSERT_GT(at, 0) << tool.out();
   ASSERT_EQ(tool.send("EDIT 2 -i\n"), 0);
-  at = tool.wait_for("Point 2: 65535, \r\n", at);
+  at = tool.wait_for("Point 2: 0, \r\n", at);
   ASSERT_GT(at, 0) << tool.out();
   ASSERT_TRUE(tool.wait_attributes(key_mode));
   ASSERT_EQ(tool.send("V"), 0);
-  at = tool.wait_for("Point 2: 0, \r\n", at);
+  at = tool.wait_for("Point 2: 1, \r\n", at);
   ASSERT_GT(at, 0) << tool.out();
   ASSERT_EQ(tool.send("q"), 0);
   at = tool.wait_for("[Filament Set,1]>> ", at);
@@ -876,7 +907,7 @@ TEST_F(ConsoleSession, TerminalIsRestoredAfterQAndAfterCtrlC) {
   EXPECT_EQ(tool.out().find("Vq"), std::string::npos) << tool.out();
 
   ASSERT_EQ(tool.send("EDIT 2 -i\n"), 0);
-  at = tool.wait_for("Point 2: 0, \r\n", at);
+  at = tool.wait_for("Point 2: 1, \r\n", at);
   ASSERT_GT(at, 0) << tool.out();
   ASSERT_TRUE(tool.wait_attributes(key_mode));
   ASSERT_EQ(tool.send("\x03"), 0);  // Ctrl-C
@@ -888,7 +919,7 @@ TEST_F(ConsoleSession, TerminalIsRestoredAfterQAndAfterCtrlC) {
   EXPECT_EQ(tool.finish(), 0);
 
   std::vector<uint16_t> one_write = empty_table();
-  one_write[5] = 0;
+  one_write[5] = 1;
   EXPECT_EQ(writes_after_login(),
             (std::vector<sim_write>{sequence_id_5288, {16, 5288, one_write}}));
 }

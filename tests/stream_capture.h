@@ -9,7 +9,10 @@
 #include <cstdio>
 #include <string>
 
-// Makes stdin read text from a pipe (text must fit in the pipe's buffer, 64 KiB).
+#include "core/input.h"
+
+// Makes stdin read text from a pipe (text must fit in the pipe's buffer, 64 KiB); what core/input
+// had buffered or taken for end of input is forgotten.
 inline void feed_stdin(const std::string& text) {
   int fds[2];
   ASSERT_EQ(pipe(fds), 0);
@@ -18,6 +21,7 @@ inline void feed_stdin(const std::string& text) {
   std::string path = "/dev/fd/" + std::to_string(fds[0]);
   ASSERT_NE(freopen(path.c_str(), "r", stdin), nullptr);
   close(fds[0]);
+  input_reset();
 }
 
 class stream_capture {
