@@ -391,8 +391,8 @@ TEST_F(TerminalSession, InterlockChangeWhileALineIsHalfTyped) {
   expect_only_logins(1);
 }
 
-// The interactive key mode reads keys through stdio; what it read ahead beyond its q is the next
-// command line, as with plain line reading.
+// The interactive key mode reads keys through core/input's buffer; what it read ahead beyond its
+// q is the next command line, as with plain line reading.
 TEST_F(TerminalSession, KeysTypedAheadInTheKeyModeAreTheNextLine) {
   ASSERT_EQ(sim.set_registers(5480, {3}), 0);
   ASSERT_EQ(sim.set_registers(5288, std::vector<uint16_t>(15, 0xFFFF)), 0);
