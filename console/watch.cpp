@@ -43,8 +43,11 @@ enum wait_outcome {
 // Waits until the wall clock leaves `second`, input is waiting or the stop is requested. The
 // test is "another second" rather than "a later second", so that setting the clock back does
 // not stall the watch.
-wait_outcome wait_next_second(time_t second) {
+wait_outcome wait_next_second(time_t second, key_mode* mode) {
   for (;;) {
+    // Keys typed while the tool was stopped (Ctrl-Z) are dropped, not taken as the key that
+    // ends the watch.
+    mode->resumed();
     if (quit_requested.load() || stop_if_output_lost()) return WAIT_END;
     if (stdio_input_ready()) return WAIT_INPUT;
     timespec now;
@@ -53,6 +56,7 @@ wait_outcome wait_next_second(time_t second) {
     int left_ms = static_cast<int>((1000000000L - now.tv_nsec) / 1000000) + 1;
     switch (wait_for_input_ms(left_ms < INPUT_STOP_CHECK_MS ? left_ms : INPUT_STOP_CHECK_MS)) {
       case INPUT_READY:
+        if (mode->resumed()) break;
         return WAIT_INPUT;
       case INPUT_STOPPED:
       case INPUT_FAILED:  // the console's next read reports what is wrong with the input
@@ -127,7 +131,7 @@ void cmd_watch(char** args) {
     timespec now;
     clock_gettime(CLOCK_REALTIME, &now);
     print_sample(now.tv_sec, entries, count);
-    wait_outcome outcome = wait_next_second(now.tv_sec);
+    wait_outcome outcome = wait_next_second(now.tv_sec, &mode);
     if (outcome == WAIT_NEXT_SECOND) continue;
     if (outcome == WAIT_INPUT && at_terminal) drop_key();
     break;

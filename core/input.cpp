@@ -179,20 +179,42 @@ int read_int_in_range(int32_t* value, int32_t lowest, int32_t highest) {
 }
 
 key_mode::key_mode() {
+  continues_seen_ = terminal_continues.load();
   if (!isatty(STDIN_FILENO) || tcgetattr(STDIN_FILENO, &saved_) != 0) return;
-  termios raw = saved_;
-  raw.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
-  raw.c_cc[VMIN] = 1;
-  raw.c_cc[VTIME] = 0;
-  active_ = tcsetattr(STDIN_FILENO, TCSANOW, &raw) == 0;
+  keys_ = saved_;
+  keys_.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
+  keys_.c_cc[VMIN] = 1;
+  keys_.c_cc[VTIME] = 0;
+  active_ = tcsetattr(STDIN_FILENO, TCSANOW, &keys_) == 0;
 }
 
 key_mode::~key_mode() {
   if (active_) tcsetattr(STDIN_FILENO, TCSANOW, &saved_);
 }
 
-int read_key_byte() {
-  if (wait_for_input() < 0) return -1;
+bool key_mode::resumed() {
+  unsigned continues = terminal_continues.load();
+  if (continues == continues_seen_) return false;
+  continues_seen_ = continues;
+  if (active_) {
+    tcsetattr(STDIN_FILENO, TCSANOW, &keys_);
+    tcflush(STDIN_FILENO, TCIFLUSH);
+  }
+  return true;
+}
+
+int read_key_byte(key_mode* mode) {
+  // wait_for_input, ending also at a continue: the signal interrupts the wait, and keys that
+  // became readable when the key mode came back are dropped before anything is read.
+  stop_if_output_lost();
+  for (;;) {
+    if (mode && mode->resumed()) return KEY_CONTINUED;
+    input_wait_result got = wait_for_input_ms(INPUT_STOP_CHECK_MS);
+    if (got == INPUT_STOPPED) return -1;
+    if (got == INPUT_TIMEOUT) continue;
+    if (mode && mode->resumed()) return KEY_CONTINUED;
+    break;
+  }
   int c = getc(stdin);
   if (c == EOF) {
     // Ctrl-C (EINTR) or a read error: the next reader must not see a stale error flag; end of
