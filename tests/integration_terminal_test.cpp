@@ -638,6 +638,34 @@ TEST_F(TerminalSession, KeysTypedWhileInteractiveEditingIsStoppedAreDropped) {
                                                   {16, 5453, {5288}}}));
 }
 
+// WATCH stopped with Ctrl-Z: a key typed while it was stopped does not end it; after the
+// continue it samples on in the key mode, and the next key ends it.
+TEST_F(TerminalSession, AKeyTypedWhileWatchIsStoppedDoesNotEndIt) {
+  terminal_tool tool;
+  ASSERT_EQ(tool.start(dir.path(), home.path(), false, true), 0);
+  ASSERT_NE(tool.wait_for(">> "), std::string::npos) << tool.out();
+  ASSERT_TRUE(tool.wait_editing());
+  ASSERT_EQ(tool.type("watch 5120\r"), 0);
+  const std::string sample = "  MB_STATE_SET=0 (0x0000)\r\n";
+  ASSERT_NE(tool.wait_for(sample), std::string::npos) << tool.out();
+  ASSERT_EQ(tool.type("\x1a"), 0);
+  ASSERT_TRUE(tool.wait_job_stopped(true)) << tool.out();
+  EXPECT_TRUE(tool.modes_restored());
+  ASSERT_EQ(tool.type("x"), 0);
+  size_t mark = tool.mark();
+  ASSERT_EQ(tool.send_job(SIGCONT), 0);
+  size_t first = tool.wait_for(sample, mark);
+  ASSERT_NE(first, std::string::npos) << tool.out();
+  ASSERT_NE(tool.wait_for(sample, first + 1), std::string::npos) << tool.out();
+  ASSERT_TRUE(tool.wait_editing());
+  EXPECT_EQ(tool.out().find(">> ", mark), std::string::npos) << tool.out();
+  ASSERT_EQ(tool.type("y"), 0);
+  ASSERT_NE(tool.wait_for(">> ", mark), std::string::npos) << tool.out();
+  ASSERT_TRUE(tool.wait_editing());
+  quit(tool);
+  expect_only_logins(1);
+}
+
 // A window made narrower while a line is edited: the line is drawn again at once, and libedit
 // moves by rows of the new width (Ctrl-A on a line of two rows goes up one).
 TEST_F(TerminalSession, AResizeWhileEditingTakesTheNewWidthAtOnce) {
