@@ -46,7 +46,12 @@ void calib_interactive_edit(int entry) {
 
   key_mode mode;
   while (!quit_requested.load()) {
-    int c = read_key_byte();
+    int c = read_key_byte(&mode);
+    // Back from Ctrl-Z: the shell's lines stand below the point line.
+    if (c == KEY_CONTINUED) {
+      calib_print_point(entry, reg_read, row);
+      continue;
+    }
     if (c < 0) break;
     if (c == 'q' || c == 'Q') break;
     if (c == 'r' || c == 'R') {

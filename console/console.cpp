@@ -90,9 +90,7 @@ void* console_thread_main(void*) {
   line_editor_start();
   command_loop();
   line_editor_stop();
-  quit_requested.store(1);
-  link_cut_connection();
-  link_wake();
+  request_stop();
   return nullptr;
 }
 

@@ -122,6 +122,30 @@ void show_pending() {
   el_set(editor, EL_REFRESH);
 }
 
+// Counts of terminal_continues and terminal_resizes the edited line has been drawn for. Console
+// thread only.
+unsigned continues_seen = 0;
+unsigned resizes_seen = 0;
+
+// Draws the prompt and the line again after a continue (the shell's lines stand below the old
+// prompt: they are drawn on the row the cursor is on) or a resize (erased as drawn at the old
+// width, drawn again at the new one, which libedit takes on at once).
+void follow_terminal_changes() {
+  unsigned continues = terminal_continues.load();
+  unsigned resizes = terminal_resizes.load();
+  if (continues == continues_seen && resizes == resizes_seen) return;
+  if (continues != continues_seen) {
+    fputs("\r\033[J", stdout);
+  } else {
+    erase_edit_area();
+  }
+  continues_seen = continues;
+  resizes_seen = resizes;
+  fflush(stdout);
+  el_resize(editor);
+  el_set(editor, EL_REFRESH);
+}
+
 // Takes the next byte for read_key: first what core/input has buffered (the interactive key mode
 // and the plain readers may leave typeahead behind), then the terminal itself once it has one.
 // Returns 1, 0 at end of input, -1 with errno set, or 2 when nothing came (woken or interrupted).
@@ -153,13 +177,13 @@ int next_byte(char* byte, const sigset_t* wait_mask) {
   return static_cast<int>(n);
 }
 
-// Reads one character for libedit. Blocks SIGINT except inside the wait and the read, so a
-// Ctrl-C forwarded to this thread always ends the wait, however close it comes to the wait's
-// start.
+// Reads one character for libedit. Blocks SIGINT, SIGCONT and SIGWINCH except inside the wait
+// and the read, so a Ctrl-C forwarded to this thread always ends the wait, and a continue or a
+// resize always redraws, however close it comes to the wait's start.
 int read_key(EditLine*, wchar_t* wc) {
   sigset_t interrupt, previous;
   sigemptyset(&interrupt);
-  sigaddset(&interrupt, SIGINT);
+  for (int sig : {SIGINT, SIGCONT, SIGWINCH}) sigaddset(&interrupt, sig);
   pthread_sigmask(SIG_BLOCK, &interrupt, &previous);
   int result;
   for (;;) {
@@ -168,6 +192,7 @@ int read_key(EditLine*, wchar_t* wc) {
       result = -1;
       break;
     }
+    follow_terminal_changes();
     show_pending();
     char byte;
     int got = next_byte(&byte, &previous);
@@ -232,12 +257,33 @@ bool blank(const char* text, size_t len) {
   return true;
 }
 
+// Saves the history through a stream of the tool's own, since libedit does not look at its
+// writes: a file that can't be written whole (a full disk, the file-size limit) is said once on
+// standard error, and from then on the history is kept for this run only.
+void save_history() {
+  if (history_path.empty()) return;
+  HistEvent event;
+  errno = 0;
+  FILE* file = fopen(history_path.c_str(), "w");
+  bool saved = file != nullptr && history(history_list, &event, H_SAVE_FP, file) >= 0 &&
+               fflush(file) == 0 && !ferror(file);
+  int error = errno;
+  if (file != nullptr && fclose(file) != 0 && saved) {
+    saved = false;
+    error = errno;
+  }
+  if (saved) return;
+  fprintf(stderr, "History not kept any more: %s: %s\n", history_path.c_str(),
+          strerror(error != 0 ? error : EIO));
+  history_path.clear();
+}
+
 void remember(const char* text, size_t len) {
   if (len == 0 || blank(text, len)) return;
   HistEvent event;
   std::string entry(text, len);
   history(history_list, &event, H_ENTER, entry.c_str());
-  if (!history_path.empty()) history(history_list, &event, H_SAVE, history_path.c_str());
+  save_history();
 }
 
 void bind_keys() {
@@ -305,6 +351,8 @@ bool line_editor_active() { return editor != nullptr; }
 
 line_read_result line_editor_read(const char* prompt, char* buf, size_t size) {
   prompt_text = prompt;
+  continues_seen = terminal_continues.load();
+  resizes_seen = terminal_resizes.load();
   el_resize(editor);
   pthread_mutex_lock(&pending_mutex);
   editing = true;

@@ -40,11 +40,14 @@ enum wait_outcome {
   WAIT_END,          // Ctrl-C, or the descriptor can't be watched: end without touching input
 };
 
-// Waits at most timeout_ms for input or the stop; WAIT_NEXT_SECOND when neither came.
-wait_outcome look_at_input(int timeout_ms) {
+// Waits at most timeout_ms for input or the stop; WAIT_NEXT_SECOND when neither came. Keys typed
+// while the tool was stopped (Ctrl-Z) are dropped, not taken as the key that ends the watch.
+wait_outcome look_at_input(int timeout_ms, key_mode* mode) {
+  mode->resumed();
   if (stop_if_output_lost()) return WAIT_END;
   switch (wait_for_input_ms(timeout_ms)) {
     case INPUT_READY:
+      if (mode->resumed()) break;
       return WAIT_INPUT;
     case INPUT_STOPPED:
     case INPUT_FAILED:  // the console's next read reports what is wrong with the input
@@ -59,13 +62,13 @@ wait_outcome look_at_input(int timeout_ms) {
 // looked at even when the sample has already run past its second (a slow device). The test is
 // "another second" rather than "a later second", so that setting the clock back does not stall
 // the watch.
-wait_outcome wait_next_second(time_t second) {
+wait_outcome wait_next_second(time_t second, key_mode* mode) {
   for (;;) {
     timespec now;
     clock_gettime(CLOCK_REALTIME, &now);
     int left_ms =
         now.tv_sec != second ? 0 : static_cast<int>((1000000000L - now.tv_nsec) / 1000000) + 1;
-    wait_outcome outcome = look_at_input(left_ms);
+    wait_outcome outcome = look_at_input(left_ms, mode);
     if (outcome != WAIT_NEXT_SECOND || left_ms == 0) return outcome;
   }
 }
@@ -76,14 +79,14 @@ wait_outcome wait_next_second(time_t second) {
 // time-out) keeps no key or line waiting for the whole sample: the sample is then dropped
 // unprinted. Returns WAIT_NEXT_SECOND after a whole sample, else what ended it.
 wait_outcome print_sample(time_t second, const modbus_reg_entry* const* entries, int count,
-                          bool look_between) {
+                          bool look_between, key_mode* mode) {
   char line[WATCH_LINE_SIZE];
   tm local;
   localtime_r(&second, &local);
   size_t used = strftime(line, sizeof line, "%H:%M:%S", &local);
   for (int i = 0; i < count; i++) {
     if (i > 0 && look_between) {
-      wait_outcome outcome = look_at_input(0);
+      wait_outcome outcome = look_at_input(0, mode);
       if (outcome != WAIT_NEXT_SECOND) return outcome;
     }
     uint16_t words[2] = {0, 0};
@@ -145,8 +148,8 @@ void cmd_watch(char** args) {
   for (;;) {
     timespec now;
     clock_gettime(CLOCK_REALTIME, &now);
-    wait_outcome outcome = print_sample(now.tv_sec, entries, count, look_between);
-    if (outcome == WAIT_NEXT_SECOND) outcome = wait_next_second(now.tv_sec);
+    wait_outcome outcome = print_sample(now.tv_sec, entries, count, look_between, &mode);
+    if (outcome == WAIT_NEXT_SECOND) outcome = wait_next_second(now.tv_sec, &mode);
     if (outcome == WAIT_NEXT_SECOND) continue;
     if (outcome == WAIT_INPUT && at_terminal) drop_key();
     break;

@@ -285,22 +285,44 @@ int read_int_in_range(int32_t* value, int32_t lowest, int32_t highest) {
 }
 
 key_mode::key_mode() {
+  continues_seen_ = terminal_continues.load();
   if (!isatty(STDIN_FILENO) || tcgetattr(STDIN_FILENO, &saved_) != 0) return;
-  termios raw = saved_;
-  raw.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
-  raw.c_cc[VMIN] = 1;
-  raw.c_cc[VTIME] = 0;
-  active_ = tcsetattr(STDIN_FILENO, TCSANOW, &raw) == 0;
+  keys_ = saved_;
+  keys_.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
+  keys_.c_cc[VMIN] = 1;
+  keys_.c_cc[VTIME] = 0;
+  active_ = tcsetattr(STDIN_FILENO, TCSANOW, &keys_) == 0;
 }
 
 key_mode::~key_mode() {
   if (active_) tcsetattr(STDIN_FILENO, TCSANOW, &saved_);
 }
 
-int read_key_byte() {
+bool key_mode::resumed() {
+  unsigned continues = terminal_continues.load();
+  if (continues == continues_seen_) return false;
+  continues_seen_ = continues;
+  if (active_) {
+    tcsetattr(STDIN_FILENO, TCSANOW, &keys_);
+    tcflush(STDIN_FILENO, TCIFLUSH);
+  }
+  return true;
+}
+
+int read_key_byte(key_mode* mode) {
   if (stdin_given_up()) return LINE_END;
   if (quit_requested.load()) return LINE_INTERRUPTED;
+  // A continue after a stop interrupts the wait (the signal lands on this thread); the keys that
+  // became readable meanwhile are dropped by resumed() before anything is read.
+  while (mode && !input_ready()) {
+    if (mode->resumed()) return KEY_CONTINUED;
+    input_wait_result got = wait_for_input_ms(-1);
+    if (got == INPUT_STOPPED) return LINE_INTERRUPTED;
+    if (mode->resumed()) return KEY_CONTINUED;
+    if (got != INPUT_TIMEOUT) break;
+  }
   return next_byte();
+}
 }
 
 void drop_key() {

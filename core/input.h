@@ -155,15 +155,28 @@ class key_mode {
   key_mode(const key_mode&) = delete;
   key_mode& operator=(const key_mode&) = delete;
 
+  // Whether the process has continued after a stop (terminal_continues, core/lifecycle.h) since
+  // the mode was set or since the last call that returned true. When it has, the key mode is put
+  // back (a shell's job control may have left its own modes) and the keys typed at the terminal
+  // meanwhile are dropped, so that they never reach the device as a burst.
+  bool resumed();
+
  private:
   termios saved_{};
+  termios keys_{};
   bool active_ = false;
+  unsigned continues_seen_ = 0;
 };
 
+// read_key_byte's result when the process continued after a stop during the wait: the caller
+// shows its state again (the shell's lines may stand below it) and reads on.
+constexpr int KEY_CONTINUED = -5;
+
 // Waits for and reads one byte (a key in key mode) from stdin, buffered bytes first. Returns the
-// byte (0 to 255), or LINE_INTERRUPTED on Ctrl-C, LINE_END at end of input (also once input has
-// been given up), LINE_ERROR on a read error.
-int read_key_byte();
+// byte (0 to 255), KEY_CONTINUED (with a mode whose resumed() was true: nothing read), or
+// LINE_INTERRUPTED on Ctrl-C, LINE_END at end of input (also once input has been given up),
+// LINE_ERROR on a read error.
+int read_key_byte(key_mode* mode = nullptr);
 
 // Reads and drops the key press that is waiting at a terminal in key mode. A key that sends
 // several bytes (an arrow key's escape sequence) arrives in one piece, so one read takes all of

@@ -14,6 +14,15 @@
 // both workers on every pass of their loops and by every wait for standard input.
 extern std::atomic<int> quit_requested;
 
+// Job control and the window, counted by their signal handlers (core/main.cpp), which run on
+// the console thread while it runs (the other threads block these signals), so that they
+// interrupt its waits. terminal_continues: continues after a stop (Ctrl-Z and fg, SIGSTOP and
+// SIGCONT); terminal_resizes: changes of the window size (SIGWINCH). Never reset. Read by the
+// console thread's waits for the operator, which put their terminal mode back and redraw when a
+// count has moved.
+extern std::atomic<unsigned> terminal_continues;
+extern std::atomic<unsigned> terminal_resizes;
+
 // Working calibration table: slot i holds cal[i] of the configuration when its use flag is
 // set, otherwise all zero. Filled by the main thread before the workers start; afterwards
 // read and changed only by the console thread.

@@ -372,6 +372,17 @@ int link_post_raw(int code) { return post_request(code, 0, 0, nullptr, nullptr);
 
 void link_wake() { signal_all(); }
 
+void request_stop() {
+  quit_requested.store(1);
+  wake_input_waits();
+  link_cut_connection();
+  // The lock is taken only when it is free: a connect under way holds it until its time-out,
+  // and a signal handler must not wait for that. A wake-up lost while the link thread holds it
+  // between its test of the flag and its wait costs at most the rest of its poll second.
+  if (pthread_mutex_trylock(&link_mutex) == 0) pthread_mutex_unlock(&link_mutex);
+  pthread_cond_broadcast(&link_cond);
+}
+
 void link_cut_connection() {
   int saved_errno = errno;
   current_link.cutters.fetch_add(1);

@@ -64,5 +64,12 @@ void link_wake();
 // further request and ends. Any thread; async-signal-safe (the SIGINT handler calls it).
 void link_cut_connection();
 
+// Stops the tool: sets quit_requested, cuts the link's connection (link_cut_connection) and wakes
+// the link thread, so that it sees the flag at once. The one stop sequence for every side that
+// ends the tool: the Ctrl-C handler, the console at its end. Any thread, also a signal handler
+// on a thread that never waits on the link (the main thread): the wake does not block on the
+// link's lock.
+void request_stop();
+
 // Test hooks: posts a raw request code (an unknown code is answered like a served one).
 int link_post_raw(int code);

@@ -163,6 +163,14 @@ void write_log_record(int address, int count, const uint16_t* words, int result)
   do {
     n = write(log_fd, line, static_cast<size_t>(len));
   } while (n < 0 && errno == EINTR);
+  // A line cut at a full disk or at the file-size limit: the write of its rest tells why.
+  if (n > 0 && n < len) {
+    ssize_t rest;
+    do {
+      rest = write(log_fd, line + n, static_cast<size_t>(len - n));
+    } while (rest < 0 && errno == EINTR);
+    n = rest < 0 ? rest : n + rest;
+  }
   if (n != len) {
     fprintf(stderr, "Write log not kept any more: %s: %s\n", log_path.c_str(),
             n < 0 ? strerror(errno) : "short write");

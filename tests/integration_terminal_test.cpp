@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -30,8 +31,12 @@ class terminal_tool {
   ~terminal_tool() { kill_and_reap(); }
 
   // With piped_input, standard input is a pipe fed by type() and closed by close_input(), while
-  // standard output stays the terminal.
-  int start(const std::string& dir, const std::string& home, bool piped_input = false) {
+  // standard output stays the terminal. With as_job, a process of the terminal's session starts
+  // the tool as a shell starts a job: in a process group of its own in the terminal's
+  // foreground, which Ctrl-Z stops (the system stops no group that nothing in its session could
+  // continue); job() is that group.
+  int start(const std::string& dir, const std::string& home, bool piped_input = false,
+            bool as_job = false) {
     int in_pipe[2] = {-1, -1};
     if (piped_input && pipe2(in_pipe, O_CLOEXEC) != 0) return -1;
     winsize size = {};
@@ -47,6 +52,7 @@ class terminal_tool {
       setenv("HOME", home.c_str(), 1);
       setenv("TERM", "xterm", 1);
       if (chdir(dir.c_str()) != 0) _exit(126);
+      if (as_job) run_as_job();
       execl(VT_TOOL_PATH, VT_TOOL_PATH, static_cast<char*>(nullptr));
       _exit(127);
     }
@@ -161,7 +167,45 @@ class terminal_tool {
 
   int send(int sig) { return pid_ > 0 ? kill(pid_, sig) : -1; }
 
+  // The tool's process group when it runs as a job, once it has taken the terminal; -1 before.
+  pid_t job() {
+    long long deadline = monotonic_ms() + VT_WAIT_MS;
+    while (job_ <= 0 && monotonic_ms() < deadline) {
+      pid_t group = tcgetpgrp(master_);
+      if (group > 0 && group != pid_) job_ = group;
+      if (job_ <= 0) pump(monotonic_ms() + 5);
+    }
+    return job_;
+  }
+
+  int send_job(int sig) { return job() > 0 ? kill(-job_, sig) : -1; }
+
+  // Waits until the job's process is stopped (true) or runs (false).
+  bool wait_job_stopped(bool stopped, int timeout_ms = VT_WAIT_MS) {
+    long long deadline = monotonic_ms() + timeout_ms;
+    std::string path = "/proc/" + std::to_string(job()) + "/stat";
+    for (;;) {
+      std::string stat;
+      // The state follows the command name in parentheses.
+      if (read_text_file(path, &stat) == 0 && stat.rfind(") ") != std::string::npos &&
+          (stat[stat.rfind(") ") + 2] == 'T') == stopped)
+        return true;
+      if (monotonic_ms() >= deadline) return false;
+      pump(monotonic_ms() + 5);
+    }
+  }
+
+  // Gives the terminal a new size; the system sends SIGWINCH to its foreground.
+  int resize(int rows, int columns) {
+    winsize size = {};
+    size.ws_row = static_cast<unsigned short>(rows);
+    size.ws_col = static_cast<unsigned short>(columns);
+    return ioctl(master_, TIOCSWINSZ, &size);
+  }
+
   void kill_and_reap() {
+    if (job_ > 0) kill(-job_, SIGKILL);
+    job_ = -1;
     if (pid_ > 0) {
       kill(pid_, SIGKILL);
       waitpid(pid_, nullptr, 0);
@@ -190,7 +234,29 @@ class terminal_tool {
     return true;
   }
 
+  // In the child of forkpty: starts the tool as a job and ends with its exit status. Only calls
+  // that are safe after fork.
+  static void run_as_job() {
+    pid_t tool = fork();
+    if (tool == 0) {
+      setpgid(0, 0);
+      // Taking the terminal from the background would stop the process.
+      signal(SIGTTOU, SIG_IGN);
+      tcsetpgrp(STDIN_FILENO, getpid());
+      signal(SIGTTOU, SIG_DFL);
+      execl(VT_TOOL_PATH, VT_TOOL_PATH, static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    if (tool < 0) _exit(125);
+    setpgid(tool, tool);
+    int status = 0;
+    while (waitpid(tool, &status, 0) < 0 && errno == EINTR) {
+    }
+    _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
+  }
+
   pid_t pid_ = -1;
+  pid_t job_ = -1;
   int master_ = -1;
   int input_ = -1;
   int exit_status_ = -1;
@@ -496,6 +562,130 @@ TEST_F(TerminalSession, OtherSignalsRestoreTheTerminal) {
     expected.push_back({16, 5453, {5288}});
   }
   EXPECT_EQ(sim.writes(), expected);
+}
+
+// Ctrl-Z at a half-typed line gives the terminal back in the modes the shell had; fg (a
+// continue) puts line editing back and draws the prompt and the line again, which then edit
+// and run as typed.
+TEST_F(TerminalSession, CtrlZAndFgRedrawTheHalfTypedLine) {
+  terminal_tool tool;
+  ASSERT_EQ(tool.start(dir.path(), home.path(), false, true), 0);
+  ASSERT_NE(tool.wait_for(">> "), std::string::npos) << tool.out();
+  ASSERT_TRUE(tool.wait_editing()) << tool.out();
+  ASSERT_EQ(tool.type("READ 51"), 0);
+  ASSERT_NE(tool.wait_for("READ 51"), std::string::npos) << tool.out();
+  ASSERT_EQ(tool.type("\x1a"), 0);
+  ASSERT_TRUE(tool.wait_job_stopped(true)) << tool.out();
+  EXPECT_TRUE(tool.modes_restored());
+
+  size_t mark = tool.mark();
+  ASSERT_EQ(tool.send_job(SIGCONT), 0);
+  ASSERT_NE(tool.wait_for("\r\033[J>> READ 51", mark), std::string::npos) << tool.out();
+  ASSERT_TRUE(tool.wait_editing());
+  // Ctrl-A and Ctrl-E move as ever, rather than landing in the line.
+  ASSERT_EQ(tool.type("2\x01\x05"
+                      "0\r"),
+            0);
+  ASSERT_NE(tool.wait_for("MB_STATE_SET (5120, WORD)\r\n0 (0x0000)\r\n", mark), std::string::npos)
+      << tool.out();
+  quit(tool);
+  expect_only_logins(1);
+}
+
+// Interactive editing stopped with Ctrl-Z: the keys typed while it was stopped are dropped at
+// the continue, never sent as a burst; the point line is shown again, and the key mode is back.
+TEST_F(TerminalSession, KeysTypedWhileInteractiveEditingIsStoppedAreDropped) {
+  ASSERT_EQ(sim.set_registers(5480, {3}), 0);
+  ASSERT_EQ(sim.set_registers(5288, std::vector<uint16_t>(15, 0xFFFF)), 0);
+  terminal_tool tool;
+  ASSERT_EQ(tool.start(dir.path(), home.path(), false, true), 0);
+  ASSERT_NE(tool.wait_for(">> "), std::string::npos) << tool.out();
+  ASSERT_TRUE(tool.wait_editing());
+  ASSERT_EQ(tool.type("CALIBRATE\r"), 0);
+  size_t at = tool.wait_for("Select by entering menu number or option: ");
+  ASSERT_NE(at, std::string::npos) << tool.out();
+  ASSERT_EQ(tool.type("1\r"), 0);
+  at = tool.wait_for("[Filament Set,1]>> ", at);
+  ASSERT_NE(at, std::string::npos) << tool.out();
+  ASSERT_TRUE(tool.wait_editing());
+  ASSERT_EQ(tool.type("EDIT 2 -i\r"), 0);
+  at = tool.wait_for("Point 2: 65535, \r\n", at);
+  ASSERT_NE(at, std::string::npos) << tool.out();
+  ASSERT_TRUE(tool.wait_editing());
+
+  ASSERT_EQ(tool.type("\x1a"), 0);
+  ASSERT_TRUE(tool.wait_job_stopped(true)) << tool.out();
+  EXPECT_TRUE(tool.modes_restored());
+  ASSERT_EQ(tool.type("VVVV"), 0);
+  size_t mark = tool.mark();
+  ASSERT_EQ(tool.send_job(SIGCONT), 0);
+  mark = tool.wait_for("Point 2: 65535, \r\n", mark);
+  ASSERT_NE(mark, std::string::npos) << tool.out();
+  ASSERT_TRUE(tool.wait_editing());
+  ASSERT_EQ(tool.type("r"), 0);  // one key, one line: none of the four went through
+  mark = tool.wait_for("Point 2: 65535, \r\n", mark + 1);
+  ASSERT_NE(mark, std::string::npos) << tool.out();
+  ASSERT_EQ(tool.type("q"), 0);
+  ASSERT_NE(tool.wait_for("[Filament Set,1]>> ", mark), std::string::npos) << tool.out();
+  ASSERT_TRUE(tool.wait_editing());
+  ASSERT_EQ(tool.type("Q\r"), 0);
+  ASSERT_NE(tool.wait_for("\n>> ", mark), std::string::npos) << tool.out();
+  ASSERT_TRUE(tool.wait_editing());
+  EXPECT_EQ(tool.out().find("Point 2: 0,", at), std::string::npos) << tool.out();
+  EXPECT_EQ(tool.out().find("Point 2: 3,", at), std::string::npos) << tool.out();
+  quit(tool);
+  EXPECT_EQ(sim.writes(), (std::vector<sim_write>{{16, 5121, access_code_words("40716253")},
+                                                  {16, 5453, {5288}}}));
+}
+
+// WATCH stopped with Ctrl-Z: a key typed while it was stopped does not end it; after the
+// continue it samples on in the key mode, and the next key ends it.
+TEST_F(TerminalSession, AKeyTypedWhileWatchIsStoppedDoesNotEndIt) {
+  terminal_tool tool;
+  ASSERT_EQ(tool.start(dir.path(), home.path(), false, true), 0);
+  ASSERT_NE(tool.wait_for(">> "), std::string::npos) << tool.out();
+  ASSERT_TRUE(tool.wait_editing());
+  ASSERT_EQ(tool.type("watch 5120\r"), 0);
+  const std::string sample = "  MB_STATE_SET=0 (0x0000)\r\n";
+  ASSERT_NE(tool.wait_for(sample), std::string::npos) << tool.out();
+  ASSERT_EQ(tool.type("\x1a"), 0);
+  ASSERT_TRUE(tool.wait_job_stopped(true)) << tool.out();
+  EXPECT_TRUE(tool.modes_restored());
+  ASSERT_EQ(tool.type("x"), 0);
+  size_t mark = tool.mark();
+  ASSERT_EQ(tool.send_job(SIGCONT), 0);
+  size_t first = tool.wait_for(sample, mark);
+  ASSERT_NE(first, std::string::npos) << tool.out();
+  ASSERT_NE(tool.wait_for(sample, first + 1), std::string::npos) << tool.out();
+  ASSERT_TRUE(tool.wait_editing());
+  EXPECT_EQ(tool.out().find(">> ", mark), std::string::npos) << tool.out();
+  ASSERT_EQ(tool.type("y"), 0);
+  ASSERT_NE(tool.wait_for(">> ", mark), std::string::npos) << tool.out();
+  ASSERT_TRUE(tool.wait_editing());
+  quit(tool);
+  expect_only_logins(1);
+}
+
+// A window made narrower while a line is edited: the line is drawn again at once, and libedit
+// moves by rows of the new width (Ctrl-A on a line of two rows goes up one).
+TEST_F(TerminalSession, AResizeWhileEditingTakesTheNewWidthAtOnce) {
+  terminal_tool tool;
+  start(tool);
+  std::string line = "READ" + std::string(44, ' ') + "5120";
+  ASSERT_EQ(tool.type(line), 0);
+  ASSERT_NE(tool.wait_for("5120"), std::string::npos) << tool.out();
+  size_t mark = tool.mark();
+  ASSERT_EQ(tool.resize(30, 40), 0);
+  ASSERT_NE(tool.wait_for("\033[J>> READ", mark), std::string::npos) << tool.out();
+  mark = tool.wait_for("5120", mark);
+  ASSERT_NE(mark, std::string::npos) << tool.out();
+  ASSERT_EQ(tool.type("\x01"), 0);
+  EXPECT_NE(tool.wait_for("\033[A", mark), std::string::npos) << tool.out();
+  ASSERT_EQ(tool.type("\r"), 0);
+  ASSERT_NE(tool.wait_for("MB_STATE_SET (5120, WORD)\r\n0 (0x0000)\r\n", mark), std::string::npos)
+      << tool.out();
+  quit(tool);
+  expect_only_logins(1);
 }
 
 TEST_F(TerminalSession, CtrlDOnAnEmptyLineEndsTheTool) {

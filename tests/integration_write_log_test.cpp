@@ -174,4 +174,31 @@ TEST_F(WriteLogSession, UnwritableLocationIsReportedOnceAndTheSessionGoesOn) {
   EXPECT_EQ(writes_after_login(), (std::vector<sim_write>{{16, 5120, {3}}}));
 }
 
+// A log at the file-size limit (ulimit -f) is reported once, like a full disk, and the tool
+// works on: the calibration session's restore still runs, and a DUMP past the limit fails
+// with its own message.
+TEST_F(WriteLogSession, FileSizeLimitIsReportedOnceAndTheSessionGoesOn) {
+  apply({{5480, {3}}, {5288, std::vector<uint16_t>(15, 0xFFFF)}, {5126, float_words(6.5f)}});
+  std::string log = tool_write_log_path();
+  mkdir(log.substr(0, log.rfind('/')).c_str(), 0700);
+  // At 512 bytes, the limit of `ulimit -f 1`: the first line added goes past it.
+  std::string kept = std::string(511, '#') + "\n";
+  ASSERT_EQ(write_text_file(log, kept), 0);
+  child_process tool;
+  ASSERT_EQ(tool.start({"/bin/sh", "-c", "ulimit -f 1; exec \"$0\"", VT_TOOL_PATH}, dir.path()), 0)
+      << tool.error();
+  ASSERT_EQ(tool.write_input("CALIBRATE\n1\nSET 2\nDUMP dump.txt\nQ\ny\nq\n", VT_WAIT_MS), 0);
+  tool.close_input();
+  ASSERT_EQ(tool.wait_exit(VT_WAIT_MS), 0);
+  EXPECT_EQ(tool.exit_status(), 0);
+  EXPECT_NE(tool.out().find("Error writing file: dump.txt [errno=27]\n"), std::string::npos)
+      << tool.out();
+  EXPECT_NE(tool.out().find("Restored.\n>> Exit.\n"), std::string::npos) << tool.out();
+  EXPECT_EQ(tool.err(), "Write log not kept any more: " + log + ": File too large\n");
+  EXPECT_EQ(log_text(), kept);
+  EXPECT_EQ(writes_after_login(),
+            (std::vector<sim_write>{
+                {16, 5453, {5288}}, {16, 5126, float_words(2.0f)}, {16, 5126, float_words(6.5f)}}));
+}
+
 }  // namespace
