@@ -17,6 +17,7 @@
 // sequence register and the table SEND listed, which is the table the session loaded (or the
 // empty table when the load failed). Any breach aborts with the writes seen.
 #include <fcntl.h>
+#include <modbus.h>
 #include <pthread.h>
 #include <stdio_ext.h>
 #include <time.h>
@@ -30,8 +31,6 @@
 #include <mutex>
 #include <string>
 #include <vector>
-
-#include <modbus.h>
 
 #include "calibration/calibration.h"
 #include "console/console.h"
@@ -63,10 +62,18 @@ struct device_write {
 };
 
 // The addresses the session's requests use, so that most faults hit something.
-const int interesting[] = {MB_STATE_READ_ADDR, MB_FIL_SET_CAL_ADDR, MB_FIL_SET_ADDR,
-                           MB_CALIB_SEQUENCE_ID_ADDR, MB_STATE_SET_ADDR, MB_LOG_IN_ADDR,
-                           MB_PULSE_WIDTH_READ_ADDR, MB_PRF_READ_ADDR, MB_STANDBY_INTERLOCK_ADDR,
-                           MB_SC_PASSWORD_ADDR, 5200, 5302};
+const int interesting[] = {MB_STATE_READ_ADDR,
+                           MB_FIL_SET_CAL_ADDR,
+                           MB_FIL_SET_ADDR,
+                           MB_CALIB_SEQUENCE_ID_ADDR,
+                           MB_STATE_SET_ADDR,
+                           MB_LOG_IN_ADDR,
+                           MB_PULSE_WIDTH_READ_ADDR,
+                           MB_PRF_READ_ADDR,
+                           MB_STANDBY_INTERLOCK_ADDR,
+                           MB_SC_PASSWORD_ADDR,
+                           5200,
+                           5302};
 
 // The device. Set up by the fuzzer's thread before the link thread starts; afterwards called by
 // the link thread, and read again by the fuzzer's thread once the link thread has ended.

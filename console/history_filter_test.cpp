@@ -19,12 +19,12 @@ TEST(HistoryFilter, LinesThatWriteSecretsAreLeftOut) {
       {"WRITE 5184 secret", false},
       {"RW RAW 5121 3034 3137", false},
       {"rw raw 0x1401 1", false},
-      {"RW RAW 5120 1 2 3", false},     // the third word is the login's first
-      {"RW RAW 5117 1 2 3", true},      // ends at 5119
+      {"RW RAW 5120 1 2 3", false},  // the third word is the login's first
+      {"RW RAW 5117 1 2 3", true},   // ends at 5119
       {"RW WORD 5188 1", false},
-      {"RW FLOAT 5178 1.5", false},     // its second word is 5179
+      {"RW FLOAT 5178 1.5", false},  // its second word is 5179
       {"RW DWORD 5177 1", true},
-      {"RW DWORD 70657 1", false},      // the low 16 bits make 5121
+      {"RW DWORD 70657 1", false},  // the low 16 bits make 5121
       {"SETBIT MB_SC_PASSWORD 3 1", false},
       {"SETBIT MB_SC_PASSWORD", true},  // shows the bits only
       {"WRITE LOG_IN", true},           // no data: no secret either
@@ -32,7 +32,7 @@ TEST(HistoryFilter, LinesThatWriteSecretsAreLeftOut) {
       {"READ MB_LOG_IN", true},
       {"READ 5184", true},
       {"RR RAW 5121 5", true},
-      {"RW BYTE 5121 1", true},         // no such type: nothing is written
+      {"RW BYTE 5121 1", true},  // no such type: nothing is written
       {"STATUS", true},
       {"", true},
   };

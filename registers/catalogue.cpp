@@ -315,6 +315,7 @@ int reg_find_by_address(int address) {
 }
 
 bool reg_words_hold_secret(int address, int count) {
+  if (count <= 0) return false;
   static const uint16_t secret_registers[] = {MB_LOG_IN_ADDR, MB_SC_PASSWORD_OPERATOR_ADDR,
                                               MB_SC_PASSWORD_ADDR};
   for (uint16_t first : secret_registers) {
