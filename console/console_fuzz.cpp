@@ -227,7 +227,12 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   if (!f) fail("no configuration file");
   fputs("[velt_tool_config]\niPrintIlockChange = 1\n", f);
   fclose(f);
-  if (chdir(dir) != 0 || tool_config_load() != 1) fail("configuration not loaded");
+  // The configuration is read from the working directory; libFuzzer's paths are relative to the
+  // one it was started in.
+  int start_dir = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (start_dir < 0 || chdir(dir) != 0 || tool_config_load() != 1 || fchdir(start_dir) != 0)
+    fail("configuration not loaded");
+  ::close(start_dir);
   unlink(config.c_str());
   default_config = tool_config;
   // The console's output is not looked at; it would only slow the run.
