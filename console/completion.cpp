@@ -83,8 +83,7 @@ const std::vector<std::string>& register_names() {
   static const std::vector<std::string> names = [] {
     std::vector<std::string> out;
     for (const modbus_reg_entry& entry : modbus_reg_table) {
-      std::string name = entry.name;
-      while (!name.empty() && name.back() == ' ') name.pop_back();
+      std::string name(entry.name, static_cast<size_t>(reg_name_length(entry.name)));
       if (!name.empty()) out.push_back(name);
     }
     std::sort(out.begin(), out.end());

@@ -1,5 +1,8 @@
 #include "console/dump.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -109,7 +112,11 @@ void cmd_dump(char** args) {
     return;
   }
   errno = 0;
-  FILE* f = fopen(path, "w+");
+  // The dump holds every readable register, the passwords among them: a new file is the
+  // user's alone. A file that exists keeps its mode, and is emptied as "w+" does.
+  int fd = open(path, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  FILE* f = fd < 0 ? nullptr : fdopen(fd, "w+");
+  if (f == nullptr && fd >= 0) close(fd);
   if (f == nullptr) {
     printf("Error opening file: %s [errno=%d]\n", path, errno);
     return;

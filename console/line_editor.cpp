@@ -4,7 +4,6 @@
 #include <histedit.h>
 #include <poll.h>
 #include <pthread.h>
-#include <pwd.h>
 #include <signal.h>
 #include <termios.h>
 #include <unistd.h>
@@ -18,6 +17,8 @@
 #include <vector>
 
 #include "console/completion.h"
+#include "console/history_filter.h"
+#include "core/home_directory.h"
 #include "core/input.h"
 #include "core/lifecycle.h"
 #include "link/async_output.h"
@@ -242,13 +243,9 @@ unsigned char complete_key(EditLine*, int) {
 }
 
 std::string find_history_path() {
-  const char* home = getenv("HOME");
-  if (!home || !*home) {
-    const passwd* pw = getpwuid(getuid());
-    home = pw ? pw->pw_dir : nullptr;
-  }
-  if (!home || !*home) return "";
-  return std::string(home) + "/" + HISTORY_FILE;
+  std::string home = home_directory();
+  if (home.empty()) return "";
+  return home + "/" + HISTORY_FILE;
 }
 
 bool blank(const char* text, size_t len) {
@@ -378,7 +375,9 @@ line_read_result line_editor_read(const char* prompt, char* buf, size_t size) {
     if (result != LINE_ERROR) write_out("\n");
   } else {
     size_t len = strcspn(line, "\r\n");
-    remember(line, len);
+    // Only command lines come here (answers to questions are read as plain lines), and of
+    // them none that writes a secret register.
+    if (history_keeps_line(std::string_view(line, len))) remember(line, len);
     if (len > size - 1) {
       result = LINE_TOO_LONG;
     } else {

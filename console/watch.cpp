@@ -28,11 +28,7 @@ bool watchable(int32_t type) { return type == FLOAT || type == WORD || type == D
 
 // Four catalogue names end with a blank that belongs to them; in a watch line it would only
 // blur the separation between registers.
-int shown_length(const char* name) {
-  int n = static_cast<int>(strlen(name));
-  while (n > 0 && name[n - 1] == ' ') n--;
-  return n;
-}
+int shown_length(const char* name) { return reg_name_length(name); }
 
 enum wait_outcome {
   WAIT_NEXT_SECOND,  // the wall clock has left the sampled second; no input came

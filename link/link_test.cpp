@@ -627,4 +627,26 @@ TEST_F(MonitorPass, ReadsNothingAfterTheStop) {
   EXPECT_EQ(1u, device.calls().size());  // the connect
 }
 
+// What came of the calling thread's last write: confirmed, refused by the device, sent without an
+// answer (the connection lost), or never sent (after the stop). Each write runs on a thread of its
+// own (within), which asks for its own outcome.
+TEST_F(LinkCase, LastWriteOutcomeTellsARefusalFromAnUnknown) {
+  connect();
+  device.fail_address = 5200;
+  auto outcome_of_write = [](uint16_t address) {
+    return within(10, [address] {
+      uint16_t word = 1;
+      modbus_cmd_write(address, 1, &word);
+      return link_last_write_outcome();
+    });
+  };
+  EXPECT_EQ(WRITE_FAILED, within(10, link_last_write_outcome));  // no write yet
+  EXPECT_EQ(WRITE_OK, outcome_of_write(5120));
+  EXPECT_EQ(WRITE_FAILED, outcome_of_write(5200));
+  device.drop();
+  EXPECT_EQ(WRITE_UNKNOWN, outcome_of_write(5120));
+  stop();
+  EXPECT_EQ(WRITE_FAILED, outcome_of_write(5120));
+}
+
 }  // namespace

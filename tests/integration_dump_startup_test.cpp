@@ -237,6 +237,25 @@ TEST_F(DumpCase, ExistingFileIsRewritten) {
   EXPECT_EQ(writes(), std::vector<sim_write>{session_start_login()});
 }
 
+// The dump holds the passwords: a new file is the user's alone, whatever the umask lets through;
+// a file that exists keeps its mode (and is rewritten all the same).
+TEST_F(DumpCase, NewFileIsPrivateAndAnExistingOneKeepsItsMode) {
+  const std::string kept = dir.path() + "/kept.txt";
+  ASSERT_EQ(write_text_file(kept, "old\n"), 0);
+  ASSERT_EQ(chmod(kept.c_str(), 0644), 0);
+  mode_t old_mask = umask(0);
+  tool_result r = run("DUMP new.txt\nDUMP kept.txt\n");
+  umask(old_mask);
+  EXPECT_EQ(r.out, connect_ok_line(sim.port()) +
+                       ">> Dumped to new.txt\n>> Dumped to kept.txt\n>> Exit.\n");
+  struct stat st;
+  ASSERT_EQ(stat((dir.path() + "/new.txt").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0600u);
+  ASSERT_EQ(stat(kept.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0644u);
+  EXPECT_EQ(file_text("kept.txt"), expected_dump());
+}
+
 TEST_F(DumpCase, MissingFilenameAndMissingDirectory) {
   tool_result r = run("DUMP\nDUMP no/such/dir.txt\ndump\n");
   EXPECT_EQ(r.out, connect_ok_line(sim.port()) +

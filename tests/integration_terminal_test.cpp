@@ -8,6 +8,7 @@
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -426,6 +427,47 @@ TEST_F(TerminalSession, HistoryKeepsTheLast1000Lines) {
   expected += "q\n";
   EXPECT_EQ(expected, saved);
   expect_only_logins(1);
+}
+
+// The history keeps command lines only: not a line that writes the access codes or a password
+// (by name, by address, typed in any case), nor the answer to a question. The file is private.
+TEST_F(TerminalSession, HistoryLeavesOutSecretsAndAnswers) {
+  terminal_tool tool;
+  start(tool);
+  // Each line, then what the output shows once the tool has dealt with it.
+  const std::pair<const char*, const char*> lines[] = {
+      {"WRITE LOG_IN 40716253\r", "Write is not supported via WRITE.\r\n"},
+      {"rw raw 0x1401 3131\r", "Write 1 words OK\r\n"},
+      {"RW DWORD 5177 1\r", "Write OK\r\n"},
+      {"RW FLOAT 5178 1\r", "Write 1.000000 OK\r\n"},
+      {"WRITE STATE 3\r", "Confirm write \"3\"? (Y/N): "},
+      {"y\r", "Write 1 words OK\r\n"},
+      {"READ MB_SC_PASSWORD\r", "MB_SC_PASSWORD (5184, CHAR_ARRAY_10)\r\n"},
+  };
+  for (const auto& [keys, shown] : lines) {
+    size_t mark = tool.mark();
+    ASSERT_EQ(tool.type(keys), 0);
+    mark = tool.wait_for(shown, mark);
+    ASSERT_NE(mark, std::string::npos) << keys << tool.out();
+    if (std::string_view(shown).back() == '\n') {
+      ASSERT_NE(tool.wait_for(">> ", mark), std::string::npos) << tool.out();
+      ASSERT_TRUE(tool.wait_editing());
+    }
+  }
+  quit(tool);
+  std::string saved;
+  ASSERT_EQ(read_text_file(history_file(), &saved), 0);
+  EXPECT_EQ(saved,
+            "_HiStOrY_V2_\nRW\\040DWORD\\0405177\\0401\nWRITE\\040STATE\\0403\n"
+            "READ\\040MB_SC_PASSWORD\nq\n");
+  struct stat st;
+  ASSERT_EQ(stat(history_file().c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0077, 0u);
+  EXPECT_EQ(sim.writes(), (std::vector<sim_write>{session_start_login(),
+                                                  {16, 5121, {0x3131}},
+                                                  {16, 5177, {1, 0}},
+                                                  {16, 5178, float_words(1.0f)},
+                                                  {16, 5120, {3}}}));
 }
 
 TEST_F(TerminalSession, InterlockChangeWhileALineIsHalfTyped) {
