@@ -323,7 +323,6 @@ int read_key_byte(key_mode* mode) {
   }
   return next_byte();
 }
-}
 
 void drop_key() {
   if (input_has_buffered_bytes()) {

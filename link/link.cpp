@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "core/input.h"
 #include "link/async_output.h"
 #include "link/interlock_monitor.h"
 #include "link/link_backend.h"
