@@ -7,7 +7,6 @@
 #include <string>
 
 #include "core/colours.h"
-#include "core/input.h"
 #include "core/lifecycle.h"
 #include "core/shared_messages.h"
 #include "link/link.h"

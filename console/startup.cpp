@@ -7,7 +7,6 @@
 #include <iterator>
 #include <string>
 
-#include "core/input.h"
 #include "core/shared_messages.h"
 #include "core/tool_config.h"
 #include "link/link.h"
@@ -33,11 +32,11 @@ void raw_to_words(uint32_t raw, uint16_t* words) { split_words(raw, words); }
 // Takes the address argument of ADD and DELETE (args[1], after the sub-command word): decimal
 // digits naming a catalogue register. Returns the entry's index, or -1 after printing why not.
 int take_address(const command_args& args) {
-  const char* token = arg_text(args, 1);
-  if (token == nullptr) {
+  if (args.size() < 2) {
     msg_missing_address();
     return -1;
   }
+  const char* token = args[1].c_str();
   int index = -1;
   if (all_digits(token)) {
     unsigned long address = strtoul(token, nullptr, 10);

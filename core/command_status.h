@@ -15,8 +15,3 @@ enum command_status {
 // The tokens after the command word, in order, as the console cut the line (blanks separate
 // tokens; a tab belongs to its token).
 using command_args = std::vector<std::string>;
-
-// The text of args[i], or nullptr when fewer tokens came: for a command's optional arguments.
-inline const char* arg_text(const command_args& args, size_t i) {
-  return i < args.size() ? args[i].c_str() : nullptr;
-}
