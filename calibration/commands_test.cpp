@@ -79,7 +79,7 @@ class CalibrationCommands : public ::testing::Test {
 };
 
 std::string read_shortcut() {
-  return run_handler([](char**) { calib_read_shortcut(); }, "");
+  return run_handler([](const command_args&) { return calib_read_shortcut(); }, "");
 }
 
 TEST_F(CalibrationCommands, EditNormalModeValues) {
@@ -88,7 +88,6 @@ TEST_F(CalibrationCommands, EditNormalModeValues) {
     const char* out;
   };
   const example examples[] = {
-      {"", "Missing point.\n"},
       {"x", "Invalid point: x\n"},
       {"2x ACTUAL 1", "Invalid point: 2x\n"},
       {"6 ACTUAL 1", "Point out-of-range: 6\n"},
@@ -128,13 +127,13 @@ TEST_F(CalibrationCommands, StepForms) {
 }
 
 TEST_F(CalibrationCommands, EveryPointCommandNeedsASession) {
-  for (void (*handler)(char**) :
+  for (command_status (*handler)(const command_args&) :
        {cmd_cal_set, cmd_cal_actual, cmd_cal_dac_adc, cmd_cal_add, cmd_cal_del})
     EXPECT_EQ(run_handler(handler, "1"), "No calibration is selected! Select using CALIBRATE.\n");
   EXPECT_EQ(read_shortcut(), "No calibration is selected! Select using CALIBRATE.\n");
-  EXPECT_EQ(run_handler([](char**) { calib_print_tables(); }, ""),
+  EXPECT_EQ(run_handler([](const command_args&) { return calib_print_tables(); }, ""),
             "No calibration is selected! Select using CALIBRATE.\n");
-  EXPECT_EQ(run_handler([](char**) { calib_send_to_device(true); }, ""),
+  EXPECT_EQ(run_handler([](const command_args&) { return calib_send_to_device(true); }, ""),
             "No calibration is selected! Select using CALIBRATE.\n");
 }
 
@@ -268,18 +267,19 @@ TEST_F(CalibrationCommands, InteractiveModeEndsAtEndOfInput) {
 
 TEST_F(CalibrationCommands, PrintAndSendFailWithoutDevice) {
   run_session();
-  EXPECT_EQ(run_handler([](char**) { calib_print_tables(); }, ""), "Error read.\n");
+  EXPECT_EQ(run_handler([](const command_args&) { return calib_print_tables(); }, ""),
+            "Error read.\n");
   feed_stdin("n\ny\n");
   std::string listing;
   for (int k = 0; k < 5; k++) listing += "FFFF (65535) FFFF (65535) FFFF (65535), ";
   calib_session.iPoint = 3;
-  EXPECT_EQ(run_handler([](char**) { calib_send_to_device(true); }, ""),
+  EXPECT_EQ(run_handler([](const command_args&) { return calib_send_to_device(true); }, ""),
             listing + " send? (y=send, other-key=cancel) not sent.\n");
   EXPECT_EQ(calib_session.iPoint, 3);
-  EXPECT_EQ(run_handler([](char**) { calib_send_to_device(true); }, ""),
+  EXPECT_EQ(run_handler([](const command_args&) { return calib_send_to_device(true); }, ""),
             listing + " send? (y=send, other-key=cancel)  --> NOK!!!\n");
   EXPECT_EQ(calib_session.iPoint, 0);
-  EXPECT_EQ(run_handler([](char**) { calib_send_to_device(false); }, ""),
+  EXPECT_EQ(run_handler([](const command_args&) { return calib_send_to_device(false); }, ""),
             "Fail sending calibration!\n");
 }
 
@@ -287,10 +287,10 @@ TEST_F(CalibrationCommands, SendListsTheWordsOfEachLayout) {
   run_session();
   calib_session.points[0] = {0.0f, 1.5f, 100};
   feed_stdin("n\nn\n");
-  std::string out = run_handler([](char**) { calib_send_to_device(true); }, "");
+  std::string out = run_handler([](const command_args&) { return calib_send_to_device(true); }, "");
   EXPECT_EQ(out.rfind("0000 (0) 3FC0 (16320) 0064 (100), FFFF (65535) ", 0), 0u) << out;
   work_cal[0].iType = 1;
-  out = run_handler([](char**) { calib_send_to_device(true); }, "");
+  out = run_handler([](const command_args&) { return calib_send_to_device(true); }, "");
   EXPECT_EQ(out.rfind("0064 (100) 0000 (0) 3FC0 (16320), FFFF (65535) ", 0), 0u) << out;
 }
 
@@ -313,7 +313,7 @@ TEST_F(CalibrationCommands, ResetKeepsPointsAndStep) {
 
 TEST_F(CalibrationCommands, QuitWithoutBackupRestoresNothing) {
   run_session();
-  EXPECT_EQ(run_handler([](char**) { calib_end_session(); }, ""),
+  EXPECT_EQ(run_handler([](const command_args&) { return calib_end_session(); }, ""),
             "No backup of reg 5126 to restore.\n");
   EXPECT_EQ(calib_session.iActive, 0);
 }
@@ -322,7 +322,8 @@ TEST_F(CalibrationCommands, QuitWithBackupAndFailedRead) {
   run_session();
   calib_session.iBackedUp = 1;
   calib_session.fBackup = 6.3f;
-  EXPECT_EQ(run_handler([](char**) { calib_end_session(); }, ""), "Error read.\n");
+  EXPECT_EQ(run_handler([](const command_args&) { return calib_end_session(); }, ""),
+            "Error read.\n");
   EXPECT_EQ(calib_session.iActive, 0);
 }
 

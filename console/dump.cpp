@@ -105,12 +105,8 @@ int write_dump_line(FILE* stream, const modbus_reg_entry* entry, const uint16_t*
   return -1;
 }
 
-void cmd_dump(char** args) {
-  char* path = next_token(args);
-  if (path == nullptr) {
-    printf("Missing filename.\n");
-    return;
-  }
+command_status cmd_dump(const command_args& args) {
+  const char* path = args[0].c_str();
   errno = 0;
   // The dump holds every readable register, the passwords among them: a new file is the
   // user's alone. A file that exists keeps its mode, and is emptied as "w+" does.
@@ -119,7 +115,7 @@ void cmd_dump(char** args) {
   if (f == nullptr && fd >= 0) close(fd);
   if (f == nullptr) {
     printf("Error opening file: %s [errno=%d]\n", path, errno);
-    return;
+    return CMD_FAILED;
   }
 
   // A full disk or a device that takes no data shows up as a refused write, often only when the
@@ -127,17 +123,19 @@ void cmd_dump(char** args) {
   // file is incomplete whatever follows, so the remaining registers are not read.
   bool failed = false;
   int error = 0;
+  bool read_failed = false;
   uint16_t words[DUMP_MAX_WORDS];
   for (int i = 0; i < MODBUS_REG_COUNT; ++i) {
     // Ctrl-C ends the tool: the registers left are not read and get no line on the screen.
     if (quit_requested.load()) {
       fclose(f);
-      return;
+      return CMD_FAILED;
     }
     const modbus_reg_entry* entry = &modbus_reg_table[i];
     if (entry->address == 0) continue;
     if (modbus_cmd_read(entry->address, reg_words_of_type(entry->type), words) < 0) {
       if (!quit_requested.load()) printf("Error read %s\n", entry->name);
+      read_failed = true;
       continue;
     }
     if (write_dump_line(f, entry, words) < 0) {
@@ -153,7 +151,8 @@ void cmd_dump(char** args) {
   }
   if (failed) {
     printf("Error writing file: %s [errno=%d]\n", path, error);
-    return;
+    return CMD_FAILED;
   }
   printf("Dumped to %s\n", path);
+  return read_failed ? CMD_FAILED : CMD_OK;
 }

@@ -5,13 +5,15 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "core/command_status.h"
 #include "registers/catalogue.h"
 
 // DUMP <path>. Reads each catalogue register in turn and writes "NAME = value" lines; a register
 // that can't be read gets "Error read NAME" on the screen and no line in the file. Ends with
 // "Dumped to <path>", or with "Error writing file: <path> [errno=N]" when a write or the close
-// failed. A stop request (Ctrl-C) ends the dump at once, silently.
-void cmd_dump(char** args);
+// failed. A stop request (Ctrl-C) ends the dump at once, silently. The table hands it the path.
+// Fails also when a register could not be read: the file then lacks its line.
+command_status cmd_dump(const command_args& args);
 
 // Writes one dump line for entry, whose value is in words (as many as its type covers), to
 // stream: the name as stored, " = ", the value text of its type, a line feed. Returns 0, or -1

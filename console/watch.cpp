@@ -7,12 +7,11 @@
 #include <cstdio>
 #include <cstring>
 
-#include "console/register_commands.h"
 #include "core/input.h"
 #include "core/lifecycle.h"
-#include "core/shared_messages.h"
 #include "link/link.h"
 #include "registers/catalogue.h"
+#include "registers/register_lookup.h"
 #include "registers/values.h"
 
 namespace {
@@ -106,29 +105,21 @@ wait_outcome print_sample(time_t second, const modbus_reg_entry* const* entries,
 
 }  // namespace
 
-void cmd_watch(char** args) {
-  char* tokens[WATCH_MAX_REGISTERS];
-  int count = 0;
-  for (char* token = next_token(args); token; token = next_token(args)) {
-    if (count == WATCH_MAX_REGISTERS) {
-      printf("Too many registers: WATCH shows at most %d.\n", WATCH_MAX_REGISTERS);
-      return;
-    }
-    tokens[count++] = token;
+command_status cmd_watch(const command_args& args) {
+  if (args.size() > WATCH_MAX_REGISTERS) {
+    printf("Too many registers: WATCH shows at most %d.\n", WATCH_MAX_REGISTERS);
+    return CMD_FAILED;
   }
-  if (count == 0) {
-    msg_missing_address();
-    return;
-  }
+  int count = static_cast<int>(args.size());
 
   const modbus_reg_entry* entries[WATCH_MAX_REGISTERS];
   for (int i = 0; i < count; i++) {
-    entries[i] = find_register(tokens[i]);
-    if (!entries[i]) return;
+    entries[i] = find_register(args[i].c_str());
+    if (!entries[i]) return CMD_FAILED;
     if (!watchable(entries[i]->type)) {
       printf("Cannot watch %s (%s): FLOAT, WORD and DWORD registers only.\n", entries[i]->name,
              reg_type_name(entries[i]->type));
-      return;
+      return CMD_FAILED;
     }
   }
   for (int i = 0; i < count; i++) print_register_header(entries[i]);
@@ -150,4 +141,5 @@ void cmd_watch(char** args) {
     if (outcome == WAIT_INPUT && at_terminal) drop_key();
     break;
   }
+  return CMD_OK;
 }

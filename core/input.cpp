@@ -335,18 +335,3 @@ void drop_key() {
     n = read(STDIN_FILENO, bytes, sizeof bytes);
   } while (n < 0 && errno == EINTR && !quit_requested.load());
 }
-
-char* next_token(char** cursor) {
-  if (!cursor || !*cursor) return nullptr;
-  char* p = *cursor;
-  while (*p == ' ') p++;
-  if (*p == '\0') {
-    *cursor = p;
-    return nullptr;
-  }
-  char* token = p;
-  while (*p != '\0' && *p != ' ') p++;
-  if (*p == ' ') *p++ = '\0';
-  *cursor = p;
-  return token;
-}

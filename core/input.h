@@ -1,6 +1,7 @@
-// Standard input: every read of the operator's command lines, answers and keys, the waits that
-// come before them, and the cutting of a command line into tokens. (Line editing at a terminal
-// reads through libedit in console/line_editor.h, and uses the buffered-input helpers below.)
+// Standard input: every read of the operator's command lines, answers and keys, and the waits
+// that come before them. (Line editing at a terminal reads through libedit in
+// console/line_editor.h, and uses the buffered-input helpers below; the console cuts a line into
+// tokens in console/tokenizer.h.)
 //
 // Threads: standard input is read by one thread at a time, the main thread during the start-up
 // questions of the host service, then the console thread; never by the link thread. The input
@@ -183,10 +184,3 @@ int read_key_byte(key_mode* mode = nullptr);
 // it and none of it reaches the next command line. Buffered bytes are what is dropped when there
 // are any.
 void drop_key();
-
-// Command-line tokens: a line is cut at blank characters only (a tab is part of a token; runs of
-// blanks count as one). Commands take their arguments one at a time from the same cursor the
-// console used for the command word. Returns the next token of *cursor and advances the cursor
-// past it, terminating the token in place; nullptr when the line holds no more tokens (or
-// cursor is null).
-char* next_token(char** cursor);

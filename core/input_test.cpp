@@ -349,30 +349,4 @@ TEST_F(Input, KeyReadErrorCountsAsAFailedRead) {
   EXPECT_EXIT(run(), ::testing::ExitedWithCode(0), "");
 }
 
-TEST_F(Input, NextTokenCutsAtBlanksOnly) {
-  struct example {
-    const char* line;
-    std::vector<std::string> tokens;
-  };
-  const example examples[] = {
-      {"READ 5120", {"READ", "5120"}},
-      {"  write   STATE  3  ", {"write", "STATE", "3"}},
-      {"READ\t5120 x", {"READ\t5120", "x"}},  // a tab is part of the token
-      {"", {}},
-      {"    ", {}},
-      {"a\r\n", {"a\r\n"}},  // the console cuts the line end before it cuts tokens
-  };
-  for (const example& ex : examples) {
-    std::vector<char> buf(ex.line, ex.line + strlen(ex.line) + 1);
-    char* cursor = buf.data();
-    std::vector<std::string> tokens;
-    while (char* token = next_token(&cursor)) tokens.push_back(token);
-    EXPECT_EQ(tokens, ex.tokens) << ex.line;
-    EXPECT_EQ(next_token(&cursor), nullptr) << ex.line;
-  }
-  EXPECT_EQ(next_token(nullptr), nullptr);
-  char* no_line = nullptr;
-  EXPECT_EQ(next_token(&no_line), nullptr);
-}
-
 }  // namespace
