@@ -5,10 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "registers/catalogue.h"
@@ -268,20 +266,13 @@ TEST_F(DumpCase, DirectoryAsTargetCannotBeOpened) {
 // Ctrl-C in the middle of a dump ends the tool at once: no screen line for the registers left.
 TEST_F(DumpCase, CtrlCStopsTheDumpAtOnce) {
   ASSERT_EQ(sim.set_delay_ms(20), 0);
-  tool_process tool;
-  ASSERT_EQ(tool.start(dir.path()), 0) << tool.error();
-  ASSERT_EQ(tool.wait_for_output(">> "), 0) << tool.out();
+  start();
   ASSERT_EQ(tool.write_input("DUMP regs.txt\n"), 0);
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(VT_WAIT_MS);
-  while (sim.reads().size() < 20 && std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_TRUE(wait_until([&] { return sim.reads().size() >= 20; }));
   ASSERT_EQ(tool.send_signal(SIGINT), 0);
-  tool_result r = tool.finish();
-  EXPECT_FALSE(r.timed_out) << r.out;
-  EXPECT_EQ(r.status, 0);
+  tool_result r = finish_clean();
   EXPECT_EQ(r.out, connect_ok_line(sim.port()) + ">> Exit.\n");
   EXPECT_LT(lines_of(file_text("regs.txt")).size(), 248u);
-  EXPECT_EQ(writes(), std::vector<sim_write>{session_start_login()});
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -298,21 +289,18 @@ std::string saved_config(const std::string& dir) {
 // DELETE keeps its entry.
 TEST_F(ConsoleSession, FailedSaveIsUndoneInMemory) {
   configure({"startup[0].iReg = 5136", "startup[0].raw_value = 1056964608"});
-  tool_process tool;
-  ASSERT_EQ(tool.start(dir.path()), 0) << tool.error();
-  ASSERT_EQ(tool.wait_for_output(">> "), 0) << tool.out();
+  start();
   // A directory in the file's place: the settings library can neither read nor replace it.
   std::string conf = dir.path() + "/veltrona_tool.conf";
   ASSERT_EQ(rename(conf.c_str(), (conf + ".kept").c_str()), 0);
   ASSERT_EQ(mkdir(conf.c_str(), 0755), 0);
-  ASSERT_EQ(tool.write_input("STARTUP ADD 5120 3\nSTARTUP DELETE 5136\nSTARTUP\n"), 0);
-  ASSERT_EQ(tool.wait_for_output("MB_PULSE_WIDTH_SET (5136) = 0.5us\n>> "), 0) << tool.out();
+  type_until("STARTUP ADD 5120 3\nSTARTUP DELETE 5136\nSTARTUP\n",
+             "MB_PULSE_WIDTH_SET (5136) = 0.5us\n>> ");
   ASSERT_EQ(rmdir(conf.c_str()), 0);
   ASSERT_EQ(rename((conf + ".kept").c_str(), conf.c_str()), 0);
   ASSERT_EQ(tool.write_input("STARTUP ADD 5140 1\nSTARTUP\n"), 0);
-  tool.close_input();
-  tool_result r = tool.finish();
-  EXPECT_EQ(r.status, 0);
+  // Only the replay of the entry configured at the start.
+  tool_result r = finish_clean({{16, 5136, float_words(0.5f)}});
 
   // The settings library may first say why it could not save; the command's line comes last.
   std::vector<std::string> lines = lines_of(r.out);
@@ -334,9 +322,6 @@ TEST_F(ConsoleSession, FailedSaveIsUndoneInMemory) {
   EXPECT_TRUE(contains(saved, "startup[0].iReg = 5136\n")) << saved;
   EXPECT_TRUE(contains(saved, "startup[1].iReg = 5140\n")) << saved;
   EXPECT_TRUE(contains(saved, "startup[2].iReg = 0\n")) << saved;
-  // Only the replay of the entry configured at the start.
-  EXPECT_EQ(writes(),
-            (std::vector<sim_write>{session_start_login(), {16, 5136, float_words(0.5f)}}));
 }
 
 }  // namespace
