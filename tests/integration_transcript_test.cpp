@@ -38,7 +38,7 @@ class TranscriptCase : public ConsoleSession, public ::testing::WithParamInterfa
       ADD_FAILURE() << "no connection line first";
     }
     EXPECT_EQ(session, run.output) << "session " << first_difference(run.output, session);
-    EXPECT_EQ(r.err, c.err) << first_difference(c.err, r.err);
+    EXPECT_EQ(r.err, c.err) << "stderr " << first_difference(c.err, r.err);
     EXPECT_EQ(r.status, c.status);
     std::vector<sim_write> all = writes();
     if (all.empty() || !(all[0] == session_start_login())) {

@@ -371,6 +371,13 @@ std::vector<scripted_case> load_transcripts(const std::string& dir) {
     std::stringstream text;
     text << in.rdbuf();
     std::string file = std::filesystem::path(path).filename().string();
+    if (!in) {
+      scripted_case bad;
+      bad.name = "unreadable_" + file.substr(0, file.size() - 4);
+      bad.error = path + ": cannot be read";
+      cases.push_back(bad);
+      continue;
+    }
     for (scripted_case& c : parse_transcript(text.str(), file)) {
       if (!names.insert(c.name).second) {
         c.error = c.where + ": the name " + c.name + " is taken";
