@@ -375,6 +375,8 @@ std::vector<scripted_case> load_transcripts(const std::string& dir) {
       scripted_case bad;
       bad.name = "unreadable_" + file.substr(0, file.size() - 4);
       bad.error = path + ": cannot be read";
+      for (char& ch : bad.name)
+        if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
       cases.push_back(bad);
       continue;
     }
