@@ -1,20 +1,16 @@
 // Calibration against the simulator: the definitions menu, sessions, point capture, table
 // editing and transfer, with exact output and the exact writes the device saw.
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <pty.h>
-#include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "tests/console_fixture.h"
+#include "tests/terminal_tool.h"
 
 namespace {
 
@@ -781,124 +777,31 @@ TEST_F(ConsoleSession, LinkFailuresInPointCaptureAndSend) {
 
 // ---- Interactive mode on a terminal
 
-// The tool on a pseudo-terminal: its standard input and output are the terminal's slave side.
-class pty_tool {
- public:
-  ~pty_tool() {
-    if (pid_ > 0) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-    if (master_ >= 0) close(master_);
-  }
-
-  int start(const std::string& dir) {
-    pid_ = forkpty(&master_, nullptr, nullptr, nullptr);
-    if (pid_ < 0) return -1;
-    if (pid_ == 0) {
-      if (chdir(dir.c_str()) != 0) _exit(126);
-      // Plain line reading at the prompt: these cases watch the key mode of EDIT -i alone.
-      setenv("TERM", "dumb", 1);
-      execl(VT_TOOL_PATH, VT_TOOL_PATH, static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    return 0;
-  }
-
-  int send(const std::string& text) {
-    return write(master_, text.data(), text.size()) == static_cast<ssize_t>(text.size()) ? 0 : -1;
-  }
-
-  // Waits until the output after position `from` contains text; returns its end, or -1.
-  long wait_for(const std::string& text, size_t from = 0, int timeout_ms = VT_WAIT_MS) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-    for (;;) {
-      size_t at = out_.find(text, from);
-      if (at != std::string::npos) return static_cast<long>(at + text.size());
-      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          deadline - std::chrono::steady_clock::now());
-      if (left.count() <= 0) return -1;
-      pollfd p = {master_, POLLIN, 0};
-      if (poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
-      char buf[4096];
-      ssize_t n = read(master_, buf, sizeof(buf));
-      if (n <= 0) return -1;  // the slave side is closed: the tool has ended
-      out_.append(buf, static_cast<size_t>(n));
-    }
-  }
-
-  // The terminal attributes the tool's standard input has now.
-  termios attributes() const {
-    termios t = {};
-    tcgetattr(master_, &t);
-    return t;
-  }
-
-  // Waits until the local modes satisfy want; returns whether they did in time.
-  template <typename F>
-  bool wait_attributes(F want) const {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(VT_WAIT_MS);
-    while (std::chrono::steady_clock::now() < deadline) {
-      if (want(attributes())) return true;
-      usleep(2000);
-    }
-    return false;
-  }
-
-  // Waits for the end; returns the exit status, or -1.
-  int finish() {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(VT_WAIT_MS);
-    while (std::chrono::steady_clock::now() < deadline) {
-      int status = 0;
-      pid_t done = waitpid(pid_, &status, WNOHANG);
-      if (done == pid_) {
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-      }
-      usleep(5000);
-    }
-    return -1;
-  }
-
-  const std::string& out() const { return out_; }
-
- private:
-  pid_t pid_ = -1;
-  int master_ = -1;
-  std::string out_;
-};
-
 bool key_mode(const termios& t) { return !(t.c_lflag & (ICANON | ECHO)) && (t.c_lflag & ISIG); }
 
 TEST_F(ConsoleSession, TerminalIsRestoredAfterQAndAfterCtrlC) {
   apply({{5480, {3}}, {5288, empty_table()}});
-  pty_tool tool;
-  ASSERT_EQ(tool.start(dir.path()), 0);
-  ASSERT_GT(tool.wait_for(">> "), 0) << tool.out();
+  terminal_tool tool;
+  // Plain line reading at the prompt: these cases watch the key mode of EDIT -i alone.
+  ASSERT_EQ(tool.start(dir.path(), "", false, "dumb"), 0);
+  ASSERT_NE(tool.wait_for(">> "), std::string::npos) << tool.out();
   const termios before = tool.attributes();
   ASSERT_TRUE(before.c_lflag & ICANON);
   ASSERT_TRUE(before.c_lflag & ECHO);
+  // Types keys and waits until the output after them shows text.
+  auto type_until = [&](const std::string& keys, const std::string& text) {
+    size_t from = tool.mark();
+    return tool.type(keys) == 0 && tool.wait_for(text, from) != std::string::npos;
+  };
 
-  ASSERT_EQ(tool.send("CALIBRATE\n"), 0);
-  long at = tool.wait_for("Select by entering menu number or option: ");
-  ASSERT_GT(at, 0) << tool.out();
-  ASSERT_EQ(tool.send("1\n"), 0);
-  at = tool.wait_for("[Filament Set,1]>> ", at);
-  ASSERT_GT(at, 0) << tool.out();
-
-  ASSERT_EQ(tool.send("EDIT 2 DAC 0\n"), 0);
-  at = tool.wait_for("[Filament Set,1]>> ", at);
-  ASSERT_GT(at, 0) << tool.out();
-  ASSERT_EQ(tool.send("EDIT 2 -i\n"), 0);
-  at = tool.wait_for("Point 2: 0, \r\n", at);
-  ASSERT_GT(at, 0) << tool.out();
+  ASSERT_TRUE(type_until("CALIBRATE\n", "Select by entering menu number or option: "))
+      << tool.out();
+  ASSERT_TRUE(type_until("1\n", "[Filament Set,1]>> ")) << tool.out();
+  ASSERT_TRUE(type_until("EDIT 2 DAC 0\n", "[Filament Set,1]>> ")) << tool.out();
+  ASSERT_TRUE(type_until("EDIT 2 -i\n", "Point 2: 0, \r\n")) << tool.out();
   ASSERT_TRUE(tool.wait_attributes(key_mode));
-  ASSERT_EQ(tool.send("V"), 0);
-  at = tool.wait_for("Point 2: 1, \r\n", at);
-  ASSERT_GT(at, 0) << tool.out();
-  ASSERT_EQ(tool.send("q"), 0);
-  at = tool.wait_for("[Filament Set,1]>> ", at);
-  ASSERT_GT(at, 0) << tool.out();
+  ASSERT_TRUE(type_until("V", "Point 2: 1, \r\n")) << tool.out();
+  ASSERT_TRUE(type_until("q", "[Filament Set,1]>> ")) << tool.out();
   termios after_q = tool.attributes();
   EXPECT_EQ(after_q.c_lflag, before.c_lflag);
   EXPECT_EQ(after_q.c_cc[VMIN], before.c_cc[VMIN]);
@@ -906,17 +809,14 @@ TEST_F(ConsoleSession, TerminalIsRestoredAfterQAndAfterCtrlC) {
   // Neither key was echoed.
   EXPECT_EQ(tool.out().find("Vq"), std::string::npos) << tool.out();
 
-  ASSERT_EQ(tool.send("EDIT 2 -i\n"), 0);
-  at = tool.wait_for("Point 2: 1, \r\n", at);
-  ASSERT_GT(at, 0) << tool.out();
+  ASSERT_TRUE(type_until("EDIT 2 -i\n", "Point 2: 1, \r\n")) << tool.out();
   ASSERT_TRUE(tool.wait_attributes(key_mode));
-  ASSERT_EQ(tool.send("\x03"), 0);  // Ctrl-C
-  ASSERT_GT(tool.wait_for("Exit.\r\n", at), 0) << tool.out();
+  ASSERT_TRUE(type_until("\x03", "Exit.\r\n")) << tool.out();  // Ctrl-C
   termios after_int = tool.attributes();
   EXPECT_EQ(after_int.c_lflag, before.c_lflag);
   EXPECT_EQ(after_int.c_cc[VMIN], before.c_cc[VMIN]);
   EXPECT_EQ(after_int.c_cc[VTIME], before.c_cc[VTIME]);
-  EXPECT_EQ(tool.finish(), 0);
+  EXPECT_EQ(tool.wait_exit(), 0);
 
   std::vector<uint16_t> one_write = empty_table();
   one_write[5] = 1;
