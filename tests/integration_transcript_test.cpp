@@ -23,8 +23,7 @@ std::string listed(const std::vector<sim_write>& writes) {
   return text.empty() ? "  (none)\n" : text;
 }
 
-class TranscriptCase : public ConsoleSession,
-                       public ::testing::WithParamInterface<scripted_case> {
+class TranscriptCase : public ConsoleSession, public ::testing::WithParamInterface<scripted_case> {
  protected:
   // Runs one start of the tool and checks what it printed; adds its writes to *seen.
   void check_run(const scripted_case& c, const scripted_run& run, std::vector<sim_write>* seen) {

@@ -33,8 +33,8 @@ bool is_header_word(std::string_view word) {
 }
 
 bool is_trailer_word(std::string_view word) {
-  return word == "writes" || starts_with(word, "writes/") || word == "file" ||
-         word == "stderr" || word == "status";
+  return word == "writes" || starts_with(word, "writes/") || word == "file" || word == "stderr" ||
+         word == "status";
 }
 
 bool blank_or_comment(std::string_view line) {

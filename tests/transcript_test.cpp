@@ -20,16 +20,26 @@ struct session_case {
 
 // Every case is read from "== c\n" + body.
 const std::vector<session_case> session_cases = {
-    {"prompt_line_types_its_rest", ">> STATE 3\nWrite ok\n>> ^D\nExit.\n", {"STATE 3\n"},
+    {"prompt_line_types_its_rest",
+     ">> STATE 3\nWrite ok\n>> ^D\nExit.\n",
+     {"STATE 3\n"},
      {">> Write ok\n>> Exit.\n"}},
-    {"calibration_prompt", "[Filament Set,1]>> SET 12.5\nWrite 12.5\n[Filament Set,1]>> ^D\n",
-     {"SET 12.5\n"}, {"[Filament Set,1]>> Write 12.5\n[Filament Set,1]>> "}},
-    {"answer_in_braces_continues_the_line", "Continue? (y/n): {y}\nError read.\n", {"y\n"},
+    {"calibration_prompt",
+     "[Filament Set,1]>> SET 12.5\nWrite 12.5\n[Filament Set,1]>> ^D\n",
+     {"SET 12.5\n"},
+     {"[Filament Set,1]>> Write 12.5\n[Filament Set,1]>> "}},
+    {"answer_in_braces_continues_the_line",
+     "Continue? (y/n): {y}\nError read.\n",
+     {"y\n"},
      {"Continue? (y/n): Error read.\n"}},
     {"braces_type_an_empty_line", ">> {}\n>> \n", {"\n\n"}, {">> >> "}},
-    {"blanks_kept_in_input", ">>  WRITE 5120 3 \nSend? {  }\n", {" WRITE 5120 3 \n  \n"},
+    {"blanks_kept_in_input",
+     ">>  WRITE 5120 3 \nSend? {  }\n",
+     {" WRITE 5120 3 \n  \n"},
      {">> Send? "}},
-    {"plain_lines_are_output", "Login fail!\n>>x\nA {b\n\n>> ^D\n", {""},
+    {"plain_lines_are_output",
+     "Login fail!\n>>x\nA {b\n\n>> ^D\n",
+     {""},
      {"Login fail!\n>>x\nA {b\n\n>> "}},
     {"restart_starts_a_second_run", ">> A\n--- restart\n>> B\n", {"A\n", "B\n"}, {">> ", ">> "}},
     {"trailing_blank_lines_dropped", ">> ^D\nExit.\n\n\n", {""}, {">> Exit.\n"}},
@@ -79,8 +89,8 @@ TEST(Transcript, SetupAndChecksAroundTheSession) {
   EXPECT_EQ(c.error, "");
   EXPECT_EQ(c.name, "first");
   EXPECT_EQ(c.where, "t.txt:3");
-  EXPECT_EQ(c.presets, (std::vector<sim_write>{{0, 5200, {0x0805}},
-                                               {0, 5126, {0x0000, 0x4148, 7, 7}}}));
+  EXPECT_EQ(c.presets,
+            (std::vector<sim_write>{{0, 5200, {0x0805}}, {0, 5126, {0x0000, 0x4148, 7, 7}}}));
   EXPECT_EQ(c.config, std::vector<std::string>{"use = 0"});
   EXPECT_EQ(c.sim_commands, std::vector<std::string>{"DELAY 700"});
   ASSERT_EQ(c.runs.size(), 1u);
