@@ -149,7 +149,7 @@ constexpr const char* watch_details[] = {
 constexpr const char* compare_details[] = {
     "COMPARE <filepath,string> [<pattern> ...]",
     "Reads the registers a DUMP file holds and shows those whose values differ from the file.",
-    "<pattern> : part of register names; e.g. COMPARE before.txt _CAL compares calibration tables.",
+    "<pattern> : part of a register name, e.g. _CAL for the calibration tables.",
 };
 constexpr const char* restore_details[] = {
     "RESTORE <filepath,string> <<address,dec> or <name,string>> [...]",
