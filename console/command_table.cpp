@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include "calibration/calibration.h"
+#include "console/compare.h"
 #include "console/console.h"
 #include "console/device_commands.h"
 #include "console/dump.h"
@@ -12,6 +13,7 @@
 #include "console/startup.h"
 #include "console/watch.h"
 #include "core/colours.h"
+#include "core/command_status.h"
 #include "core/lifecycle.h"
 #include "core/shared_messages.h"
 
@@ -138,6 +140,17 @@ constexpr const char* watch_details[] = {
     "Up to 8 FLOAT, WORD or DWORD registers, chosen as in READ.",
     "Any key ends the watch; with piped input, the next input line.",
 };
+constexpr const char* compare_details[] = {
+    "COMPARE <filepath,string> [<pattern> ...]",
+    "Reads the registers a DUMP file holds and shows those whose values differ from the file.",
+    "<pattern> : part of a register name, e.g. _CAL for the calibration tables.",
+};
+constexpr const char* restore_details[] = {
+    "RESTORE <filepath,string> <<address,dec> or <name,string>> [...]",
+    "Writes up to 16 registers, chosen as in READ, back to their values in a DUMP file,",
+    "after showing what changes and asking. FLOAT, WORD, DWORD and calibration registers.",
+    "A dump keeps floats to 6 significant digits: a restored FLOAT is that rounded value.",
+};
 
 constexpr console_command commands[] = {
     {"Q", cmd_quit, {}, COMPLETE_NOTHING, {}, {"Quit tool or calibration session."}},
@@ -185,6 +198,10 @@ constexpr console_command commands[] = {
      {"Close the connection and connect again, e.g. after a device restart.", reconnect_details}},
     {"WATCH", cmd_watch, needs_register, COMPLETE_REGISTERS, {},
      {"Show registers live, one line per second.", watch_details}},
+    {"COMPARE", cmd_compare, {1, "Missing filename."}, COMPLETE_FILE_THEN_REGISTERS, {},
+     {"Compare registers with a dump file.", compare_details}},
+    {"RESTORE", cmd_restore, {1, "Missing filename."}, COMPLETE_FILE_THEN_REGISTERS, {},
+     {"Restore registers from a dump file.", restore_details}},
 };
 // clang-format on
 

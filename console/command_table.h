@@ -61,10 +61,11 @@ struct argument_count {
 // What the arguments of a command complete to on the interactive line.
 enum argument_completion {
   COMPLETE_NOTHING,
-  COMPLETE_REGISTER,   // the first argument: a catalogue register name
-  COMPLETE_REGISTERS,  // every argument: a catalogue register name
-  COMPLETE_KEYWORD,    // the first argument: one of the row's keywords
-  COMPLETE_FILE,       // the first argument: a file name
+  COMPLETE_REGISTER,             // the first argument: a catalogue register name
+  COMPLETE_REGISTERS,            // every argument: a catalogue register name
+  COMPLETE_KEYWORD,              // the first argument: one of the row's keywords
+  COMPLETE_FILE,                 // the first argument: a file name
+  COMPLETE_FILE_THEN_REGISTERS,  // a file name, then every further argument a register name
 };
 
 // One entry of the help text: the summary printed beside the command word, and the lines

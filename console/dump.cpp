@@ -105,6 +105,26 @@ int write_dump_line(FILE* stream, const modbus_reg_entry* entry, const uint16_t*
   return -1;
 }
 
+int dump_value_text(const modbus_reg_entry* entry, const uint16_t* words, char* buf, size_t size) {
+  if (size == 0) return -1;
+  buf[0] = '\0';
+  // The one formatter the file is written with, so that a text compared with a file's line is
+  // the text DUMP would have written. One byte stays free for the terminator.
+  FILE* stream = fmemopen(buf, size, "w");
+  if (stream == nullptr) return -1;
+  setvbuf(stream, nullptr, _IONBF, 0);
+  dump_stream out = {stream, false, 0};
+  put_value_text(&out, entry, words);
+  long used = ftell(stream);
+  fclose(stream);
+  if (out.failed || used < 0 || static_cast<size_t>(used) >= size) {
+    buf[size - 1] = '\0';
+    return -1;
+  }
+  buf[used] = '\0';
+  return 0;
+}
+
 command_status cmd_dump(const command_args& args) {
   const char* path = args[0].c_str();
   errno = 0;

@@ -2,6 +2,7 @@
 // catalogue order. Console thread only.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
@@ -19,3 +20,11 @@ command_status cmd_dump(const command_args& args);
 // stream: the name as stored, " = ", the value text of its type, a line feed. Returns 0, or -1
 // when the stream refused a write (errno as the failed call left it).
 int write_dump_line(FILE* stream, const modbus_reg_entry* entry, const uint16_t* words);
+
+// Room for the longest value text of any register type, terminator included.
+constexpr size_t DUMP_VALUE_TEXT_SIZE = 256;
+
+// The value text write_dump_line writes after "NAME = " (without the line end), into buf (size
+// bytes, always terminated), for comparing a register with a line of a dump file. Returns 0, or
+// -1 when the text did not fit (buf then holds what fitted).
+int dump_value_text(const modbus_reg_entry* entry, const uint16_t* words, char* buf, size_t size);
