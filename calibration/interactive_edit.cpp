@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "calibration/calibration.h"
+#include "calibration/calibration_history.h"
 #include "core/input.h"
 #include "core/lifecycle.h"
 #include "registers/catalogue.h"
@@ -45,4 +46,5 @@ void calib_interactive_edit(int entry) {
       calib_print_point(entry, reg_read, row);
     }
   }
+  calib_history_end_interactive();
 }

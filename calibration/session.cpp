@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "calibration/calibration.h"
+#include "calibration/calibration_history.h"
 #include "core/input.h"
 #include "core/lifecycle.h"
 #include "core/shared_messages.h"
@@ -102,6 +103,7 @@ int calib_load_from_device() {
     msg_calib_load_failed();
     return -1;
   }
+  calib_history_note_found(words, calib_session.points);
   return 0;
 }
 
@@ -140,6 +142,7 @@ void calib_start_session(int n) {
   calib_point_make_empty(&calib_session.pending);
   printf("Calibration started.\n");
 
+  calib_history_forget_found();
   calib_load_from_device();
   calib_session.iCurStep = def->iStep;
 }

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "calibration/calibration.h"
+#include "calibration/calibration_history.h"
 #include "calibration/interactive_edit.h"
 #include "calibration/table_check.h"
 #include "core/input.h"
@@ -148,6 +149,7 @@ void calib_send_to_device(bool confirm) {
   if (!confirm) {
     if (modbus_cmd_write(address, CALIB_TABLE_WORDS, words) < 0)
       printf("Fail sending calibration!\n");
+    calib_history_note_interactive_send(words, link_last_write_outcome());
     return;
   }
 
@@ -168,6 +170,7 @@ void calib_send_to_device(bool confirm) {
     printf(" --> OK\n");
   }
   calib_session.iPoint = 0;
+  calib_history_record_send(words, link_last_write_outcome());
 }
 
 void calib_print_point(int entry, int reg_read, const modbus_reg_entry* row) {

@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include "calibration/calibration.h"
+#include "console/calhistory_command.h"
 #include "console/console.h"
 #include "console/device_commands.h"
 #include "console/dump.h"
@@ -12,6 +13,7 @@
 #include "console/startup.h"
 #include "console/watch.h"
 #include "core/colours.h"
+#include "core/input.h"
 #include "core/lifecycle.h"
 
 namespace {
@@ -23,6 +25,13 @@ void cmd_quit(char**) {
   } else {
     quit_requested.store(1);
   }
+}
+
+// Hands a command written for the argument list its tokens.
+void cmd_calhistory_tokens(char** args) {
+  command_args tokens;
+  for (char* token; (token = next_token(args)) != nullptr;) tokens.emplace_back(token);
+  cmd_calhistory(tokens);
 }
 
 // The lines under each help summary, without the indentation that aligns them with it.
@@ -135,6 +144,13 @@ constexpr const char* watch_details[] = {
     "Up to 8 FLOAT, WORD or DWORD registers, chosen as in READ.",
     "Any key ends the watch; with piped input, the next input line.",
 };
+constexpr const char* calhistory_details[] = {
+    "CALHISTORY [<<address,dec> or <name,string>>]",
+    "A SET_CALIB or READ_CALIB register, chosen as in READ; without it, the",
+    "session's calibration register, or outside a session every table.",
+    "Every SEND and every interactive edit that sent is recorded, as found and as left,",
+    "in $XDG_STATE_HOME/veltrona_tool/calibrations.jsonl (~/.local/state/...).",
+};
 
 constexpr console_command commands[] = {
     {"Q", cmd_quit, COMPLETE_NOTHING, {}, {"Quit tool or calibration session."}},
@@ -179,6 +195,8 @@ constexpr console_command commands[] = {
      {"Close the connection and connect again, e.g. after a device restart.", reconnect_details}},
     {"WATCH", cmd_watch, COMPLETE_REGISTERS, {},
      {"Show registers live, one line per second.", watch_details}},
+    {"CALHISTORY", cmd_calhistory_tokens, COMPLETE_REGISTER, {},
+     {"Show the last 10 recorded calibrations of a table, oldest first.", calhistory_details}},
 };
 // clang-format on
 

@@ -362,9 +362,16 @@ int modbus_cmd_read(uint16_t address, int count, uint16_t* dest) {
   return post_request(CMD_READ, address, count, nullptr, dest);
 }
 
+// Each requesting thread's own; the console thread is the one requester.
+thread_local write_outcome last_write_outcome = WRITE_OK;
+
 int modbus_cmd_write(uint16_t address, int count, const uint16_t* src) {
-  return post_request(CMD_WRITE, address, count, src, nullptr);
+  int rc = post_request(CMD_WRITE, address, count, src, nullptr);
+  last_write_outcome = rc < 0 ? WRITE_FAILED : WRITE_OK;
+  return rc;
 }
+
+write_outcome link_last_write_outcome() { return last_write_outcome; }
 
 int link_reconnect() { return post_request(CMD_RECONNECT, 0, 0, nullptr, nullptr); }
 

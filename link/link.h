@@ -46,6 +46,12 @@ int modbus_cmd_read(uint16_t address, int count, uint16_t* dest);
 // is written after the stop. Console thread only.
 int modbus_cmd_write(uint16_t address, int count, const uint16_t* src);
 
+// How the calling thread's last write through the link ended: the device took it, refused it,
+// or whether it took it is unknown (no answer in time, connection lost). WRITE_OK before any
+// write.
+enum write_outcome { WRITE_OK, WRITE_FAILED, WRITE_UNKNOWN };
+write_outcome link_last_write_outcome();
+
 // Has the link thread close the connection and connect again to the same host and port,
 // printing the connection line as at start (and the error line on failure). Returns 1
 // connected, -1 failed (or not tried: the link thread no longer serves, or the stop was

@@ -307,6 +307,17 @@ TEST_F(ConsoleSession, HelpText) {
                 "              Up to 8 FLOAT, WORD or DWORD registers, chosen as in READ.",
                 "              Any key ends the watch; with piped input, the next input line.",
                 "",
+                "  \033[32mCALHISTORY\033[0m : Show the last 10 recorded calibrations of a table, "
+                "oldest first.",
+                "              CALHISTORY [<<address,dec> or <name,string>>]",
+                "              A SET_CALIB or READ_CALIB register, chosen as in READ; without it, "
+                "the",
+                "              session's calibration register, or outside a session every table.",
+                "              Every SEND and every interactive edit that sent is recorded, as "
+                "found and as left,",
+                "              in $XDG_STATE_HOME/veltrona_tool/calibrations.jsonl "
+                "(~/.local/state/...).",
+                "",
             }));
   EXPECT_EQ(writes_after_login(), std::vector<sim_write>{});
 }
