@@ -113,8 +113,8 @@ std::optional<std::string> read_mac() {
   char text[24];
   int used = 0;
   for (int i = 0; i < 6; i++)
-    used += snprintf(text + used, sizeof text - static_cast<size_t>(used), "%s%02X",
-                     i ? ":" : "", (words[i / 2] >> (8 * (i % 2))) & 0xFF);
+    used += snprintf(text + used, sizeof text - static_cast<size_t>(used), "%s%02X", i ? ":" : "",
+                     (words[i / 2] >> (8 * (i % 2))) & 0xFF);
   return text;
 }
 

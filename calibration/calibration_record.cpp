@@ -130,8 +130,7 @@ bool get_optional_float(const record_json& object, const char* key, std::optiona
   return true;
 }
 
-bool get_optional_count(const record_json& object, const char* key,
-                        std::optional<uint16_t>* out) {
+bool get_optional_count(const record_json& object, const char* key, std::optional<uint16_t>* out) {
   std::optional<int> n;
   if (!get_optional_int(object, key, &n)) return false;
   if (n && (*n < 0 || *n > 0xFFFF)) return false;
@@ -364,8 +363,7 @@ int calib_record_append(const calib_record& record) {
   return 0;
 }
 
-int calib_history_read(const std::string& path, int reg_cal, size_t limit,
-                       calib_history* history) {
+int calib_history_read(const std::string& path, int reg_cal, size_t limit, calib_history* history) {
   *history = calib_history{};
   FILE* file = fopen(path.c_str(), "re");
   if (!file) return errno == ENOENT ? 0 : -1;

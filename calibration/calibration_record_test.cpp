@@ -69,8 +69,8 @@ int significant_digits(const std::string& number) {
 }
 
 TEST(CalibrationRecord, FloatsReadBackExactlyInAtMostNineDigits) {
-  const float values[] = {0.1f,     6.3f,          -2.75f,  1.0f / 3.0f, 16777216.0f, 3.4028235e38f,
-                          1.0e-45f, 1.17549435e-38f, 123456.789f, 0.0f};
+  const float values[] = {0.1f,          6.3f,     -2.75f,          1.0f / 3.0f, 16777216.0f,
+                          3.4028235e38f, 1.0e-45f, 1.17549435e-38f, 123456.789f, 0.0f};
   for (float value : values) {
     calib_record r = sample();
     r.as_left.points[2].actual = value;
@@ -225,8 +225,11 @@ TEST_F(RecordFile, KeepsTheLastTenOfATableOldestFirstAndCountsWhatIsNoRecord) {
     std::vector<std::string> times;
     int matched;
   } cases[] = {
-      {5288, 10, {at_time(2), at_time(3), at_time(4), at_time(5), at_time(6), at_time(7),
-                  at_time(8), at_time(9), at_time(10), at_time(11)}, 12},
+      {5288,
+       10,
+       {at_time(2), at_time(3), at_time(4), at_time(5), at_time(6), at_time(7), at_time(8),
+        at_time(9), at_time(10), at_time(11)},
+       12},
       {5303, 10, {at_time(50)}, 1},
       {0, 3, {at_time(9), at_time(10), at_time(11)}, 13},
       {5348, 10, {}, 0},

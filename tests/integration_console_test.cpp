@@ -271,7 +271,7 @@ TEST_F(ConsoleSession, HelpText) {
   std::istringstream in(help);
   for (std::string line; std::getline(in, line);) lines.push_back(line);
   // The original 127 lines, then the section of the added commands.
-  ASSERT_EQ(lines.size(), 138u);
+  ASSERT_EQ(lines.size(), 145u);
   EXPECT_EQ(lines[0], "Calibration and Chat utility for Veltrona modulator");
   EXPECT_EQ(lines[1], "-----------------------------------------------------");
   EXPECT_EQ(lines[2], "");
