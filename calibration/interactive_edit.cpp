@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "calibration/calibration.h"
+#include "calibration/calibration_history.h"
 #include "calibration/table_layout.h"
 #include "core/input.h"
 #include "core/lifecycle.h"
@@ -68,4 +69,5 @@ void calib_interactive_edit(int entry) {
       calib_print_point(entry, reg_read, row);
     }
   }
+  calib_history_end_interactive();
 }

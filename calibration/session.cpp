@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "calibration/calibration.h"
+#include "calibration/calibration_history.h"
 #include "core/input.h"
 #include "core/lifecycle.h"
 #include "core/shared_messages.h"
@@ -102,6 +103,7 @@ int calib_load_from_device() {
     msg_calib_load_failed();
     return -1;
   }
+  calib_history_note_found(words, calib_session.points);
   return 0;
 }
 
@@ -143,6 +145,7 @@ int calib_start_session(int n) {
   calib_point_make_empty(&calib_session.pending);
   printf("Calibration started.\n");
 
+  calib_history_forget_found();
   if (calib_load_from_device() < 0) rc = -1;
   calib_session.iCurStep = def->iStep;
   return rc;

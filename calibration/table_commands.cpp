@@ -6,6 +6,7 @@
 #include <string>
 
 #include "calibration/calibration.h"
+#include "calibration/calibration_history.h"
 #include "calibration/interactive_edit.h"
 #include "calibration/table_check.h"
 #include "core/input.h"
@@ -148,8 +149,10 @@ command_status calib_send_to_device(bool confirm) {
   if (!confirm) {
     if (modbus_cmd_write(address, CALIB_TABLE_WORDS, words) < 0) {
       printf("Fail sending calibration!\n");
+      calib_history_note_interactive_send(words, link_last_write_outcome());
       return CMD_FAILED;
     }
+    calib_history_note_interactive_send(words, link_last_write_outcome());
     return CMD_OK;
   }
 
@@ -173,6 +176,7 @@ command_status calib_send_to_device(bool confirm) {
     printf(" --> OK\n");
   }
   calib_session.iPoint = 0;
+  calib_history_record_send(words, link_last_write_outcome());
   return status;
 }
 

@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include "calibration/calibration.h"
+#include "console/calhistory_command.h"
 #include "console/compare.h"
 #include "console/console.h"
 #include "console/device_commands.h"
@@ -151,6 +152,13 @@ constexpr const char* restore_details[] = {
     "after showing what changes and asking. FLOAT, WORD, DWORD and calibration registers.",
     "A dump keeps floats to 6 significant digits: a restored FLOAT is that rounded value.",
 };
+constexpr const char* calhistory_details[] = {
+    "CALHISTORY [<<address,dec> or <name,string>>]",
+    "A SET_CALIB or READ_CALIB register, chosen as in READ; without it, the",
+    "session's calibration register, or outside a session every table.",
+    "Every SEND and every interactive edit that sent is recorded, as found and as left,",
+    "in $XDG_STATE_HOME/veltrona_tool/calibrations.jsonl (~/.local/state/...).",
+};
 
 constexpr console_command commands[] = {
     {"Q", cmd_quit, {}, COMPLETE_NOTHING, {}, {"Quit tool or calibration session."}},
@@ -202,6 +210,8 @@ constexpr console_command commands[] = {
      {"Compare registers with a dump file.", compare_details}},
     {"RESTORE", cmd_restore, {1, "Missing filename."}, COMPLETE_FILE_THEN_REGISTERS, {},
      {"Restore registers from a dump file.", restore_details}},
+    {"CALHISTORY", cmd_calhistory, {}, COMPLETE_REGISTER, {},
+     {"Show the last 10 recorded calibrations of a table, oldest first.", calhistory_details}},
 };
 // clang-format on
 

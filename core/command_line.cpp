@@ -36,6 +36,8 @@ const char* const usage_lines[] = {
     "  $XDG_STATE_HOME/veltrona_tool/writes.log (~/.local/state/veltrona_tool/writes.log when",
     "  XDG_STATE_HOME is not set)",
     "      one line for every register write sent to the device",
+    "  $XDG_STATE_HOME/veltrona_tool/calibrations.jsonl (in ~/.local/state likewise)",
+    "      one JSON record for every calibration table sent, as found and as left",
     "",
     "Environment:",
     "  NO_COLOR   when set and not empty, the output carries no colour escape sequences",

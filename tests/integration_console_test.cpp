@@ -271,7 +271,7 @@ TEST_F(ConsoleSession, HelpText) {
   std::istringstream in(help);
   for (std::string line; std::getline(in, line);) lines.push_back(line);
   // The original 127 lines, then the section of the added commands.
-  ASSERT_EQ(lines.size(), 149u);
+  ASSERT_EQ(lines.size(), 156u);
   EXPECT_EQ(lines[0], "Calibration and Chat utility for Veltrona modulator");
   EXPECT_EQ(lines[1], "-----------------------------------------------------");
   EXPECT_EQ(lines[2], "");
@@ -322,6 +322,17 @@ TEST_F(ConsoleSession, HelpText) {
                 "calibration registers.",
                 "              A dump keeps floats to 6 significant digits: a restored FLOAT is "
                 "that rounded value.",
+                "",
+                "  \033[32mCALHISTORY\033[0m : Show the last 10 recorded calibrations of a table, "
+                "oldest first.",
+                "              CALHISTORY [<<address,dec> or <name,string>>]",
+                "              A SET_CALIB or READ_CALIB register, chosen as in READ; without it, "
+                "the",
+                "              session's calibration register, or outside a session every table.",
+                "              Every SEND and every interactive edit that sent is recorded, as "
+                "found and as left,",
+                "              in $XDG_STATE_HOME/veltrona_tool/calibrations.jsonl "
+                "(~/.local/state/...).",
                 "",
             }));
   EXPECT_EQ(writes_after_login(), std::vector<sim_write>{});

@@ -132,8 +132,8 @@ TEST_F(ConsoleSession, HelpPrintsTheUsageAndNeitherLoadsNorConnects) {
       << r.out;
   for (const char* part :
        {"\n  veltrona_tool.conf\n", "working directory", "\n  ~/.veltrona_tool_history\n",
-        "/veltrona_tool/writes.log", "\n  0    normal end", "\n  2    bad usage",
-        "\n  255  the configuration"})
+        "/veltrona_tool/writes.log", "/veltrona_tool/calibrations.jsonl", "\n  0    normal end",
+        "\n  2    bad usage", "\n  255  the configuration"})
     EXPECT_NE(r.out.find(part), std::string::npos) << part;
   EXPECT_TRUE(r.out.ends_with("signal handler not installed\n")) << r.out;
   EXPECT_EQ(r.err, "");
