@@ -19,7 +19,6 @@
 #include <fcntl.h>
 #include <modbus.h>
 #include <pthread.h>
-#include <stdio_ext.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -34,6 +33,7 @@
 
 #include "calibration/calibration.h"
 #include "console/console.h"
+#include "core/input.h"
 #include "core/lifecycle.h"
 #include "core/tool_config.h"
 #include "link/link.h"
@@ -192,10 +192,10 @@ void feed_stdin(const std::string& script) {
   if (write(fds[1], script.data(), script.size()) != static_cast<ssize_t>(script.size()))
     fail("script does not fit the pipe");
   ::close(fds[1]);
-  __fpurge(stdin);
-  clearerr(stdin);
   if (dup2(fds[0], STDIN_FILENO) < 0) fail("no dup2");
   ::close(fds[0]);
+  // The last session's end of input and its stop's wake-up belong to that session.
+  input_reset();
 }
 
 std::vector<device_write> expected_writes() {
