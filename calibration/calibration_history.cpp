@@ -39,18 +39,6 @@ struct interactive_sends {
 };
 interactive_sends interactive;
 
-const char* outcome_text(write_outcome outcome) {
-  switch (outcome) {
-    case WRITE_OK:
-      return "OK";
-    case WRITE_FAILED:
-      return "FAIL";
-    case WRITE_UNKNOWN:
-      break;
-  }
-  return "UNKNOWN";
-}
-
 // Local time, ISO 8601 with milliseconds and the UTC offset as +hh:mm.
 std::string local_time_now() {
   timespec now;
@@ -144,7 +132,7 @@ calib_record make_record(const cal_definition& def, const calib_point* points,
   std::string warning = calib_order_warning(points, def.iType == 0 ? "dac" : "adc");
   if (!warning.empty()) r.warning = warning;
   r.mode = mode;
-  r.result = outcome_text(outcome);
+  r.result = write_outcome_word(outcome);
   r.sends = sends;
   return r;
 }

@@ -14,6 +14,8 @@
 #include <exception>
 #include <nlohmann/json.hpp>
 
+#include "core/home_directory.h"
+
 namespace {
 
 // Numbers are single-precision floats: the library then writes the shortest text that reads
@@ -212,36 +214,6 @@ bool read_record(const record_json& j, calib_record* r) {
 
 // ---- The file
 
-// The base directory of state files: $XDG_STATE_HOME when it is an absolute path, otherwise
-// ~/.local/state. Empty when there is no home directory either.
-std::string state_home() {
-  const char* xdg = getenv("XDG_STATE_HOME");
-  if (xdg && xdg[0] == '/') return xdg;
-  const char* home = getenv("HOME");
-  if (!home || !*home) {
-    const passwd* pw = getpwuid(getuid());
-    home = pw ? pw->pw_dir : nullptr;
-  }
-  if (!home || !*home) return "";
-  return std::string(home) + "/.local/state";
-}
-
-// Makes every missing directory of path, each with mode 0700. Returns 0, or -1 with errno set.
-int make_directories(const std::string& path) {
-  for (size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
-    std::string part = path.substr(0, slash);
-    if (mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return -1;
-    if (slash == std::string::npos) break;
-  }
-  struct stat st;
-  if (stat(path.c_str(), &st) != 0) return -1;
-  if (!S_ISDIR(st.st_mode)) {
-    errno = ENOTDIR;
-    return -1;
-  }
-  return 0;
-}
-
 int say_not_kept(const std::string& path, const char* reason) {
   if (!failure_said) {
     failure_said = true;
@@ -353,7 +325,7 @@ int calib_record_append(const calib_record& record) {
     return say_not_kept(path, e.what());
   }
   int fd = -1;
-  if (make_directories(path.substr(0, path.rfind('/'))) == 0)
+  if (make_private_directories(path.substr(0, path.rfind('/'))) == 0)
     fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
   if (fd < 0) return say_not_kept(path, strerror(errno));
   int rc = write_line(fd, line);

@@ -388,6 +388,18 @@ int modbus_cmd_write(uint16_t address, int count, const uint16_t* src) {
 
 write_outcome link_last_write_outcome() { return last_write_outcome; }
 
+const char* write_outcome_word(write_outcome outcome) {
+  switch (outcome) {
+    case WRITE_OK:
+      return "OK";
+    case WRITE_FAILED:
+      return "FAIL";
+    case WRITE_UNKNOWN:
+      break;
+  }
+  return "UNKNOWN";
+}
+
 int link_reconnect() { return post_request(CMD_RECONNECT, 0, 0, nullptr, nullptr); }
 
 int link_post_raw(int code) { return post_request(code, 0, 0, nullptr, nullptr); }

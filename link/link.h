@@ -61,6 +61,9 @@ enum write_outcome {
 // sees its own; the thread that makes the requests (the console thread) asks.
 write_outcome link_last_write_outcome();
 
+// The word the write log and the calibration records give an outcome: OK, FAIL or UNKNOWN.
+const char* write_outcome_word(write_outcome outcome);
+
 // Has the link thread close the connection and connect again to the same host and port,
 // printing the connection line as at start (and the error line on failure). Returns 1
 // connected, -1 failed (or not tried: the link thread no longer serves, or the stop was

@@ -28,32 +28,6 @@ std::string log_path;
 char log_user[64];
 char log_device[48];
 
-// The base directory of state files: $XDG_STATE_HOME when it is an absolute path, otherwise
-// ~/.local/state. Empty when there is no home directory either.
-std::string state_home() {
-  const char* xdg = getenv("XDG_STATE_HOME");
-  if (xdg && xdg[0] == '/') return xdg;
-  std::string home = home_directory();
-  if (home.empty()) return "";
-  return home + "/.local/state";
-}
-
-// Makes every missing directory of path, each with mode 0700. Returns 0, or -1 with errno set.
-int make_directories(const std::string& path) {
-  for (size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
-    std::string part = path.substr(0, slash);
-    if (mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return -1;
-    if (slash == std::string::npos) break;
-  }
-  struct stat st;
-  if (stat(path.c_str(), &st) != 0) return -1;
-  if (!S_ISDIR(st.st_mode)) {
-    errno = ENOTDIR;
-    return -1;
-  }
-  return 0;
-}
-
 void find_user() {
   const passwd* pw = getpwuid(getuid());
   if (pw && pw->pw_name && pw->pw_name[0]) {
@@ -73,18 +47,6 @@ void register_name(int address, char* name, size_t size) {
   }
   const char* full = modbus_reg_table[index].name;
   snprintf(name, size, "%.*s", reg_name_length(full), full);
-}
-
-const char* outcome_word(write_outcome outcome) {
-  switch (outcome) {
-    case WRITE_OK:
-      return "OK";
-    case WRITE_FAILED:
-      return "FAIL";
-    case WRITE_UNKNOWN:
-      break;
-  }
-  return "UNKNOWN";
 }
 
 // What stands at the log's path decides before anything is opened: a FIFO would block the open
@@ -166,7 +128,7 @@ int write_log_format(char* buf, size_t size, const timespec& when, const char* u
       rc = append(buf, size, &used, " %04X", words[k]);
     }
   }
-  if (rc == 0) rc = append(buf, size, &used, " %s\n", outcome_word(outcome));
+  if (rc == 0) rc = append(buf, size, &used, " %s\n", write_outcome_word(outcome));
   return rc == 0 ? static_cast<int>(used) : -1;
 }
 
@@ -185,7 +147,7 @@ int write_log_open(const char* host, int port) {
   }
   std::string dir = base + "/" + LOG_DIRECTORY;
   log_path = dir + "/" + LOG_FILE;
-  if (make_directories(dir) == 0) log_fd = open_regular(log_path.c_str());
+  if (make_private_directories(dir) == 0) log_fd = open_regular(log_path.c_str());
   if (log_fd == -2) {
     log_fd = -1;
     fprintf(stderr, "Write log not kept: %s: not a regular file\n", log_path.c_str());
