@@ -127,8 +127,7 @@ int main(int argc, char** argv) {
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
 
-  quit_requested.store(1);
-  link_wake();
+  request_stop();
   pthread_join(link, nullptr);
   link_set_output_hook(nullptr);
   // Link messages (the connection line aside) mean a poll failed during the run.

@@ -6,6 +6,10 @@
 //                                             DUMP from the command to "Dumped to", K dumps in
 //                                             one session after W unmeasured ones; then the
 //                                             tool's peak resident size before it exits
+//   process_bench compare [--dumps K] [--warmup W]
+//                                             DUMP and COMPARE of a whole dump of the same
+//                                             device, alternating, K of each in one session
+//                                             after W unmeasured pairs; then their ratio
 //   process_bench idle [--seconds S]          CPU the tool uses idle at its prompt for S seconds,
 //                                             and the state polls the simulator saw meanwhile
 //
@@ -143,6 +147,54 @@ int run_dump(const options& o) {
   return end_tool(&tool) < 0 ? 1 : 0;
 }
 
+// Sends a command line and waits for text printed after it. Returns the microseconds it took,
+// or -1.
+double timed_command(tool_child* tool, const std::string& line, const std::string& done) {
+  size_t from = tool->out().size();
+  long long start = monotonic_ns();
+  if (tool->write_input(line, VT_WAIT_MS) < 0 ||
+      tool->wait_for_output(done, VT_WAIT_MS, from) < 0) {
+    fprintf(stderr, "process_bench: %s did not finish: %s\n", line.c_str(), tool->out().c_str());
+    return -1;
+  }
+  return static_cast<double>(monotonic_ns() - start) / 1e3;
+}
+
+// COMPARE reads what DUMP reads and formats it the same way; besides, it reads and parses the
+// file. The two alternate in one session, so that both see the same machine.
+int run_compare(const options& o) {
+  setup s;
+  if (start_setup(&s) < 0) return 1;
+  tool_child tool;
+  if (start_tool(s, &tool) < 0) return 1;
+  std::string base = s.dir.file("base.txt");
+  if (timed_command(&tool, "DUMP " + base + "\n", "Dumped to " + base + "\n") < 0) return 1;
+  const std::string same = "Compared 248 registers: 0 differ, 0 not in the file, 0 not read.\n";
+  std::vector<double> dumps;
+  std::vector<double> compares;
+  for (int i = 0; i < o.warmup + o.dumps; ++i) {
+    std::string path = s.dir.file("dump.txt");
+    double dump_us = timed_command(&tool, "DUMP " + path + "\n", "Dumped to " + path + "\n");
+    double compare_us = timed_command(&tool, "COMPARE " + base + "\n", same);
+    if (dump_us < 0 || compare_us < 0) return 1;
+    if (i < o.warmup) continue;
+    dumps.push_back(dump_us);
+    compares.push_back(compare_us);
+    printf("dump_us %.1f\n", dump_us);
+    printf("compare_us %.1f\n", compare_us);
+  }
+  double dump_median = median_of(dumps);
+  double compare_median = median_of(compares);
+  printf("median_dump_us %.1f\n", dump_median);
+  printf("median_compare_us %.1f\n", compare_median);
+  printf("ratio %.3f\n", dump_median > 0 ? compare_median / dump_median : 0.0);
+  if (tool.out().find("Error read") != std::string::npos) {
+    fprintf(stderr, "process_bench: a register read failed\n");
+    return 1;
+  }
+  return end_tool(&tool) < 0 ? 1 : 0;
+}
+
 int run_idle(const options& o) {
   setup s;
   if (start_setup(&s) < 0) return 1;
@@ -206,9 +258,10 @@ int main(int argc, char** argv) {
   }
   if (mode == "startup" && o.runs > 0) return run_startup(o);
   if (mode == "dump" && o.dumps > 0 && o.warmup >= 0) return run_dump(o);
+  if (mode == "compare" && o.dumps > 0 && o.warmup >= 0) return run_compare(o);
   if (mode == "idle" && o.seconds > 0) return run_idle(o);
   fprintf(stderr,
           "usage: process_bench startup [--runs R] | dump [--dumps K] [--warmup W] | "
-          "idle [--seconds S]\n");
+          "compare [--dumps K] [--warmup W] | idle [--seconds S]\n");
   return 2;
 }

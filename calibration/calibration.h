@@ -7,12 +7,14 @@
 // capture, edit and fine-tune the points and sends the table back.
 //
 // Everything here runs on the console thread only; every device access is one blocking
-// request through the link mailbox. Each function prints its own messages.
+// request through the link mailbox. Each function prints its own messages. The commands return
+// their status: CMD_FAILED once they printed a failure, CMD_DECLINED when the operator said no.
 #pragma once
 
 #include <cstdint>
 
 #include "calibration/table_layout.h"
+#include "core/command_status.h"
 #include "core/tool_config.h"
 #include "registers/catalogue.h"
 
@@ -40,21 +42,22 @@ void calib_console_start();
 // CALIBRATE: ends a running session without asking, lists the definitions and reads one
 // answer line: Q leaves, A adds, V views, D deletes, a number starts a session on that
 // definition. Further tokens on the command line are ignored.
-void calib_menu(char** args);
+command_status calib_menu(const command_args& args);
 
 // ---- Session (session.cpp)
 
 // Starts a session on menu number n (1 to 16, slot in use; the menu has stored n in
-// iSelected). Only a failed state read prevents the session.
-void calib_start_session(int n);
+// iSelected). Only a failed state read prevents the session. Returns 0, or -1 when the session
+// did not start or a step of its start failed (each printed).
+int calib_start_session(int n);
 
 // Ends a session at once: nothing is asked, read or written. Points, pending point and step
 // keep their values.
 void calib_reset_session();
 
 // Q inside a session: compares the set register with its backup, offers to restore it, then
-// resets the session.
-void calib_end_session();
+// resets the session. Declined when the operator keeps the present value.
+command_status calib_end_session();
 
 // Reads MB_STATE_READ and compares it with the selected definition's iState; sets and
 // returns iPrecondition (0, -1 or -2).
@@ -85,33 +88,38 @@ bool calib_session_gate();
 // "Change state using STATE <state> command.".
 
 // READ (and WRITE) without argument inside a session: reads and prints the definition's read
-// register.
-void calib_read_shortcut();
+// register. cmd_cal_read is the console's session handler of both rows.
+command_status calib_read_shortcut();
+command_status cmd_cal_read(const command_args& args);
 
 // ---- Table editing and transfer (table_commands.cpp)
 
 // EDIT <entry> ACTUAL|DAC|ADC <value>, or EDIT <entry> -i for the interactive mode. Works
-// with or without a session.
-void calib_edit(char** args);
+// with or without a session. args holds at least the entry (the console's table refuses EDIT
+// without it).
+command_status calib_edit(const command_args& args);
 // STEP [<step>]: shows or sets iCurStep.
-void calib_step(char** args);
+command_status calib_step(const command_args& args);
 // PRINT: the device's table against the point table.
-void calib_print_tables();
+command_status calib_print_tables();
 // Builds the 15 table words from points and writes them to iRegCal; with confirm, lists the
-// words and asks first, and makes point 1 current again after the write.
-void calib_send_to_device(bool confirm);
+// words and asks first (any answer but y declines), and makes point 1 current again after the
+// write.
+command_status calib_send_to_device(bool confirm);
 // One point line: "Point <entry>: <count>, " and the value of the read register (reg_read 0:
-// none; row is its catalogue row).
-void calib_print_point(int entry, int reg_read, const modbus_reg_entry* row);
+// none; row is its catalogue row). A note, when given, follows the count in brackets:
+// "Point <entry>: <count> (<note>), ".
+void calib_print_point(int entry, int reg_read, const modbus_reg_entry* row,
+                       const char* note = nullptr);
 
 // ---- Console command handlers: each hands its arguments on.
-void cmd_calibrate(char** args);
-void cmd_cal_set(char** args);
-void cmd_cal_actual(char** args);
-void cmd_cal_dac_adc(char** args);
-void cmd_cal_add(char** args);
-void cmd_cal_edit(char** args);
-void cmd_cal_step(char** args);
-void cmd_cal_del(char** args);
-void cmd_cal_send(char** args);
-void cmd_cal_print(char** args);
+command_status cmd_calibrate(const command_args& args);
+command_status cmd_cal_set(const command_args& args);
+command_status cmd_cal_actual(const command_args& args);
+command_status cmd_cal_dac_adc(const command_args& args);
+command_status cmd_cal_add(const command_args& args);
+command_status cmd_cal_edit(const command_args& args);
+command_status cmd_cal_step(const command_args& args);
+command_status cmd_cal_del(const command_args& args);
+command_status cmd_cal_send(const command_args& args);
+command_status cmd_cal_print(const command_args& args);

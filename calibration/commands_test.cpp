@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "calibration/calibration.h"
+#include "core/input.h"
 #include "core/lifecycle.h"
 #include "core/tool_config.h"
 #include "registers/values.h"
@@ -20,7 +21,8 @@ namespace {
 
 std::string rest_of_stdin() {
   std::string text;
-  for (int c; (c = getc(stdin)) != EOF;) text += static_cast<char>(c);
+  char line[256];
+  for (int n; (n = read_line_bytes(line, sizeof line)) > 0;) text.append(line, n);
   return text;
 }
 
@@ -77,7 +79,7 @@ class CalibrationCommands : public ::testing::Test {
 };
 
 std::string read_shortcut() {
-  return run_handler([](char**) { calib_read_shortcut(); }, "");
+  return run_handler([](const command_args&) { return calib_read_shortcut(); }, "");
 }
 
 TEST_F(CalibrationCommands, EditNormalModeValues) {
@@ -86,7 +88,6 @@ TEST_F(CalibrationCommands, EditNormalModeValues) {
     const char* out;
   };
   const example examples[] = {
-      {"", "Missing point.\n"},
       {"x", "Invalid point: x\n"},
       {"2x ACTUAL 1", "Invalid point: 2x\n"},
       {"6 ACTUAL 1", "Point out-of-range: 6\n"},
@@ -126,13 +127,13 @@ TEST_F(CalibrationCommands, StepForms) {
 }
 
 TEST_F(CalibrationCommands, EveryPointCommandNeedsASession) {
-  for (void (*handler)(char**) :
+  for (command_status (*handler)(const command_args&) :
        {cmd_cal_set, cmd_cal_actual, cmd_cal_dac_adc, cmd_cal_add, cmd_cal_del})
     EXPECT_EQ(run_handler(handler, "1"), "No calibration is selected! Select using CALIBRATE.\n");
   EXPECT_EQ(read_shortcut(), "No calibration is selected! Select using CALIBRATE.\n");
-  EXPECT_EQ(run_handler([](char**) { calib_print_tables(); }, ""),
+  EXPECT_EQ(run_handler([](const command_args&) { return calib_print_tables(); }, ""),
             "No calibration is selected! Select using CALIBRATE.\n");
-  EXPECT_EQ(run_handler([](char**) { calib_send_to_device(true); }, ""),
+  EXPECT_EQ(run_handler([](const command_args&) { return calib_send_to_device(true); }, ""),
             "No calibration is selected! Select using CALIBRATE.\n");
 }
 
@@ -248,9 +249,9 @@ TEST_F(CalibrationCommands, InteractiveModeOnPipedBytesWithoutSession) {
                         "    r/R : re-read calibration read register\n"
                         "    q/Q : exit\n"
                         "Point 2: 5, \n") +
-                no_session + "Point 2: 21, \n" + no_session + "Point 2: 5, \n" + no_session +
-                "Point 2: 65525, \n" + "Point 2: 65525, \n");
-  EXPECT_EQ(calib_session.points[1].wDacAdc, 65525);
+                no_session + "Point 2: 21, \n" + no_session + "Point 2: 5, \n" +
+                "Point 2: 5 (lower limit), \n" + "Point 2: 5, \n");
+  EXPECT_EQ(calib_session.points[1].wDacAdc, 5);
   EXPECT_EQ(rest_of_stdin(), "\nrest\n");
 }
 
@@ -261,23 +262,24 @@ TEST_F(CalibrationCommands, InteractiveModeEndsAtEndOfInput) {
   std::string out = run_handler(calib_edit, "1 -I");
   EXPECT_NE(out.find("Point 1: 17, \n"), std::string::npos) << out;
   EXPECT_EQ(calib_session.points[0].wDacAdc, 17);
-  EXPECT_TRUE(feof(stdin));
+  EXPECT_TRUE(input_ready());  // at end of input
 }
 
 TEST_F(CalibrationCommands, PrintAndSendFailWithoutDevice) {
   run_session();
-  EXPECT_EQ(run_handler([](char**) { calib_print_tables(); }, ""), "Error read.\n");
+  EXPECT_EQ(run_handler([](const command_args&) { return calib_print_tables(); }, ""),
+            "Error read.\n");
   feed_stdin("n\ny\n");
   std::string listing;
   for (int k = 0; k < 5; k++) listing += "FFFF (65535) FFFF (65535) FFFF (65535), ";
   calib_session.iPoint = 3;
-  EXPECT_EQ(run_handler([](char**) { calib_send_to_device(true); }, ""),
+  EXPECT_EQ(run_handler([](const command_args&) { return calib_send_to_device(true); }, ""),
             listing + " send? (y=send, other-key=cancel) not sent.\n");
   EXPECT_EQ(calib_session.iPoint, 3);
-  EXPECT_EQ(run_handler([](char**) { calib_send_to_device(true); }, ""),
+  EXPECT_EQ(run_handler([](const command_args&) { return calib_send_to_device(true); }, ""),
             listing + " send? (y=send, other-key=cancel)  --> NOK!!!\n");
   EXPECT_EQ(calib_session.iPoint, 0);
-  EXPECT_EQ(run_handler([](char**) { calib_send_to_device(false); }, ""),
+  EXPECT_EQ(run_handler([](const command_args&) { return calib_send_to_device(false); }, ""),
             "Fail sending calibration!\n");
 }
 
@@ -285,10 +287,10 @@ TEST_F(CalibrationCommands, SendListsTheWordsOfEachLayout) {
   run_session();
   calib_session.points[0] = {0.0f, 1.5f, 100};
   feed_stdin("n\nn\n");
-  std::string out = run_handler([](char**) { calib_send_to_device(true); }, "");
+  std::string out = run_handler([](const command_args&) { return calib_send_to_device(true); }, "");
   EXPECT_EQ(out.rfind("0000 (0) 3FC0 (16320) 0064 (100), FFFF (65535) ", 0), 0u) << out;
   work_cal[0].iType = 1;
-  out = run_handler([](char**) { calib_send_to_device(true); }, "");
+  out = run_handler([](const command_args&) { return calib_send_to_device(true); }, "");
   EXPECT_EQ(out.rfind("0064 (100) 0000 (0) 3FC0 (16320), FFFF (65535) ", 0), 0u) << out;
 }
 
@@ -311,7 +313,7 @@ TEST_F(CalibrationCommands, ResetKeepsPointsAndStep) {
 
 TEST_F(CalibrationCommands, QuitWithoutBackupRestoresNothing) {
   run_session();
-  EXPECT_EQ(run_handler([](char**) { calib_end_session(); }, ""),
+  EXPECT_EQ(run_handler([](const command_args&) { return calib_end_session(); }, ""),
             "No backup of reg 5126 to restore.\n");
   EXPECT_EQ(calib_session.iActive, 0);
 }
@@ -320,7 +322,8 @@ TEST_F(CalibrationCommands, QuitWithBackupAndFailedRead) {
   run_session();
   calib_session.iBackedUp = 1;
   calib_session.fBackup = 6.3f;
-  EXPECT_EQ(run_handler([](char**) { calib_end_session(); }, ""), "Error read.\n");
+  EXPECT_EQ(run_handler([](const command_args&) { return calib_end_session(); }, ""),
+            "Error read.\n");
   EXPECT_EQ(calib_session.iActive, 0);
 }
 

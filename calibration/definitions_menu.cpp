@@ -65,23 +65,23 @@ int ask_description(cal_definition* def) {
   return 0;
 }
 
-void add_definition() {
+command_status add_definition() {
   int slot = -1;
   for (int i = 0; i < CAL_DEFINITIONS && slot < 0; i++)
     if (!work_cal[i].use) slot = i;
   if (slot < 0) {
     printf("No more calibration menu available.\n");
-    return;
+    return CMD_FAILED;
   }
   cal_definition& def = work_cal[slot];
   clear_definition(&def);
-  if (ask_description(&def) < 0) return;
+  if (ask_description(&def) < 0) return CMD_FAILED;
   for (const int_question& q : add_questions) {
     printf("%s", q.prompt);
     fflush(stdout);
     if (read_int_in_range(&(def.*q.field), q.lowest, q.highest) < 0) {
       printf("%s\n", q.failure);
-      return;
+      return CMD_FAILED;
     }
   }
 
@@ -92,10 +92,11 @@ void add_definition() {
     msg_save_failed();
     tool_config.cal[slot] = before;
     def.use = 0;
-    return;
+    return CMD_FAILED;
   }
   def.use = 1;
   printf("Calibration menu %d added.\n", slot + 1);
+  return CMD_OK;
 }
 
 // Reads a menu number 1 to 16 for View and Delete and stores it as the selected number.
@@ -112,13 +113,13 @@ int ask_menu_number(const char* prompt, int* n) {
   return 0;
 }
 
-void view_definition() {
+command_status view_definition() {
   int n = 0;
-  if (ask_menu_number("Enter calibration menu number to view: ", &n) < 0) return;
+  if (ask_menu_number("Enter calibration menu number to view: ", &n) < 0) return CMD_FAILED;
   const cal_definition& def = tool_config.cal[n - 1];
   if (!def.use) {
     printf("Calibration item %d is not used.\n", n - 1);
-    return;
+    return CMD_FAILED;
   }
   printf("Description: %s\n", def.sMsg);
   printf("Type: %d (0: Set, 1: Read)\n", def.iType);
@@ -127,57 +128,59 @@ void view_definition() {
   printf("RegRead: %d\n", def.iRegRead);
   printf("Required State: %d\n", def.iState);
   printf("DAC/ADC Step: %d\n", def.iStep);
+  return CMD_OK;
 }
 
-void delete_definition() {
+command_status delete_definition() {
   int n = 0;
-  if (ask_menu_number("Enter calibration menu number to delete: ", &n) < 0) return;
+  if (ask_menu_number("Enter calibration menu number to delete: ", &n) < 0) return CMD_FAILED;
   cal_definition& def = work_cal[n - 1];
   if (!def.use) {
     printf("Calibration menu %d is not used!\n", n);
-    return;
+    return CMD_FAILED;
   }
   printf("Delete calibration menu %d [%s]? (y/n): ", n, def.sMsg);
   fflush(stdout);
   int answer = read_yes_no();
   if (answer < 0) {
     msg_answer_failed();
-    return;
+    return CMD_FAILED;
   }
   if (answer == 0) {
     printf("Calibration menu %d not deleted.\n", n);
-    return;
+    return CMD_DECLINED;
   }
   cal_definition before = tool_config.cal[n - 1];
   clear_definition(&tool_config.cal[n - 1]);
   if (tool_config_save() != 1) {
     msg_save_failed();
     tool_config.cal[n - 1] = before;
-    return;
+    return CMD_FAILED;
   }
   printf("Calibration menu %d deleted.\n", n);
   clear_definition(&def);
+  return CMD_OK;
 }
 
 // Any answer that is not a single option letter selects by its leading decimal number
 // (leading blanks and a sign accepted; no digits gives 0).
-void select_definition(const char* answer) {
+command_status select_definition(const char* answer) {
   long n = strtol(answer, nullptr, 10);
   if (n < 1 || n > CAL_DEFINITIONS) {
     printf("Invalid selection!\n");
-    return;
+    return CMD_FAILED;
   }
   if (!work_cal[n - 1].use) {
     printf("Calibration menu %ld is not used!\n", n);
-    return;
+    return CMD_FAILED;
   }
   calib_session.iSelected = static_cast<int>(n);
-  calib_start_session(static_cast<int>(n));
+  return calib_start_session(static_cast<int>(n)) < 0 ? CMD_FAILED : CMD_OK;
 }
 
 }  // namespace
 
-void calib_menu(char**) {
+command_status calib_menu(const command_args&) {
   calib_reset_session();
   printf("Calibration menu:\n");
   for (int i = 0; i < CAL_DEFINITIONS; i++)
@@ -194,31 +197,28 @@ void calib_menu(char**) {
     msg_answer_read_error();
     printf("Error in getting answer!");
     fflush(stdout);
-    return;
+    return CMD_FAILED;
   }
   cut_at_line_end(answer);
   if (strlen(answer) == 1) {
     switch (answer[0]) {
       case 'Q':
       case 'q':
-        return;
+        return CMD_OK;
       case 'D':
       case 'd':
-        delete_definition();
-        return;
+        return delete_definition();
       case 'A':
       case 'a':
-        add_definition();
-        return;
+        return add_definition();
       case 'V':
       case 'v':
-        view_definition();
-        return;
+        return view_definition();
       default:
         break;
     }
   }
-  select_definition(answer);
+  return select_definition(answer);
 }
 
-void cmd_calibrate(char** args) { calib_menu(args); }
+command_status cmd_calibrate(const command_args& args) { return calib_menu(args); }

@@ -1,8 +1,11 @@
 #include "calibration/interactive_edit.h"
 
+#include <cstdint>
 #include <cstdio>
 
 #include "calibration/calibration.h"
+#include "calibration/calibration_history.h"
+#include "calibration/table_layout.h"
 #include "core/input.h"
 #include "core/lifecycle.h"
 #include "registers/catalogue.h"
@@ -16,6 +19,17 @@ const modbus_reg_entry* read_register_row() {
   if (def == nullptr || def->iRegRead == 0) return nullptr;
   int index = reg_find_by_address(def->iRegRead);
   return index < 0 ? nullptr : &modbus_reg_table[index];
+}
+
+// Why a step from `count` up or down is refused, or nullptr when it may be taken. The count drives
+// a DAC or reads an ADC of the high-voltage supply: it never wraps (from near zero to near full
+// scale in one key), and it never becomes or leaves the empty marker, which no device count is.
+const char* step_refusal(uint16_t count, bool up) {
+  const int step = calib_session.iCurStep & 0xFFFF;
+  if (count == CALIB_EMPTY_WORD) return "empty";
+  if (up && count + step > CALIB_EMPTY_WORD - 1) return "upper limit";
+  if (!up && count - step < 0) return "lower limit";
+  return nullptr;
 }
 
 }  // namespace
@@ -33,16 +47,27 @@ void calib_interactive_edit(int entry) {
 
   key_mode mode;
   while (!quit_requested.load()) {
-    int c = read_key_byte();
+    int c = read_key_byte(&mode);
+    // Back from Ctrl-Z: the shell's lines stand below the point line.
+    if (c == KEY_CONTINUED) {
+      calib_print_point(entry, reg_read, row);
+      continue;
+    }
     if (c < 0) break;
     if (c == 'q' || c == 'Q') break;
     if (c == 'r' || c == 'R') {
       calib_print_point(entry, reg_read, row);
     } else if (c == 'V' || c == 'v') {
+      const char* refused = step_refusal(point.wDacAdc, c == 'V');
+      if (refused != nullptr) {
+        calib_print_point(entry, reg_read, row, refused);
+        continue;
+      }
       uint16_t step = static_cast<uint16_t>(calib_session.iCurStep & 0xFFFF);
       point.wDacAdc = static_cast<uint16_t>(c == 'V' ? point.wDacAdc + step : point.wDacAdc - step);
       calib_send_to_device(false);
       calib_print_point(entry, reg_read, row);
     }
   }
+  calib_history_end_interactive();
 }

@@ -3,7 +3,8 @@
 #pragma once
 
 // Runs the key loop for entry 1 to 5 until q or Q, end of input, a read error or Ctrl-C.
-// Keys are single bytes read from the stdio stream stdin, so bytes an earlier line read left
-// in its buffer are seen. On a terminal, canonical input and echo are off for the duration
-// and the saved attributes are restored on every way out.
+// Keys are single bytes read through core/input's buffer, so bytes an earlier line read left
+// there are seen. A V or v that would take the count below 0, above 65534 or off the empty
+// marker 65535 changes and sends nothing; the point line says why. On a terminal, canonical input
+// and echo are off for the duration and the saved attributes are restored on every way out.
 void calib_interactive_edit(int entry);

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "calibration/calibration.h"
 #include "core/input.h"
@@ -30,26 +31,26 @@ bool gate_passes(const cal_definition** def) {
 }
 
 // Float argument of SET and ACTUAL. Returns 0 with *value, or -1 after the message.
-int float_arg(char** args, float* value) {
-  char* token = next_token(args);
-  if (token == nullptr) {
+int float_arg(const command_args& args, float* value) {
+  if (args.empty()) {
     msg_missing_data();
     return -1;
   }
-  if (parse_float(token, FLOAT_EMPTY_REFUSED, value) != 0) {
-    msg_invalid_float(token);
+  std::string token = args[0];
+  if (parse_float(token.data(), FLOAT_EMPTY_REFUSED, value) != 0) {
+    msg_invalid_float(token.c_str());
     return -1;
   }
   return 0;
 }
 
 // Optional entry number of ADD and DEL: makes it current. Returns 0, or -1 after the message.
-int entry_arg(char** args) {
-  char* token = next_token(args);
-  if (token == nullptr) return 0;
+int entry_arg(const command_args& args) {
+  if (args.empty()) return 0;
+  std::string token = args[0];
   uint32_t n = 0;
-  if (parse_unsigned(token, 10, &n) != 0) {
-    printf("Invalid index: %s\n", token);
+  if (parse_unsigned(token.data(), 10, &n) != 0) {
+    printf("Invalid index: %s\n", token.c_str());
     return -1;
   }
   if (n < 1 || n > CALIB_POINTS) {
@@ -64,38 +65,42 @@ int read_dac_adc(uint16_t* count) {
   return modbus_cmd_read(MB_CALIB_SEQUENCE_DAC_ADC_ADDR, 1, count) < 0 ? -1 : 0;
 }
 
-void point_set(const cal_definition* def, char** args) {
+command_status point_set(const cal_definition* def, const command_args& args) {
   float value = 0;
-  if (float_arg(args, &value) < 0) return;
+  if (float_arg(args, &value) < 0) return CMD_FAILED;
   uint16_t words[2];
   split_words(float_to_bits(value), words);
   if (modbus_cmd_write(static_cast<uint16_t>(def->iRegSet), 2, words) < 0) {
     msg_error_write();
-    return;
+    return CMD_FAILED;
   }
   printf("Write %f to %d.\n", value, def->iRegSet);
   calib_session.pending.fSet = value;
+  return CMD_OK;
 }
 
-void point_actual(char** args) {
+command_status point_actual(const command_args& args) {
   float value = 0;
-  if (float_arg(args, &value) < 0) return;
+  if (float_arg(args, &value) < 0) return CMD_FAILED;
   printf("Actual(%d) = %f\n", calib_session.iPoint + 1, value);
   calib_session.pending.fActual = value;
+  return CMD_OK;
 }
 
-void point_dac_adc() {
+command_status point_dac_adc() {
   uint16_t count = 0;
   if (read_dac_adc(&count) < 0) {
     msg_error_read();
-    return;
+    return CMD_FAILED;
   }
   printf("0x%04X\n", count);
   calib_session.pending.wDacAdc = count;
+  return CMD_OK;
 }
 
-void point_add(char** args) {
-  if (entry_arg(args) < 0) return;
+// A failed read of the count still adds the point, with the count it had; it counts as failed.
+command_status point_add(const command_args& args) {
+  if (entry_arg(args) < 0) return CMD_FAILED;
   calib_point& pending = calib_session.pending;
   if (calib_float_is_empty(pending.fSet)) {
     printf("Set is empty. Do you want to continue? (y/n): ");
@@ -103,11 +108,11 @@ void point_add(char** args) {
     int answer = read_yes_no();
     if (answer < 0) {
       msg_answer_failed();
-      return;
+      return CMD_FAILED;
     }
     if (answer == 0) {
       printf("Calibration point %d not added.\n", calib_session.iPoint + 1);
-      return;
+      return CMD_DECLINED;
     }
   }
   if (calib_float_is_empty(pending.fActual)) {
@@ -115,12 +120,14 @@ void point_add(char** args) {
     split_words(float_to_bits(pending.fSet), set);
     printf("Incomplete entry: set=0x%04X%04X actual=0x%04X%04X\n", set[1], set[0], CALIB_EMPTY_WORD,
            CALIB_EMPTY_WORD);
-    return;
+    return CMD_FAILED;
   }
   // A failed read keeps the count of an earlier DAC-ADC, or the empty marker.
+  command_status status = CMD_OK;
   uint16_t count = 0;
   if (read_dac_adc(&count) < 0) {
     msg_error_read();
+    status = CMD_FAILED;
   } else {
     pending.wDacAdc = count;
   }
@@ -128,20 +135,22 @@ void point_add(char** args) {
   printf("Added to point %d\n", calib_session.iPoint + 1);
   calib_point_make_empty(&pending);
   calib_session.iPoint = (calib_session.iPoint + 1) % CALIB_POINTS;
+  return status;
 }
 
-void point_del(char** args) {
-  if (entry_arg(args) < 0) return;
+command_status point_del(const command_args& args) {
+  if (entry_arg(args) < 0) return CMD_FAILED;
   calib_point_make_empty(&calib_session.pending);
   calib_point_make_empty(&calib_session.points[calib_session.iPoint]);
   printf("Removed from point %d\n", calib_session.iPoint + 1);
+  return CMD_OK;
 }
 
-void read_shortcut(const cal_definition* def) {
+command_status read_shortcut(const cal_definition* def) {
   int index = reg_find_by_address(def->iRegRead);
   if (def->iRegRead == 0 || index < 0) {
     printf("Read Reg (%d) is not used.\n", def->iRegRead);
-    return;
+    return CMD_FAILED;
   }
   const modbus_reg_entry* row = &modbus_reg_table[index];
   printf("%s (%d, %s)\n", row->name, row->address, reg_type_name(row->type));
@@ -149,39 +158,42 @@ void read_shortcut(const cal_definition* def) {
   int count = reg_words_of_type(row->type);
   if (modbus_cmd_read(row->address, count, words) < 0) {
     printf("Error read reg-%d.\n", row->address);
-    return;
+    return CMD_FAILED;
   }
   print_value_by_type(row, words, count);
+  return CMD_OK;
 }
 
 }  // namespace
 
-void calib_read_shortcut() {
+command_status calib_read_shortcut() {
   const cal_definition* def = nullptr;
-  if (gate_passes(&def)) read_shortcut(def);
+  return gate_passes(&def) ? read_shortcut(def) : CMD_FAILED;
 }
 
-void cmd_cal_set(char** args) {
+command_status cmd_cal_read(const command_args&) { return calib_read_shortcut(); }
+
+command_status cmd_cal_set(const command_args& args) {
   const cal_definition* def = nullptr;
-  if (gate_passes(&def)) point_set(def, args);
+  return gate_passes(&def) ? point_set(def, args) : CMD_FAILED;
 }
 
-void cmd_cal_actual(char** args) {
+command_status cmd_cal_actual(const command_args& args) {
   const cal_definition* def = nullptr;
-  if (gate_passes(&def)) point_actual(args);
+  return gate_passes(&def) ? point_actual(args) : CMD_FAILED;
 }
 
-void cmd_cal_dac_adc(char**) {
+command_status cmd_cal_dac_adc(const command_args&) {
   const cal_definition* def = nullptr;
-  if (gate_passes(&def)) point_dac_adc();
+  return gate_passes(&def) ? point_dac_adc() : CMD_FAILED;
 }
 
-void cmd_cal_add(char** args) {
+command_status cmd_cal_add(const command_args& args) {
   const cal_definition* def = nullptr;
-  if (gate_passes(&def)) point_add(args);
+  return gate_passes(&def) ? point_add(args) : CMD_FAILED;
 }
 
-void cmd_cal_del(char** args) {
+command_status cmd_cal_del(const command_args& args) {
   const cal_definition* def = nullptr;
-  if (gate_passes(&def)) point_del(args);
+  return gate_passes(&def) ? point_del(args) : CMD_FAILED;
 }

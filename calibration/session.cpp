@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "calibration/calibration.h"
+#include "calibration/calibration_history.h"
 #include "core/input.h"
 #include "core/lifecycle.h"
 #include "core/shared_messages.h"
@@ -102,23 +103,26 @@ int calib_load_from_device() {
     msg_calib_load_failed();
     return -1;
   }
+  calib_history_note_found(words, calib_session.points);
   return 0;
 }
 
-void calib_start_session(int n) {
+int calib_start_session(int n) {
   calib_session.iSelected = n;
   const cal_definition* def = calib_selected_definition();
-  if (def == nullptr) return;
+  if (def == nullptr) return -1;
 
   // A wrong state still starts the session; point capture waits until the state matches.
   if (calib_check_precondition() == -2) {
     printf("Modbus comm error!\n");
-    return;
+    return -1;
   }
 
+  int rc = 0;
   uint16_t sequence_id = static_cast<uint16_t>(def->iRegCal);
   if (modbus_cmd_write(MB_CALIB_SEQUENCE_ID_ADDR, 1, &sequence_id) < 0) {
     msg_error_write();
+    rc = -1;
   } else {
     printf("%d is set to %d\n", MB_CALIB_SEQUENCE_ID_ADDR, sequence_id);
   }
@@ -126,6 +130,7 @@ void calib_start_session(int n) {
   float backup = 0;
   if (read_float(def->iRegSet, &backup) < 0) {
     msg_error_read();
+    rc = -1;
     calib_session.fBackup = 0;
     calib_session.iBackedUp = 0;
   } else {
@@ -140,8 +145,10 @@ void calib_start_session(int n) {
   calib_point_make_empty(&calib_session.pending);
   printf("Calibration started.\n");
 
-  calib_load_from_device();
+  calib_history_forget_found();
+  if (calib_load_from_device() < 0) rc = -1;
   calib_session.iCurStep = def->iStep;
+  return rc;
 }
 
 void calib_reset_session() {
@@ -153,25 +160,26 @@ void calib_reset_session() {
   calib_session.iBackedUp = 0;
 }
 
-void calib_end_session() {
+command_status calib_end_session() {
   const cal_definition* def = calib_selected_definition();
   if (def == nullptr) {
     calib_reset_session();
-    return;
+    return CMD_OK;
   }
   // Without a backup there is nothing to put back; offering to "restore" a value that was
   // never read from the device could drive the set register to 0.
   if (!calib_session.iBackedUp) {
     printf("No backup of reg %d to restore.\n", def->iRegSet);
     calib_reset_session();
-    return;
+    return CMD_OK;
   }
   float now = 0;
   if (read_float(def->iRegSet, &now) < 0) {
     msg_error_read();
     calib_reset_session();
-    return;
+    return CMD_FAILED;
   }
+  command_status status = CMD_OK;
   float backup = calib_session.fBackup;
   // A NaN on either side fails the comparison and so counts as a change.
   if (!(std::fabs(backup - now) < 1e-7f)) {
@@ -182,12 +190,15 @@ void calib_end_session() {
     if (read_yes_no() == 1) {
       if (write_float(def->iRegSet, backup) < 0) {
         msg_error_write();
+        status = CMD_FAILED;
       } else {
         printf("Restored.\n");
       }
     } else {
       printf("Restore cancelled.\n");
+      status = CMD_DECLINED;
     }
   }
   calib_reset_session();
+  return status;
 }

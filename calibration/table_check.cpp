@@ -69,7 +69,7 @@ std::string finding(const column& c, const char* value_name) {
 
 }  // namespace
 
-void calib_warn_order(const calib_point* points, const char* count_label) {
+std::string calib_order_warning(const calib_point* points, const char* count_label) {
   column actual;
   column counts;
   for (int k = 0; k < CALIB_POINTS; k++) {
@@ -87,6 +87,11 @@ void calib_warn_order(const calib_point* points, const char* count_label) {
   std::string count_finding = finding(counts, count_name.c_str());
   if (!findings.empty() && !count_finding.empty()) findings += ", ";
   findings += count_finding;
-  if (!findings.empty())
-    printf("Warning: not strictly increasing or decreasing: %s.\n", findings.c_str());
+  if (findings.empty()) return "";
+  return "Warning: not strictly increasing or decreasing: " + findings + ".";
+}
+
+void calib_warn_order(const calib_point* points, const char* count_label) {
+  std::string warning = calib_order_warning(points, count_label);
+  if (!warning.empty()) printf("%s\n", warning.c_str());
 }

@@ -3,8 +3,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "calibration/calibration.h"
+#include "calibration/calibration_history.h"
 #include "calibration/interactive_edit.h"
 #include "calibration/table_check.h"
 #include "core/input.h"
@@ -43,86 +45,84 @@ int edit_param_of(const char* token) {
   return -1;
 }
 
-void edit_normal(calib_point* point, int param, char** args) {
-  char* token = next_token(args);
-  if (token == nullptr) {
+// The new value is args[2], after the entry and the parameter.
+command_status edit_normal(calib_point* point, int param, const command_args& args) {
+  if (args.size() < 3) {
     printf("Missing new value.\n");
-    return;
+    return CMD_FAILED;
   }
+  std::string token = args[2];
   if (param == EDIT_ACTUAL) {
     float value = 0;
-    if (parse_float(token, FLOAT_EMPTY_REFUSED, &value) != 0) {
-      msg_invalid_data(token);
-      return;
+    if (parse_float(token.data(), FLOAT_EMPTY_REFUSED, &value) != 0) {
+      msg_invalid_data(token.c_str());
+      return CMD_FAILED;
     }
     point->fActual = value;
   } else {
     long long value = 0;
-    if (!parse_auto_base(token, &value)) {
-      msg_invalid_data(token);
-      return;
+    if (!parse_auto_base(token.c_str(), &value)) {
+      msg_invalid_data(token.c_str());
+      return CMD_FAILED;
     }
     point->wDacAdc = static_cast<uint16_t>(value & 0xFFFF);
   }
+  return CMD_OK;
 }
 
 }  // namespace
 
-void calib_edit(char** args) {
-  char* token = next_token(args);
-  if (token == nullptr) {
-    printf("Missing point.\n");
-    return;
-  }
+command_status calib_edit(const command_args& args) {
+  std::string token = args[0];
   uint32_t n = 0;
-  if (parse_unsigned(token, 10, &n) != 0) {
-    printf("Invalid point: %s\n", token);
-    return;
+  if (parse_unsigned(token.data(), 10, &n) != 0) {
+    printf("Invalid point: %s\n", token.c_str());
+    return CMD_FAILED;
   }
   if (n < 1 || n > CALIB_POINTS) {
     printf("Point out-of-range: %d\n", static_cast<int>(n));
-    return;
+    return CMD_FAILED;
   }
-  char* word = next_token(args);
-  if (word == nullptr) {
+  if (args.size() < 2) {
     printf("Missing parameter.\n");
-    return;
+    return CMD_FAILED;
   }
-  upper_case_in_place(word, static_cast<int>(strlen(word)));
-  int param = edit_param_of(word);
+  std::string word = upper_cased(args[1]);
+  int param = edit_param_of(word.c_str());
   if (param < 0) {
-    printf("Invalid parameter: %s\n", word);
-    return;
+    printf("Invalid parameter: %s\n", word.c_str());
+    return CMD_FAILED;
   }
   int entry = static_cast<int>(n);
   if (param == EDIT_INTERACTIVE) {
     calib_interactive_edit(entry);
-  } else {
-    edit_normal(&calib_session.points[entry - 1], param, args);
+    return CMD_OK;
   }
+  return edit_normal(&calib_session.points[entry - 1], param, args);
 }
 
-void calib_step(char** args) {
-  char* token = next_token(args);
-  if (token == nullptr) {
+command_status calib_step(const command_args& args) {
+  if (args.empty()) {
     printf("Step = %d\n", calib_session.iCurStep);
-    return;
+    return CMD_OK;
   }
+  const char* token = args[0].c_str();
   long long value = 0;
   if (!parse_auto_base(token, &value)) {
     msg_invalid_data(token);
-    return;
+    return CMD_FAILED;
   }
   calib_session.iCurStep = static_cast<int>(value & 0xFFFF);
+  return CMD_OK;
 }
 
-void calib_print_tables() {
-  if (!calib_session_gate()) return;
+command_status calib_print_tables() {
+  if (!calib_session_gate()) return CMD_FAILED;
   const cal_definition* def = calib_selected_definition();
   uint16_t words[CALIB_TABLE_WORDS];
   if (modbus_cmd_read(static_cast<uint16_t>(def->iRegCal), CALIB_TABLE_WORDS, words) < 0) {
     msg_error_read();
-    return;
+    return CMD_FAILED;
   }
   calib_point device[CALIB_POINTS];
   calib_table_decode(words, layout_of(def), device);
@@ -136,19 +136,24 @@ void calib_print_tables() {
            mine.fActual, label, mine.wDacAdc);
   }
   calib_warn_order(calib_session.points, label);
+  return CMD_OK;
 }
 
-void calib_send_to_device(bool confirm) {
-  if (!calib_session_gate()) return;
+command_status calib_send_to_device(bool confirm) {
+  if (!calib_session_gate()) return CMD_FAILED;
   const cal_definition* def = calib_selected_definition();
   uint16_t words[CALIB_TABLE_WORDS];
   calib_table_encode(calib_session.points, layout_of(def), words);
   uint16_t address = static_cast<uint16_t>(def->iRegCal);
 
   if (!confirm) {
-    if (modbus_cmd_write(address, CALIB_TABLE_WORDS, words) < 0)
+    if (modbus_cmd_write(address, CALIB_TABLE_WORDS, words) < 0) {
       printf("Fail sending calibration!\n");
-    return;
+      calib_history_note_interactive_send(words, link_last_write_outcome());
+      return CMD_FAILED;
+    }
+    calib_history_note_interactive_send(words, link_last_write_outcome());
+    return CMD_OK;
   }
 
   // The operator may still send a table the check dislikes (a deliberate test table, say).
@@ -158,20 +163,29 @@ void calib_send_to_device(bool confirm) {
            i % 3 == 2 ? ", " : " ");
   printf(" send? (y=send, other-key=cancel) ");
   fflush(stdout);
+  // Any answer but y cancels, as the question says.
   if (read_yes_no() != 1) {
     printf("not sent.\n");
-    return;
+    return CMD_DECLINED;
   }
+  command_status status = CMD_OK;
   if (modbus_cmd_write(address, CALIB_TABLE_WORDS, words) < 0) {
     printf(" --> NOK!!!\n");
+    status = CMD_FAILED;
   } else {
     printf(" --> OK\n");
   }
   calib_session.iPoint = 0;
+  calib_history_record_send(words, link_last_write_outcome());
+  return status;
 }
 
-void calib_print_point(int entry, int reg_read, const modbus_reg_entry* row) {
-  printf("Point %d: %d, ", entry, calib_session.points[entry - 1].wDacAdc);
+void calib_print_point(int entry, int reg_read, const modbus_reg_entry* row, const char* note) {
+  if (note == nullptr) {
+    printf("Point %d: %d, ", entry, calib_session.points[entry - 1].wDacAdc);
+  } else {
+    printf("Point %d: %d (%s), ", entry, calib_session.points[entry - 1].wDacAdc, note);
+  }
   uint16_t words[2];
   if (reg_read == 0 || row == nullptr ||
       modbus_cmd_read(static_cast<uint16_t>(reg_read), 2, words) < 0) {
@@ -182,7 +196,7 @@ void calib_print_point(int entry, int reg_read, const modbus_reg_entry* row) {
   fflush(stdout);
 }
 
-void cmd_cal_edit(char** args) { calib_edit(args); }
-void cmd_cal_step(char** args) { calib_step(args); }
-void cmd_cal_send(char**) { calib_send_to_device(true); }
-void cmd_cal_print(char**) { calib_print_tables(); }
+command_status cmd_cal_edit(const command_args& args) { return calib_edit(args); }
+command_status cmd_cal_step(const command_args& args) { return calib_step(args); }
+command_status cmd_cal_send(const command_args&) { return calib_send_to_device(true); }
+command_status cmd_cal_print(const command_args&) { return calib_print_tables(); }

@@ -5,6 +5,8 @@
 #include <iterator>
 
 #include "calibration/calibration.h"
+#include "console/calhistory_command.h"
+#include "console/compare.h"
 #include "console/console.h"
 #include "console/device_commands.h"
 #include "console/dump.h"
@@ -12,18 +14,22 @@
 #include "console/startup.h"
 #include "console/watch.h"
 #include "core/colours.h"
+#include "core/command_status.h"
 #include "core/lifecycle.h"
+#include "core/shared_messages.h"
 
 namespace {
 
 // Q outside a session ends the tool; inside one it ends the session.
-void cmd_quit(char**) {
-  if (calib_session_running()) {
-    calib_end_session();
-  } else {
-    quit_requested.store(1);
-  }
+command_status cmd_quit(const command_args&) {
+  if (calib_session_running()) return calib_end_session();
+  quit_requested.store(1);
+  return CMD_OK;
 }
+
+// The refusals the dispatcher prints for a missing first argument.
+constexpr argument_count needs_register = {1, missing_address_text};
+constexpr argument_count needs_type = {1, "Missing Type (RAW, FLOAT, WORD, or DWORD)."};
 
 // The lines under each help summary, without the indentation that aligns them with it.
 // One literal per output line, kept whole so that a search finds each line as printed.
@@ -135,50 +141,77 @@ constexpr const char* watch_details[] = {
     "Up to 8 FLOAT, WORD or DWORD registers, chosen as in READ.",
     "Any key ends the watch; with piped input, the next input line.",
 };
+constexpr const char* compare_details[] = {
+    "COMPARE <filepath,string> [<pattern> ...]",
+    "Reads the registers a DUMP file holds and shows those whose values differ from the file.",
+    "<pattern> : part of a register name, e.g. _CAL for the calibration tables.",
+};
+constexpr const char* restore_details[] = {
+    "RESTORE <filepath,string> <<address,dec> or <name,string>> [...]",
+    "Writes up to 16 registers, chosen as in READ, back to their values in a DUMP file,",
+    "after showing what changes and asking. FLOAT, WORD, DWORD and calibration registers.",
+    "A dump keeps floats to 6 significant digits: a restored FLOAT is that rounded value.",
+};
+constexpr const char* calhistory_details[] = {
+    "CALHISTORY [<<address,dec> or <name,string>>]",
+    "A SET_CALIB or READ_CALIB register, chosen as in READ; without it, the",
+    "session's calibration register, or outside a session every table.",
+    "Every SEND and every interactive edit that sent is recorded, as found and as left,",
+    "in $XDG_STATE_HOME/veltrona_tool/calibrations.jsonl (~/.local/state/...).",
+};
 
 constexpr console_command commands[] = {
-    {"Q", cmd_quit, COMPLETE_NOTHING, {}, {"Quit tool or calibration session."}},
-    {"HELP", cmd_help, COMPLETE_NOTHING, {}, {"Print this help."}},
-    {"READ", cmd_read, COMPLETE_REGISTER, {}, {"Read from Modbus register.", read_details},
-     {"Inside calibration session, READ without argument is shortcut to read pre-specified read register."}},
-    {"WRITE", cmd_write, COMPLETE_REGISTER, {}, {"Write to Modbus register.", write_details}},
-    {"RR", cmd_rr, COMPLETE_KEYWORD, type_keywords,
+    {"Q", cmd_quit, {}, COMPLETE_NOTHING, {}, {"Quit tool or calibration session."}},
+    {"HELP", cmd_help, {}, COMPLETE_NOTHING, {}, {"Print this help."}},
+    {"READ", cmd_read, needs_register, COMPLETE_REGISTER, {}, {"Read from Modbus register.", read_details},
+     {"Inside calibration session, READ without argument is shortcut to read pre-specified read register."},
+     cmd_cal_read},
+    {"WRITE", cmd_write, needs_register, COMPLETE_REGISTER, {}, {"Write to Modbus register.", write_details},
+     {}, cmd_cal_read},
+    {"RR", cmd_rr, needs_type, COMPLETE_KEYWORD, type_keywords,
      {"Read from Modbus register, type specified.", rr_details}},
-    {"RW", cmd_rw, COMPLETE_KEYWORD, type_keywords,
+    {"RW", cmd_rw, needs_type, COMPLETE_KEYWORD, type_keywords,
      {"Write to Modbus register, type specified.", rw_details}},
-    {"SETBIT", cmd_setbit, COMPLETE_REGISTER, {},
+    {"SETBIT", cmd_setbit, needs_register, COMPLETE_REGISTER, {},
      {"Set/read bits from Modbus register.", setbit_details}},
-    {"LOGIN", cmd_login, COMPLETE_NOTHING, {}, {"Log in to gain write access."}},
-    {"LOGOUT", cmd_logout, COMPLETE_NOTHING, {}, {"Log out to release write access."}},
-    {"STATUS", cmd_status, COMPLETE_KEYWORD, status_keywords,
+    {"LOGIN", cmd_login, {}, COMPLETE_NOTHING, {}, {"Log in to gain write access."}},
+    {"LOGOUT", cmd_logout, {}, COMPLETE_NOTHING, {}, {"Log out to release write access."}},
+    {"STATUS", cmd_status, {}, COMPLETE_KEYWORD, status_keywords,
      {"Get device status.", status_details}},
-    {"STATE", cmd_state, COMPLETE_KEYWORD, state_keywords, {"Set device's state.", state_details}},
-    {"RESET", cmd_reset, COMPLETE_NOTHING, {}, {"Interlock reset."}},
-    {"DUMP", cmd_dump, COMPLETE_FILE, {}, {"Read entire registers to a file.", dump_details}},
-    {"STARTUP", cmd_startup, COMPLETE_KEYWORD, startup_keywords,
+    {"STATE", cmd_state, {}, COMPLETE_KEYWORD, state_keywords, {"Set device's state.", state_details}},
+    {"RESET", cmd_reset, {}, COMPLETE_NOTHING, {}, {"Interlock reset."}},
+    {"DUMP", cmd_dump, {1, "Missing filename."}, COMPLETE_FILE, {},
+     {"Read entire registers to a file.", dump_details}},
+    {"STARTUP", cmd_startup, {}, COMPLETE_KEYWORD, startup_keywords,
      {"Configure startup registers. Startup registers are loaded during tool startup.", startup_details}},
-    {"CALIBRATE", cmd_calibrate, COMPLETE_NOTHING, {},
+    {"CALIBRATE", cmd_calibrate, {}, COMPLETE_NOTHING, {},
      {"Display calibration menu and start calibration session."}},
-    {"SET", cmd_cal_set, COMPLETE_NOTHING, {}, {"Set condition for a calibration point."}},
-    {"ACTUAL", cmd_cal_actual, COMPLETE_NOTHING, {},
+    {"SET", cmd_cal_set, {}, COMPLETE_NOTHING, {}, {"Set condition for a calibration point."}},
+    {"ACTUAL", cmd_cal_actual, {}, COMPLETE_NOTHING, {},
      {"Set actual value for a calibration point.", actual_details}},
-    {"DAC-ADC", cmd_cal_dac_adc, COMPLETE_NOTHING, {}, {"Read DAC/ADC of a calibration point."}},
-    {"ADD", cmd_cal_add, COMPLETE_NOTHING, {},
+    {"DAC-ADC", cmd_cal_dac_adc, {}, COMPLETE_NOTHING, {}, {"Read DAC/ADC of a calibration point."}},
+    {"ADD", cmd_cal_add, {}, COMPLETE_NOTHING, {},
      {"Add pair of {DAC-ADC,ACTUAL} as entry to calibration table.", add_details}},
-    {"EDIT", cmd_cal_edit, COMPLETE_NOTHING, {},
+    {"EDIT", cmd_cal_edit, {1, "Missing point."}, COMPLETE_NOTHING, {},
      {"Edit existing calibration table.", edit_details}},
-    {"STEP", cmd_cal_step, COMPLETE_NOTHING, {},
+    {"STEP", cmd_cal_step, {}, COMPLETE_NOTHING, {},
      {"Modify default step size for DAC/ADC in interactive mode in current calibration.", step_details}},
-    {"DEL", cmd_cal_del, COMPLETE_NOTHING, {},
+    {"DEL", cmd_cal_del, {}, COMPLETE_NOTHING, {},
      {"Delete an entry from calibration table.", del_details}},
-    {"SEND", cmd_cal_send, COMPLETE_NOTHING, {}, {"Send calibration table to the device."}},
-    {"PRINT", cmd_cal_print, COMPLETE_NOTHING, {},
+    {"SEND", cmd_cal_send, {}, COMPLETE_NOTHING, {}, {"Send calibration table to the device."}},
+    {"PRINT", cmd_cal_print, {}, COMPLETE_NOTHING, {},
      {"Print calibration table vs calibration table from device."}},
     // Added commands; HELP lists them in this order under its last heading.
-    {"RECONNECT", cmd_reconnect, COMPLETE_NOTHING, {},
+    {"RECONNECT", cmd_reconnect, {}, COMPLETE_NOTHING, {},
      {"Close the connection and connect again, e.g. after a device restart.", reconnect_details}},
-    {"WATCH", cmd_watch, COMPLETE_REGISTERS, {},
+    {"WATCH", cmd_watch, needs_register, COMPLETE_REGISTERS, {},
      {"Show registers live, one line per second.", watch_details}},
+    {"COMPARE", cmd_compare, {1, "Missing filename."}, COMPLETE_FILE_THEN_REGISTERS, {},
+     {"Compare registers with a dump file.", compare_details}},
+    {"RESTORE", cmd_restore, {1, "Missing filename."}, COMPLETE_FILE_THEN_REGISTERS, {},
+     {"Restore registers from a dump file.", restore_details}},
+    {"CALHISTORY", cmd_calhistory, {}, COMPLETE_REGISTER, {},
+     {"Show the last 10 recorded calibrations of a table, oldest first.", calhistory_details}},
 };
 // clang-format on
 
@@ -243,7 +276,16 @@ int find_command(const char* token) {
   return -1;
 }
 
-void cmd_help(char**) {
+command_status run_command(const console_command& command, const command_args& args) {
+  if (args.size() < command.needs.count) {
+    if (command.session_handler && calib_session_running()) return command.session_handler(args);
+    printf("%s\n", command.needs.missing);
+    return CMD_FAILED;
+  }
+  return command.handler(args);
+}
+
+command_status cmd_help(const command_args&) {
   printf("Calibration and Chat utility for Veltrona modulator\n");
   printf("-----------------------------------------------------\n");
   printf("\n");
@@ -259,4 +301,5 @@ void cmd_help(char**) {
     print_entry(command.word, command.help);
     if (command.session_help.summary) print_entry(command.word, command.session_help);
   }
+  return CMD_OK;
 }

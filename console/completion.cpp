@@ -83,8 +83,7 @@ const std::vector<std::string>& register_names() {
   static const std::vector<std::string> names = [] {
     std::vector<std::string> out;
     for (const modbus_reg_entry& entry : modbus_reg_table) {
-      std::string name = entry.name;
-      while (!name.empty() && name.back() == ' ') name.pop_back();
+      std::string name(entry.name, static_cast<size_t>(reg_name_length(entry.name)));
       if (!name.empty()) out.push_back(name);
     }
     std::sort(out.begin(), out.end());
@@ -150,7 +149,9 @@ completion complete_line(std::string_view before_cursor) {
   if (code < 0) return unchanged(word);
   const console_command& command = command_table[code];
   // Only the first argument completes, except where every argument is a register.
-  if (earlier.size() > 1 && command.completes != COMPLETE_REGISTERS) return unchanged(word);
+  if (earlier.size() > 1 && command.completes != COMPLETE_REGISTERS &&
+      command.completes != COMPLETE_FILE_THEN_REGISTERS)
+    return unchanged(word);
   switch (command.completes) {
     case COMPLETE_REGISTER:
     case COMPLETE_REGISTERS:
@@ -159,6 +160,9 @@ completion complete_line(std::string_view before_cursor) {
       return complete_keyword(word.size(), word, command.keywords);
     case COMPLETE_FILE:
       return complete_file(word.size(), word);
+    case COMPLETE_FILE_THEN_REGISTERS:
+      if (earlier.size() == 1) return complete_file(word.size(), word);
+      return complete_register(word.size(), word);
     case COMPLETE_NOTHING:
       break;
   }

@@ -33,7 +33,10 @@ TEST(Completion, Table) {
       {"st", "ST", {"STATUS", "STATE", "STARTUP", "STEP"}, true},
       {"xyz", "xyz", {}, false},
       {"reco", "RECONNECT ", {}, true},
-      {"re", "RE", {"READ", "RESET", "RECONNECT"}, true},
+      {"re", "RE", {"READ", "RESET", "RECONNECT", "RESTORE"}, true},
+      {"comp", "COMPARE ", {}, true},
+      {"compare x.txt _cal fil_set_c", "MB_FIL_SET_CAL ", {}, true},  // every pattern
+      {"RESTORE x.txt 5126 mb_state_r", "MB_STATE_READ ", {}, true},  // every register
       {"read mb_state_r", "MB_STATE_READ ", {}, true},
       {"READ MB_STATE_", "MB_STATE_", {"MB_STATE_READ", "MB_STATE_SET"}, true},
       {"write mb_log", "MB_LOG_IN ", {}, true},
@@ -133,6 +136,12 @@ TEST_F(FileCompletion, NamesAfterDump) {
   EXPECT_EQ((std::vector<std::string>{"dump_a.txt", "dump_b.txt", "dumps/", "other"}), c.choices);
   line = "DUMP " + dir + "/Other";  // file names keep their case
   EXPECT_FALSE(complete_line(line).matched);
+
+  // COMPARE and RESTORE: the file first, then register names.
+  line = "compare " + dir + "/o";
+  EXPECT_EQ("compare " + dir + "/other ", completed(line, complete_line(line)));
+  line = "RESTORE " + dir + "/o";
+  EXPECT_EQ("RESTORE " + dir + "/other ", completed(line, complete_line(line)));
 }
 
 TEST(Completion, ColumnsTopToBottom) {

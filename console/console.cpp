@@ -9,15 +9,18 @@
 #include "console/device_commands.h"
 #include "console/line_editor.h"
 #include "console/startup.h"
+#include "console/tokenizer.h"
 #include "core/input.h"
 #include "core/lifecycle.h"
 #include "core/shared_messages.h"
 #include "link/link.h"
 #include "registers/values.h"
 
+command_status last_command_status = CMD_OK;
+
 namespace {
 
-// The command line; tokens handed to the commands point into it. Console thread only.
+// The command line, cut into tokens in place. Console thread only.
 char line_buffer[512];
 
 void format_prompt(char* prompt, size_t size) {
@@ -51,39 +54,47 @@ void command_loop() {
       case LINE_ERROR:
         // Never EINTR, which comes back as LINE_INTERRUPTED.
         printf("Error reading cmd.\n");
-        stdin_read_failed();
         continue;
       case LINE_TOO_LONG:
-        stdin_read_succeeded();
         printf("Error: command line too long.\n");
+        last_command_status = CMD_FAILED;
         continue;
       case LINE_OK:
-        stdin_read_succeeded();
         break;
     }
     cut_at_line_end(line_buffer);
-    char* cursor = line_buffer;
-    char* word = next_token(&cursor);
-    if (!word) continue;
-    upper_case_in_place(word, static_cast<int>(strlen(word)));
-    int code = find_command(word);
-    if (code < 0) {
-      printf("Error: Unknown command.\n");
-      printf("Error parsing cmd.\n");
-      continue;
-    }
-    command_table[code].handler(&cursor);
+    last_command_status = run_command_line(line_buffer);
   }
 }
 
 // What every new connection gets, at start and after RECONNECT: the login with the
-// session-start code, then the startup registers.
-void start_device_session() {
-  if (write_access_code(ACCESS_CODE_LOGIN) < 0) msg_login_fail();
-  startup_apply();
+// session-start code, then the startup registers. Returns 0, or -1 when either failed (after
+// printing it; the startup registers are written after a failed login too).
+int start_device_session() {
+  int rc = 0;
+  if (write_access_code(ACCESS_CODE_LOGIN) < 0) {
+    msg_login_fail();
+    rc = -1;
+  }
+  if (startup_apply() < 0) rc = -1;
+  return rc;
 }
 
 }  // namespace
+
+command_status run_command_line(char* line) {
+  char* cursor = line;
+  char* word = next_token(&cursor);
+  if (!word) return CMD_OK;
+  upper_case_in_place(word, static_cast<int>(strlen(word)));
+  int code = find_command(word);
+  if (code < 0) {
+    printf("Error: Unknown command.\n");
+    printf("Error parsing cmd.\n");
+    return CMD_FAILED;
+  }
+  return run_command(command_table[code], take_all_tokens(&cursor));
+}
 
 void* console_thread_main(void*) {
   calib_console_start();
@@ -93,12 +104,12 @@ void* console_thread_main(void*) {
   line_editor_start();
   command_loop();
   line_editor_stop();
-  quit_requested.store(1);
-  link_cut_connection();
-  link_wake();
+  request_stop();
   return nullptr;
 }
 
-void cmd_reconnect(char**) {
-  if (link_reconnect() == 1 && !quit_requested.load()) start_device_session();
+command_status cmd_reconnect(const command_args&) {
+  if (link_reconnect() != 1) return CMD_FAILED;
+  if (quit_requested.load()) return CMD_OK;
+  return start_device_session() < 0 ? CMD_FAILED : CMD_OK;
 }

@@ -4,9 +4,9 @@
 #include <cstdio>
 #include <cstring>
 #include <span>
+#include <string>
 
 #include "core/colours.h"
-#include "core/input.h"
 #include "core/lifecycle.h"
 #include "core/shared_messages.h"
 #include "link/link.h"
@@ -60,17 +60,19 @@ void print_interlock_bits(const char (*names)[ILOCK_NAME_SIZE], uint32_t word) {
   }
 }
 
-// Reads and prints a FLOAT read-back of STATUS when the catalogue knows its address.
-void print_status_float(uint16_t address, const char* label) {
+// Reads and prints a FLOAT read-back of STATUS when the catalogue knows its address. Returns 0,
+// or -1 after printing a failed read.
+int print_status_float(uint16_t address, const char* label) {
   int index = reg_find_by_address(address);
-  if (index < 0) return;
+  if (index < 0) return 0;
   uint16_t words[2];
   if (modbus_cmd_read(address, 2, words) < 0) {
     say_read_failed_at(address);
-    return;
+    return -1;
   }
   printf("%s = %g %s\n", label, static_cast<double>(bits_to_float(join_words(words))),
          modbus_reg_table[index].unit);
+  return 0;
 }
 
 }  // namespace
@@ -89,94 +91,101 @@ const char* device_state_name(unsigned state) {
   return state < 10 ? device_state_names[state] : "(null)";
 }
 
-void cmd_login(char**) {
+command_status cmd_login(const command_args&) {
   if (write_access_code(ACCESS_CODE_LOGIN) < 0) {
     msg_login_fail();
-  } else {
-    printf("Login OK\n");
+    return CMD_FAILED;
   }
+  printf("Login OK\n");
+  return CMD_OK;
 }
 
-void cmd_logout(char**) {
+command_status cmd_logout(const command_args&) {
   if (write_access_code(ACCESS_CODE_LOGOUT) < 0) {
     printf("Logout fail!\n");
-  } else {
-    printf("Logout OK\n");
+    return CMD_FAILED;
   }
+  printf("Logout OK\n");
+  return CMD_OK;
 }
 
-void cmd_reset(char**) {
+command_status cmd_reset(const command_args&) {
   uint16_t one = 1;
   if (modbus_cmd_write(MB_RESET_ADDR, 1, &one) == -1) {
     msg_error_write();
-  } else {
-    printf("Reset sent.\n");
+    return CMD_FAILED;
   }
+  printf("Reset sent.\n");
+  return CMD_OK;
 }
 
-void cmd_state(char** args) {
-  char* token = next_token(args);
-  if (!token) {
+command_status cmd_state(const command_args& args) {
+  if (args.empty()) {
     uint16_t state;
     if (modbus_cmd_read(MB_STATE_READ_ADDR, 1, &state) < 0) {
       msg_error_read();
-      return;
+      return CMD_FAILED;
     }
     say_state(state);
-    return;
+    return CMD_OK;
   }
-  upper_case_in_place(token, static_cast<int>(strlen(token)));
-  int place = unique_keyword(token, state_keywords);
+  std::string token = upper_cased(args[0]);
+  int place = unique_keyword(token.c_str(), state_keywords);
   unsigned state;
   if (place >= 0) {
     state = static_cast<unsigned>(place * 3);
   } else {
     uint32_t number = 0;
-    if (parse_unsigned(token, 10, &number) != 0) {
-      printf("Invalid agrument: %s\n", token);
-      return;
+    if (parse_unsigned(token.data(), 10, &number) != 0) {
+      printf("Invalid agrument: %s\n", token.c_str());
+      return CMD_FAILED;
     }
     state = number & 0xFFFFu;
   }
   if (state % 3 != 0 || state > 9) {
     printf("Invalid state: %d\n", state);
-    return;
+    return CMD_FAILED;
   }
   uint16_t word = static_cast<uint16_t>(state);
   if (modbus_cmd_write(MB_STATE_SET_ADDR, 1, &word) == -1) {
     msg_error_write();
-    return;
+    return CMD_FAILED;
   }
   printf("Write State = %d (%s) is OK.\n", state, device_state_name(state));
+  return CMD_OK;
 }
 
-void cmd_status(char** args) {
+// One unreadable item does not hide the others; the report then counts as failed.
+command_status cmd_status(const command_args& args) {
   bool long_mode = true;
-  char* token = next_token(args);
-  if (token) {
-    upper_case_in_place(token, static_cast<int>(strlen(token)));
-    int place = unique_keyword(token, status_keywords);
+  if (!args.empty()) {
+    std::string token = upper_cased(args[0]);
+    int place = unique_keyword(token.c_str(), status_keywords);
     if (place < 0) {
-      msg_invalid_argument(token);
-      return;
+      msg_invalid_argument(token.c_str());
+      return CMD_FAILED;
     }
     long_mode = place == STATUS_LONG;
   }
+  command_status status = CMD_OK;
   uint16_t state;
   if (modbus_cmd_read(MB_STATE_READ_ADDR, 1, &state) < 0) {
     say_read_failed_at(MB_STATE_READ_ADDR);
+    status = CMD_FAILED;
   } else {
     say_state(state);
   }
-  print_status_float(MB_PRF_READ_ADDR, "PRF");
-  print_status_float(MB_PULSE_WIDTH_READ_ADDR, "Pulse Width");
+  if (print_status_float(MB_PRF_READ_ADDR, "PRF") < 0) status = CMD_FAILED;
+  if (print_status_float(MB_PULSE_WIDTH_READ_ADDR, "Pulse Width") < 0) status = CMD_FAILED;
   for (const interlock_register& reg : interlock_registers) {
     uint16_t words[2];
     if (modbus_cmd_read(reg.address, 2, words) < 0) {
       say_read_failed_at(reg.address);
+      status = CMD_FAILED;
       continue;
     }
     printf("%s = 0x%04X%04X\n", reg.label, words[1], words[0]);
     if (long_mode) print_interlock_bits(ilock_names[reg.table], join_words(words));
   }
+  return status;
 }

@@ -1,6 +1,8 @@
 // Device control commands: LOGIN, LOGOUT, STATUS, STATE, RESET. Console thread only.
 #pragma once
 
+#include "core/command_status.h"
+
 // Access codes written to the login register.
 constexpr const char* ACCESS_CODE_LOGIN = "40716253";
 constexpr const char* ACCESS_CODE_LOGOUT = "59283746";
@@ -20,8 +22,9 @@ inline constexpr const char* status_keywords[] = {"SHORT", "LONG"};
 // matches when the typed argument is part of it and of no other.
 inline constexpr const char* state_keywords[] = {"OFF", "STANDBY", "HV", "TRIGGER"};
 
-void cmd_login(char** args);
-void cmd_logout(char** args);
-void cmd_status(char** args);
-void cmd_state(char** args);
-void cmd_reset(char** args);
+// Console handlers. STATE and STATUS take an optional word; the others ignore their arguments.
+command_status cmd_login(const command_args& args);
+command_status cmd_logout(const command_args& args);
+command_status cmd_status(const command_args& args);
+command_status cmd_state(const command_args& args);
+command_status cmd_reset(const command_args& args);

@@ -1,5 +1,8 @@
 #include "console/dump.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -102,17 +105,37 @@ int write_dump_line(FILE* stream, const modbus_reg_entry* entry, const uint16_t*
   return -1;
 }
 
-void cmd_dump(char** args) {
-  char* path = next_token(args);
-  if (path == nullptr) {
-    printf("Missing filename.\n");
-    return;
+int dump_value_text(const modbus_reg_entry* entry, const uint16_t* words, char* buf, size_t size) {
+  if (size == 0) return -1;
+  buf[0] = '\0';
+  // The one formatter the file is written with, so that a text compared with a file's line is
+  // the text DUMP would have written. One byte stays free for the terminator.
+  FILE* stream = fmemopen(buf, size, "w");
+  if (stream == nullptr) return -1;
+  setvbuf(stream, nullptr, _IONBF, 0);
+  dump_stream out = {stream, false, 0};
+  put_value_text(&out, entry, words);
+  long used = ftell(stream);
+  fclose(stream);
+  if (out.failed || used < 0 || static_cast<size_t>(used) >= size) {
+    buf[size - 1] = '\0';
+    return -1;
   }
+  buf[used] = '\0';
+  return 0;
+}
+
+command_status cmd_dump(const command_args& args) {
+  const char* path = args[0].c_str();
   errno = 0;
-  FILE* f = fopen(path, "w+");
+  // The dump holds every readable register, the passwords among them: a new file is the
+  // user's alone. A file that exists keeps its mode, and is emptied as "w+" does.
+  int fd = open(path, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  FILE* f = fd < 0 ? nullptr : fdopen(fd, "w+");
+  if (f == nullptr && fd >= 0) close(fd);
   if (f == nullptr) {
     printf("Error opening file: %s [errno=%d]\n", path, errno);
-    return;
+    return CMD_FAILED;
   }
 
   // A full disk or a device that takes no data shows up as a refused write, often only when the
@@ -120,17 +143,19 @@ void cmd_dump(char** args) {
   // file is incomplete whatever follows, so the remaining registers are not read.
   bool failed = false;
   int error = 0;
+  bool read_failed = false;
   uint16_t words[DUMP_MAX_WORDS];
   for (int i = 0; i < MODBUS_REG_COUNT; ++i) {
     // Ctrl-C ends the tool: the registers left are not read and get no line on the screen.
     if (quit_requested.load()) {
       fclose(f);
-      return;
+      return CMD_FAILED;
     }
     const modbus_reg_entry* entry = &modbus_reg_table[i];
     if (entry->address == 0) continue;
     if (modbus_cmd_read(entry->address, reg_words_of_type(entry->type), words) < 0) {
       if (!quit_requested.load()) printf("Error read %s\n", entry->name);
+      read_failed = true;
       continue;
     }
     if (write_dump_line(f, entry, words) < 0) {
@@ -146,7 +171,8 @@ void cmd_dump(char** args) {
   }
   if (failed) {
     printf("Error writing file: %s [errno=%d]\n", path, error);
-    return;
+    return CMD_FAILED;
   }
   printf("Dumped to %s\n", path);
+  return read_failed ? CMD_FAILED : CMD_OK;
 }

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 
+#include "console/command_table.h"
 #include "core/lifecycle.h"
 #include "registers/values.h"
 #include "tests/stream_capture.h"
@@ -92,13 +93,11 @@ TEST(DumpLine, RefusedWriteReportsItsErrno) {
   fclose(f);
 }
 
-// Builds a line the way the console hands it over and runs DUMP on its arguments.
+// Runs DUMP's row on the arguments, as the console does: the row refuses a missing path.
 std::string run_dump(const std::string& args) {
-  std::string line = args;
-  char* cursor = line.data();
-  stream_capture out;
-  cmd_dump(&cursor);
-  return out.finish();
+  return run_handler(
+      [](const command_args& tokens) { return run_command(command_table[CODE_DUMP], tokens); },
+      args.c_str());
 }
 
 class DumpCommand : public ::testing::Test {

@@ -4,7 +4,6 @@
 #include <histedit.h>
 #include <poll.h>
 #include <pthread.h>
-#include <pwd.h>
 #include <signal.h>
 #include <termios.h>
 #include <unistd.h>
@@ -18,6 +17,8 @@
 #include <vector>
 
 #include "console/completion.h"
+#include "console/history_filter.h"
+#include "core/home_directory.h"
 #include "core/input.h"
 #include "core/lifecycle.h"
 #include "link/async_output.h"
@@ -122,20 +123,42 @@ void show_pending() {
   el_set(editor, EL_REFRESH);
 }
 
-// Takes the next byte for read_key: first what stdio holds (the interactive key mode reads keys
-// through stdio and may leave typeahead behind), then the terminal itself once it has one. Returns
-// 1, 0 at end of input, -1 with errno set, or 2 when nothing came (woken or interrupted).
-int next_byte(char* byte, const sigset_t* wait_mask) {
-  if (stdio_has_buffered_input()) {
-    int c = getc(stdin);
-    if (c != EOF) {
-      *byte = static_cast<char>(c);
-      return 1;
-    }
-    clearerr(stdin);
+// Counts of terminal_continues and terminal_resizes the edited line has been drawn for. Console
+// thread only.
+unsigned continues_seen = 0;
+unsigned resizes_seen = 0;
+
+// Draws the prompt and the line again after a continue (the shell's lines stand below the old
+// prompt: they are drawn on the row the cursor is on) or a resize (erased as drawn at the old
+// width, drawn again at the new one, which libedit takes on at once).
+void follow_terminal_changes() {
+  unsigned continues = terminal_continues.load();
+  unsigned resizes = terminal_resizes.load();
+  if (continues == continues_seen && resizes == resizes_seen) return;
+  if (continues != continues_seen) {
+    fputs("\r\033[J", stdout);
+  } else {
+    erase_edit_area();
   }
-  pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {wake_read, POLLIN, 0}};
-  if (ppoll(fds, 2, nullptr, wait_mask) < 0) return errno == EINTR ? 2 : -1;
+  continues_seen = continues;
+  resizes_seen = resizes;
+  fflush(stdout);
+  el_resize(editor);
+  el_set(editor, EL_REFRESH);
+}
+
+// Takes the next byte for read_key: first what core/input has buffered (the interactive key mode
+// and the plain readers may leave typeahead behind), then the terminal itself once it has one.
+// Returns 1, 0 at end of input, -1 with errno set, or 2 when nothing came (woken or interrupted).
+int next_byte(char* byte, const sigset_t* wait_mask) {
+  int buffered = take_buffered_byte();
+  if (buffered >= 0) {
+    *byte = static_cast<char>(buffered);
+    return 1;
+  }
+  // The third descriptor wakes the wait when the tool stops (read_key then sees the flag).
+  pollfd fds[3] = {{STDIN_FILENO, POLLIN, 0}, {wake_read, POLLIN, 0}, {input_wake_fd(), POLLIN, 0}};
+  if (ppoll(fds, 3, nullptr, wait_mask) < 0) return errno == EINTR ? 2 : -1;
   if (fds[1].revents) drain_wake_pipe();
   if (!fds[0].revents) return 2;
   if (stop_before_key_read) {
@@ -155,13 +178,13 @@ int next_byte(char* byte, const sigset_t* wait_mask) {
   return static_cast<int>(n);
 }
 
-// Reads one character for libedit. Blocks SIGINT except inside the wait and the read, so a
-// Ctrl-C forwarded to this thread always ends the wait, however close it comes to the wait's
-// start.
+// Reads one character for libedit. Blocks SIGINT, SIGCONT and SIGWINCH except inside the wait
+// and the read, so a Ctrl-C forwarded to this thread always ends the wait, and a continue or a
+// resize always redraws, however close it comes to the wait's start.
 int read_key(EditLine*, wchar_t* wc) {
   sigset_t interrupt, previous;
   sigemptyset(&interrupt);
-  sigaddset(&interrupt, SIGINT);
+  for (int sig : {SIGINT, SIGCONT, SIGWINCH}) sigaddset(&interrupt, sig);
   pthread_sigmask(SIG_BLOCK, &interrupt, &previous);
   int result;
   for (;;) {
@@ -170,6 +193,7 @@ int read_key(EditLine*, wchar_t* wc) {
       result = -1;
       break;
     }
+    follow_terminal_changes();
     show_pending();
     char byte;
     int got = next_byte(&byte, &previous);
@@ -219,13 +243,9 @@ unsigned char complete_key(EditLine*, int) {
 }
 
 std::string find_history_path() {
-  const char* home = getenv("HOME");
-  if (!home || !*home) {
-    const passwd* pw = getpwuid(getuid());
-    home = pw ? pw->pw_dir : nullptr;
-  }
-  if (!home || !*home) return "";
-  return std::string(home) + "/" + HISTORY_FILE;
+  std::string home = home_directory();
+  if (home.empty()) return "";
+  return home + "/" + HISTORY_FILE;
 }
 
 bool blank(const char* text, size_t len) {
@@ -234,12 +254,33 @@ bool blank(const char* text, size_t len) {
   return true;
 }
 
+// Saves the history through a stream of the tool's own, since libedit does not look at its
+// writes: a file that can't be written whole (a full disk, the file-size limit) is said once on
+// standard error, and from then on the history is kept for this run only.
+void save_history() {
+  if (history_path.empty()) return;
+  HistEvent event;
+  errno = 0;
+  FILE* file = fopen(history_path.c_str(), "w");
+  bool saved = file != nullptr && history(history_list, &event, H_SAVE_FP, file) >= 0 &&
+               fflush(file) == 0 && !ferror(file);
+  int error = errno;
+  if (file != nullptr && fclose(file) != 0 && saved) {
+    saved = false;
+    error = errno;
+  }
+  if (saved) return;
+  fprintf(stderr, "History not kept any more: %s: %s\n", history_path.c_str(),
+          strerror(error != 0 ? error : EIO));
+  history_path.clear();
+}
+
 void remember(const char* text, size_t len) {
   if (len == 0 || blank(text, len)) return;
   HistEvent event;
   std::string entry(text, len);
   history(history_list, &event, H_ENTER, entry.c_str());
-  if (!history_path.empty()) history(history_list, &event, H_SAVE, history_path.c_str());
+  save_history();
 }
 
 void bind_keys() {
@@ -307,6 +348,8 @@ bool line_editor_active() { return editor != nullptr; }
 
 line_read_result line_editor_read(const char* prompt, char* buf, size_t size) {
   prompt_text = prompt;
+  continues_seen = terminal_continues.load();
+  resizes_seen = terminal_resizes.load();
   el_resize(editor);
   pthread_mutex_lock(&pending_mutex);
   editing = true;
@@ -332,7 +375,9 @@ line_read_result line_editor_read(const char* prompt, char* buf, size_t size) {
     if (result != LINE_ERROR) write_out("\n");
   } else {
     size_t len = strcspn(line, "\r\n");
-    remember(line, len);
+    // Only command lines come here (answers to questions are read as plain lines), and of
+    // them none that writes a secret register.
+    if (history_keeps_line(std::string_view(line, len))) remember(line, len);
     if (len > size - 1) {
       result = LINE_TOO_LONG;
     } else {
@@ -342,6 +387,11 @@ line_read_result line_editor_read(const char* prompt, char* buf, size_t size) {
     }
   }
   write_out(take_pending());
+  if (result == LINE_ERROR) {
+    stdin_read_failed();
+  } else if (result == LINE_OK || result == LINE_TOO_LONG) {
+    stdin_read_succeeded();
+  }
   return result;
 }
 

@@ -24,8 +24,9 @@ bool line_editor_active();
 
 // Shows prompt and reads one edited line into buf (NUL-terminated, without its line end).
 // A line of more than size - 1 characters yields LINE_TOO_LONG with buf empty. A line that
-// holds more than blanks is added to the history (unless it repeats the previous entry), and the
-// history file is rewritten, so it survives however the tool ends. Returns promptly once
+// holds more than blanks is added to the history (unless it repeats the previous entry, or it
+// writes a secret register: console/history_filter.h), and the history file is rewritten, so it
+// survives however the tool ends. Returns promptly once
 // quit_requested is set by a signal; on interrupt and end of input the cursor is moved to a new
 // line first. Only while editing is active.
 line_read_result line_editor_read(const char* prompt, char* buf, size_t size);

@@ -5,13 +5,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
+#include <string>
 
-#include "calibration/calibration.h"
 #include "core/input.h"
 #include "core/lifecycle.h"
 #include "core/shared_messages.h"
 #include "link/link.h"
 #include "registers/catalogue.h"
+#include "registers/register_lookup.h"
 #include "registers/values.h"
 
 namespace {
@@ -26,7 +27,7 @@ uint16_t value_buf[RR_MAX_WORDS];
 
 // Finds the catalogue register named by token and prints its header. Returns the entry, or
 // nullptr after printing why.
-const modbus_reg_entry* select_register(char* token) {
+const modbus_reg_entry* select_register(const char* token) {
   const modbus_reg_entry* entry = find_register(token);
   if (entry) print_register_header(entry);
   return entry;
@@ -69,31 +70,26 @@ const typed_access typed_kinds[] = {
 };
 static_assert(std::size(typed_kinds) == std::size(type_keywords));
 
-// Reads the type and address tokens of RR and RW. Returns 0, or -1 after printing why.
-int take_type_and_address(char** args, const typed_access** kind, uint16_t* address) {
-  char* type = next_token(args);
-  if (!type) {
-    printf("Missing Type (RAW, FLOAT, WORD, or DWORD).\n");
-    return -1;
-  }
-  upper_case_in_place(type, static_cast<int>(strlen(type)));
+// Reads the type and address tokens of RR and RW (the type token is there: the table's count).
+// Returns 0, or -1 after printing why.
+int take_type_and_address(const command_args& args, const typed_access** kind, uint16_t* address) {
+  std::string type = upper_cased(args[0]);
   *kind = nullptr;
   for (size_t i = 0; i < std::size(type_keywords); i++)
-    if (strcmp(type, type_keywords[i]) == 0) *kind = &typed_kinds[i];
+    if (type == type_keywords[i]) *kind = &typed_kinds[i];
   if (!*kind) {
     printf("Invalid Type (RAW, FLOAT, WORD, or DWORD).\n");
     return -1;
   }
-  char* token = next_token(args);
-  if (!token) {
+  if (args.size() < 2) {
     msg_missing_address();
     return -1;
   }
-  upper_case_in_place(token, static_cast<int>(strlen(token)));
+  std::string token = upper_cased(args[1]);
   uint32_t value = 0;
-  int base = strncmp(token, "0X", 2) == 0 ? 16 : 10;
-  if (parse_unsigned(token, base, &value) != 0) {
-    printf("Invalid address: %s.\n", token);
+  int base = token.starts_with("0X") ? 16 : 10;
+  if (parse_unsigned(token.data(), base, &value) != 0) {
+    printf("Invalid address: %s.\n", token.c_str());
     return -1;
   }
   *address = static_cast<uint16_t>(value);
@@ -106,123 +102,88 @@ int parse_typed_number(char* token, uint32_t* value) {
   return parse_unsigned(token, base, value);
 }
 
-void report_write(int result) {
+command_status report_write(int result) {
   if (result < 0) {
     msg_error_write();
-  } else {
-    printf("Write OK\n");
+    return CMD_FAILED;
   }
+  printf("Write OK\n");
+  return CMD_OK;
 }
 
 }  // namespace
 
-const modbus_reg_entry* find_register(char* token) {
-  if (!token) {
-    msg_missing_address();
-    return nullptr;
-  }
-  int index;
-  if (all_digits(token)) {
-    unsigned long address = strtoul(token, nullptr, 10);
-    index = reg_find_by_address(address > 0xFFFFFF ? -1 : static_cast<int>(address));
-    if (index < 0) {
-      printf("Invalid address name: %s\n", token);
-      msg_invalid_address(token);
-      return nullptr;
-    }
-  } else {
-    upper_case_in_place(token, static_cast<int>(strlen(token)));
-    index = reg_find_by_name(token, MODBUS_REG_COUNT);
-    if (index < 0) {
-      printf("Invalid reg name: %s\n", token);
-      msg_invalid_address(token);
-      return nullptr;
-    }
-  }
-  return &modbus_reg_table[index];
-}
-
-void print_register_header(const modbus_reg_entry* entry) {
-  printf("%s (%d, %s)\n", entry->name, entry->address, reg_type_name(entry->type));
-}
-
-void cmd_read(char** args) {
-  char* token = next_token(args);
-  if (!token && calib_session_running()) {
-    calib_read_shortcut();
-    return;
-  }
-  const modbus_reg_entry* entry = select_register(token);
-  if (!entry) return;
+command_status cmd_read(const command_args& args) {
+  const modbus_reg_entry* entry = select_register(args[0].c_str());
+  if (!entry) return CMD_FAILED;
   int words = reg_words_of_type(entry->type);
   if (words == 0) {
     msg_invalid_data_type();
-    return;
+    return CMD_FAILED;
   }
   if (modbus_cmd_read(entry->address, words, value_buf) < 0) {
     msg_error_read();
-    return;
+    return CMD_FAILED;
   }
   print_value_by_type(entry, value_buf, words);
+  return CMD_OK;
 }
 
-void cmd_write(char** args) {
-  char* token = next_token(args);
-  if (!token && calib_session_running()) {
-    calib_read_shortcut();
-    return;
-  }
-  const modbus_reg_entry* entry = select_register(token);
-  if (!entry) return;
-  char* data = next_token(args);
-  if (!data) {
+command_status cmd_write(const command_args& args) {
+  const modbus_reg_entry* entry = select_register(args[0].c_str());
+  if (!entry) return CMD_FAILED;
+  if (args.size() < 2) {
     msg_missing_data();
-    return;
+    return CMD_FAILED;
   }
+  std::string data = args[1];
   int words = reg_words_of_type(entry->type);
   if (words == 0) {
     msg_invalid_data_type();
-    return;
+    return CMD_FAILED;
   }
   uint32_t value = 0;
-  int rc = parse_value_by_type(entry->type, data, &value);
+  int rc = parse_value_by_type(entry->type, data.data(), &value);
   if (rc == -1) {
     printf("Write is not supported via WRITE.\n");
-    return;
+    return CMD_FAILED;
   }
   if (rc < 0) {
     printf("Invalid data.\n");
-    return;
+    return CMD_FAILED;
   }
-  if (confirm_write(data) != 1) {
+  // A plain no declines; no usable answer in three prompts fails.
+  int answer = confirm_write(data.c_str());
+  if (answer != 1) {
     msg_no_write();
-    return;
+    return answer == 0 ? CMD_DECLINED : CMD_FAILED;
   }
   store_value(value, words);
   if (modbus_cmd_write(entry->address, words, value_buf) < 0) {
     msg_error_write();
-    return;
+    return CMD_FAILED;
   }
   say_written(words);
+  return CMD_OK;
 }
 
-void cmd_rr(char** args) {
+command_status cmd_rr(const command_args& args) {
   const typed_access* kind = nullptr;
   uint16_t address = 0;
-  if (take_type_and_address(args, &kind, &address) < 0) return;
+  if (take_type_and_address(args, &kind, &address) < 0) return CMD_FAILED;
   int words = kind->words;
   if (kind->kind == TYPED_RAW) {
-    char* token = next_token(args);
-    if (!token) {
+    if (args.size() < 3) {
       printf("Missing word size.\n");
-      return;
+      return CMD_FAILED;
     }
+    std::string token = args[2];
     uint32_t count = 0;
-    if (parse_unsigned(token, 10, &count) != 0 || count > RR_MAX_WORDS) {
-      printf("Invalid word size: %s.\n", token);
-      return;
+    if (parse_unsigned(token.data(), 10, &count) != 0 || count > RR_MAX_WORDS) {
+      printf("Invalid word size: %s.\n", token.c_str());
+      return CMD_FAILED;
     }
-    if (count == 0) return;
+    if (count == 0) return CMD_OK;
     words = static_cast<int>(count);
   }
   // The mailbox carries at most 64 registers; longer RAW reads go in pieces.
@@ -230,7 +191,7 @@ void cmd_rr(char** args) {
     int n = words - done < MAILBOX_WORDS ? words - done : MAILBOX_WORDS;
     if (modbus_cmd_read(static_cast<uint16_t>(address + done), n, value_buf + done) < 0) {
       msg_error_read();
-      return;
+      return CMD_FAILED;
     }
   }
   switch (kind->kind) {
@@ -246,72 +207,73 @@ void cmd_rr(char** args) {
       printf("\n");
       break;
   }
+  return CMD_OK;
 }
 
-void cmd_rw(char** args) {
+command_status cmd_rw(const command_args& args) {
   const typed_access* kind = nullptr;
   uint16_t address = 0;
-  if (take_type_and_address(args, &kind, &address) < 0) return;
-  char* data = next_token(args);
-  if (!data) {
+  if (take_type_and_address(args, &kind, &address) < 0) return CMD_FAILED;
+  if (args.size() < 3) {
     msg_missing_data();
-    return;
+    return CMD_FAILED;
   }
+  std::string data = args[2];
   uint32_t value = 0;
   switch (kind->kind) {
     case TYPED_FLOAT: {
       float f = 0;
-      if (parse_float(data, FLOAT_EMPTY_REFUSED, &f) != 0) {
-        msg_invalid_float(data);
-        return;
+      if (parse_float(data.data(), FLOAT_EMPTY_REFUSED, &f) != 0) {
+        msg_invalid_float(data.c_str());
+        return CMD_FAILED;
       }
       split_words(float_to_bits(f), value_buf);
       if (modbus_cmd_write(address, 2, value_buf) < 0) {
         msg_error_write();
-      } else {
-        printf("Write %f OK\n", static_cast<double>(f));
+        return CMD_FAILED;
       }
-      return;
+      printf("Write %f OK\n", static_cast<double>(f));
+      return CMD_OK;
     }
     case TYPED_WORD:
     case TYPED_DWORD:
-      if (parse_typed_number(data, &value) != 0) {
-        msg_invalid_data(data);
-        return;
+      if (parse_typed_number(data.data(), &value) != 0) {
+        msg_invalid_data(data.c_str());
+        return CMD_FAILED;
       }
       store_value(value, kind->words);
-      report_write(modbus_cmd_write(address, kind->words, value_buf));
-      return;
+      return report_write(modbus_cmd_write(address, kind->words, value_buf));
     case TYPED_RAW: {
       int count = 0;
-      for (char* token = data; token && count < RW_RAW_MAX_TOKENS; token = next_token(args)) {
+      for (size_t i = 2; i < args.size() && count < RW_RAW_MAX_TOKENS; i++) {
+        std::string token = args[i];
         value = 0;
-        if (parse_unsigned(token, 16, &value) != 0) {
+        if (parse_unsigned(token.data(), 16, &value) != 0) {
           printf("Invalid data at %d: %04X\n", count, value & 0xFFFFu);
           msg_no_write();
-          return;
+          return CMD_FAILED;
         }
         value_buf[count++] = static_cast<uint16_t>(value);
       }
       if (modbus_cmd_write(address, count, value_buf) < 0) {
         msg_error_write();
-      } else {
-        say_written(count);
+        return CMD_FAILED;
       }
-      return;
+      say_written(count);
+      return CMD_OK;
     }
   }
+  return CMD_FAILED;
 }
 
-void cmd_setbit(char** args) {
-  const modbus_reg_entry* entry = select_register(next_token(args));
-  if (!entry) return;
+command_status cmd_setbit(const command_args& args) {
+  const modbus_reg_entry* entry = select_register(args[0].c_str());
+  if (!entry) return CMD_FAILED;
   int words = reg_words_of_type(entry->type);
-  char* position_token = next_token(args);
-  if (!position_token) {
+  if (args.size() < 2) {
     if (modbus_cmd_read(entry->address, words, value_buf) < 0) {
       msg_error_read();
-      return;
+      return CMD_FAILED;
     }
     printf("    00 01 02 03 04 05 06 07 08 09 10 11 12 13 14 15\n");
     printf("    __ __ __ __ __ __ __ __ __ __ __ __ __ __ __ __\n");
@@ -320,35 +282,36 @@ void cmd_setbit(char** args) {
       for (int bit = 0; bit < 16; bit++) printf("%2d ", (value_buf[k] >> bit) & 1);
       printf("\n");
     }
-    return;
+    return CMD_OK;
   }
+  std::string position_token = args[1];
   uint32_t raw_position = 0;
-  if (parse_unsigned(position_token, 10, &raw_position) != 0) {
-    printf("Invalid bit position: %s.\n", position_token);
-    return;
+  if (parse_unsigned(position_token.data(), 10, &raw_position) != 0) {
+    printf("Invalid bit position: %s.\n", position_token.c_str());
+    return CMD_FAILED;
   }
   int position = static_cast<int32_t>(raw_position);
   if (position < 0 || position >= 16 * words) {
     printf("Bit position should be between 0 and %d, provided is %d.\n", 16 * words, position);
-    return;
+    return CMD_FAILED;
   }
-  char* value_token = next_token(args);
-  if (!value_token) {
+  if (args.size() < 3) {
     printf("Missing bit value.\n");
-    return;
+    return CMD_FAILED;
   }
+  std::string value_token = args[2];
   uint32_t bit_value = 0;
-  if (parse_unsigned(value_token, 10, &bit_value) != 0) {
-    printf("Invalid bit value: %s.\n", value_token);
-    return;
+  if (parse_unsigned(value_token.data(), 10, &bit_value) != 0) {
+    printf("Invalid bit value: %s.\n", value_token.c_str());
+    return CMD_FAILED;
   }
   if (bit_value > 1) {
     printf("Bit value should be 0 or 1, provided is %d.\n", static_cast<int32_t>(bit_value));
-    return;
+    return CMD_FAILED;
   }
   if (modbus_cmd_read(entry->address, words, value_buf) < 0) {
     msg_error_read();
-    return;
+    return CMD_FAILED;
   }
   print_value_by_type(entry, value_buf, words);
   uint16_t mask = static_cast<uint16_t>(1u << (position % 16));
@@ -359,7 +322,8 @@ void cmd_setbit(char** args) {
   }
   if (modbus_cmd_write(entry->address, words, value_buf) < 0) {
     msg_error_write();
-    return;
+    return CMD_FAILED;
   }
   say_written(words);
+  return CMD_OK;
 }

@@ -2,21 +2,16 @@
 // address with a stated type. Console thread only.
 #pragma once
 
-#include "registers/catalogue.h"
+#include "core/command_status.h"
 
 // The type words of RR and RW, matched whole.
 inline constexpr const char* type_keywords[] = {"RAW", "FLOAT", "WORD", "DWORD"};
 
-void cmd_read(char** args);
-void cmd_write(char** args);
-void cmd_rr(char** args);
-void cmd_rw(char** args);
-void cmd_setbit(char** args);
-
-// Finds the catalogue register that token names, as READ does: all digits is a decimal
-// address, anything else a partial name (upper-cased in place). Returns the entry, or nullptr
-// after printing "Missing Address." (no token) or the two lines of a failed lookup.
-const modbus_reg_entry* find_register(char* token);
-
-// Prints a register's header line: name, address and type name.
-void print_register_header(const modbus_reg_entry* entry);
+// Console handlers. The table hands each at least one token: READ, WRITE and SETBIT a register,
+// RR and RW a type word. Inside a calibration session, READ and WRITE without argument go to
+// the session's handler instead.
+command_status cmd_read(const command_args& args);
+command_status cmd_write(const command_args& args);
+command_status cmd_rr(const command_args& args);
+command_status cmd_rw(const command_args& args);
+command_status cmd_setbit(const command_args& args);

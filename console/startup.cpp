@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
+#include <string>
 
-#include "core/input.h"
 #include "core/shared_messages.h"
 #include "core/tool_config.h"
 #include "link/link.h"
@@ -29,14 +29,14 @@ int startup_words(const modbus_reg_entry* entry) {
 // layout a typed WRITE of the register uses.
 void raw_to_words(uint32_t raw, uint16_t* words) { split_words(raw, words); }
 
-// Takes the address argument of ADD and DELETE: decimal digits naming a catalogue register.
-// Returns the entry's index, or -1 after printing why not.
-int take_address(char** args) {
-  char* token = next_token(args);
-  if (token == nullptr) {
+// Takes the address argument of ADD and DELETE (args[1], after the sub-command word): decimal
+// digits naming a catalogue register. Returns the entry's index, or -1 after printing why not.
+int take_address(const command_args& args) {
+  if (args.size() < 2) {
     msg_missing_address();
     return -1;
   }
+  const char* token = args[1].c_str();
   int index = -1;
   if (all_digits(token)) {
     unsigned long address = strtoul(token, nullptr, 10);
@@ -46,14 +46,17 @@ int take_address(char** args) {
   return index;
 }
 
-// Prints each entry in use as "NAME (address) = value"; takes no arguments.
-void list_entries(char**) {
+// Prints each entry in use as "NAME (address) = value"; takes no arguments. Fails when an entry
+// names an address the catalogue lacks.
+command_status list_entries(const command_args&) {
+  command_status status = CMD_OK;
   for (int slot = 0; slot < STARTUP_ENTRIES; ++slot) {
     const startup_entry& s = tool_config.startup[slot];
     if (s.iReg == 0) continue;
     int index = reg_find_by_address(s.iReg);
     if (index < 0) {
       printf("Invalid address: %d\n", s.iReg);
+      status = CMD_FAILED;
       continue;
     }
     const modbus_reg_entry* entry = &modbus_reg_table[index];
@@ -64,29 +67,30 @@ void list_entries(char**) {
     printf("%s (%d) = ", entry->name, entry->address);
     print_value_by_type(entry, w, words);
   }
+  return status;
 }
 
-void add_entry(char** args) {
+command_status add_entry(const command_args& args) {
   int index = take_address(args);
-  if (index < 0) return;
+  if (index < 0) return CMD_FAILED;
   const modbus_reg_entry* entry = &modbus_reg_table[index];
 
-  char* token = next_token(args);
-  if (token == nullptr) {
+  if (args.size() < 3) {
     msg_missing_data();
-    return;
+    return CMD_FAILED;
   }
+  std::string token = args[2];
   uint32_t value = 0;
-  if (parse_value_by_type(entry->type, token, &value) != 0) {
-    printf("Invalid data; %s\n", token);
-    return;
+  if (parse_value_by_type(entry->type, token.data(), &value) != 0) {
+    printf("Invalid data; %s\n", token.c_str());
+    return CMD_FAILED;
   }
 
   int slot = 0;
   while (slot < STARTUP_ENTRIES && tool_config.startup[slot].iReg != 0) ++slot;
   if (slot == STARTUP_ENTRIES) {
     printf("No more startup entry available.\n");
-    return;
+    return CMD_FAILED;
   }
 
   // A WORD register keeps only the low 16 bits of the number, as a write of it would.
@@ -98,24 +102,25 @@ void add_entry(char** args) {
     msg_save_failed();
     s.iReg = 0;
     s.raw_value = 0;
-    return;
+    return CMD_FAILED;
   }
   uint16_t w[STARTUP_MAX_WORDS];
   raw_to_words(s.raw_value, w);
   printf("Startup entry added: %d, value = ", s.iReg);
   print_value_by_type(entry, w, words);
+  return CMD_OK;
 }
 
-void delete_entry(char** args) {
+command_status delete_entry(const command_args& args) {
   int index = take_address(args);
-  if (index < 0) return;
+  if (index < 0) return CMD_FAILED;
   int address = modbus_reg_table[index].address;
 
   int slot = 0;
   while (slot < STARTUP_ENTRIES && tool_config.startup[slot].iReg != address) ++slot;
   if (slot == STARTUP_ENTRIES) {
     printf("Startup entry not found: %d\n", address);
-    return;
+    return CMD_FAILED;
   }
 
   startup_entry& s = tool_config.startup[slot];
@@ -125,18 +130,21 @@ void delete_entry(char** args) {
   if (tool_config_save() != 1) {
     msg_save_failed();
     s = kept;
-    return;
+    return CMD_FAILED;
   }
   printf("Startup entry deleted: %d\n", address);
+  return CMD_OK;
 }
 
-// The handler of each of startup_keywords, in its order.
-void (*const startup_subcommands[])(char** args) = {list_entries, add_entry, delete_entry};
+// The handler of each of startup_keywords, in its order; each is handed STARTUP's arguments,
+// its own word first.
+command_status (*const startup_subcommands[])(const command_args& args) = {list_entries, add_entry,
+                                                                           delete_entry};
 static_assert(std::size(startup_subcommands) == std::size(startup_keywords));
 
 }  // namespace
 
-void startup_apply() {
+int startup_apply() {
   int errors = 0;
   for (int slot = 0; slot < STARTUP_ENTRIES; ++slot) {
     const startup_entry& s = tool_config.startup[slot];
@@ -165,21 +173,17 @@ void startup_apply() {
     printf("Startup: Reg %s (%d) set to ", entry->name, entry->address);
     print_value_by_type(entry, w, words);
   }
-  if (errors > 0) printf("Writing startup registers fail!\n");
+  if (errors == 0) return 0;
+  printf("Writing startup registers fail!\n");
+  return -1;
 }
 
-void cmd_startup(char** args) {
-  char* word = next_token(args);
-  if (word == nullptr) {
-    list_entries(args);
-    return;
-  }
-  upper_case_in_place(word, static_cast<int>(strlen(word)));
+command_status cmd_startup(const command_args& args) {
+  if (args.empty()) return list_entries(args);
+  std::string word = upper_cased(args[0]);
   for (size_t i = 0; i < std::size(startup_keywords); i++) {
-    if (strncmp(word, startup_keywords[i], strlen(startup_keywords[i])) == 0) {
-      startup_subcommands[i](args);
-      return;
-    }
+    if (word.starts_with(startup_keywords[i])) return startup_subcommands[i](args);
   }
-  msg_invalid_argument(word);
+  msg_invalid_argument(word.c_str());
+  return CMD_FAILED;
 }

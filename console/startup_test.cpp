@@ -28,13 +28,7 @@ bool ends_with(const std::string& text, const std::string& tail) {
          text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
-std::string run_startup(const std::string& args) {
-  std::string line = args;
-  char* cursor = line.data();
-  stream_capture out;
-  cmd_startup(&cursor);
-  return out.finish();
-}
+std::string run_startup(const std::string& args) { return run_handler(cmd_startup, args.c_str()); }
 
 std::string run_apply() {
   stream_capture out;

@@ -7,12 +7,11 @@
 #include <cstdio>
 #include <cstring>
 
-#include "console/register_commands.h"
 #include "core/input.h"
 #include "core/lifecycle.h"
-#include "core/shared_messages.h"
 #include "link/link.h"
 #include "registers/catalogue.h"
+#include "registers/register_lookup.h"
 #include "registers/values.h"
 
 namespace {
@@ -28,49 +27,63 @@ bool watchable(int32_t type) { return type == FLOAT || type == WORD || type == D
 
 // Four catalogue names end with a blank that belongs to them; in a watch line it would only
 // blur the separation between registers.
-int shown_length(const char* name) {
-  int n = static_cast<int>(strlen(name));
-  while (n > 0 && name[n - 1] == ' ') n--;
-  return n;
-}
+int shown_length(const char* name) { return reg_name_length(name); }
 
 enum wait_outcome {
-  WAIT_NEXT_SECOND,  // the wall clock has left the sampled second
+  WAIT_NEXT_SECOND,  // the wall clock has left the sampled second; no input came
   WAIT_INPUT,        // input is waiting: a key, a line, or end of input
   WAIT_END,          // Ctrl-C, or the descriptor can't be watched: end without touching input
 };
 
-// Waits until the wall clock leaves `second`, input is waiting or the stop is requested. The
-// test is "another second" rather than "a later second", so that setting the clock back does
-// not stall the watch.
-wait_outcome wait_next_second(time_t second) {
+// Waits at most timeout_ms for input or the stop; WAIT_NEXT_SECOND when neither came. Keys typed
+// while the tool was stopped (Ctrl-Z) are dropped, not taken as the key that ends the watch.
+wait_outcome look_at_input(int timeout_ms, key_mode* mode) {
+  mode->resumed();
+  if (stop_if_output_lost()) return WAIT_END;
+  switch (wait_for_input_ms(timeout_ms)) {
+    case INPUT_READY:
+      if (mode->resumed()) break;
+      return WAIT_INPUT;
+    case INPUT_STOPPED:
+    case INPUT_FAILED:  // the console's next read reports what is wrong with the input
+      return WAIT_END;
+    case INPUT_TIMEOUT:
+      break;
+  }
+  return WAIT_NEXT_SECOND;
+}
+
+// Waits until the wall clock leaves `second`, input is waiting or the stop is requested. Input is
+// looked at even when the sample has already run past its second (a slow device). The test is
+// "another second" rather than "a later second", so that setting the clock back does not stall
+// the watch.
+wait_outcome wait_next_second(time_t second, key_mode* mode) {
   for (;;) {
-    if (quit_requested.load() || stop_if_output_lost()) return WAIT_END;
-    if (stdio_input_ready()) return WAIT_INPUT;
     timespec now;
     clock_gettime(CLOCK_REALTIME, &now);
-    if (now.tv_sec != second) return WAIT_NEXT_SECOND;
-    int left_ms = static_cast<int>((1000000000L - now.tv_nsec) / 1000000) + 1;
-    switch (wait_for_input_ms(left_ms < INPUT_STOP_CHECK_MS ? left_ms : INPUT_STOP_CHECK_MS)) {
-      case INPUT_READY:
-        return WAIT_INPUT;
-      case INPUT_STOPPED:
-      case INPUT_FAILED:  // the console's next read reports what is wrong with the input
-        return WAIT_END;
-      case INPUT_TIMEOUT:
-        break;
-    }
+    int left_ms =
+        now.tv_sec != second ? 0 : static_cast<int>((1000000000L - now.tv_nsec) / 1000000) + 1;
+    wait_outcome outcome = look_at_input(left_ms, mode);
+    if (outcome != WAIT_NEXT_SECOND || left_ms == 0) return outcome;
   }
 }
 
 // Reads every register once and prints one line stamped with `second`. Nothing is printed once
-// the stop is requested: its reads fail and would only show markers.
-void print_sample(time_t second, const modbus_reg_entry* const* entries, int count) {
+// the stop is requested: its reads fail and would only show markers. With look_between, input is
+// looked at before each read after the first, so that a slow device (each read waiting for its
+// time-out) keeps no key or line waiting for the whole sample: the sample is then dropped
+// unprinted. Returns WAIT_NEXT_SECOND after a whole sample, else what ended it.
+wait_outcome print_sample(time_t second, const modbus_reg_entry* const* entries, int count,
+                          bool look_between, key_mode* mode) {
   char line[WATCH_LINE_SIZE];
   tm local;
   localtime_r(&second, &local);
   size_t used = strftime(line, sizeof line, "%H:%M:%S", &local);
   for (int i = 0; i < count; i++) {
+    if (i > 0 && look_between) {
+      wait_outcome outcome = look_at_input(0, mode);
+      if (outcome != WAIT_NEXT_SECOND) return outcome;
+    }
     uint16_t words[2] = {0, 0};
     char value[MAX_SCALAR_TEXT];
     if (modbus_cmd_read(entries[i]->address, reg_words_of_type(entries[i]->type), words) < 0) {
@@ -84,36 +97,29 @@ void print_sample(time_t second, const modbus_reg_entry* const* entries, int cou
     if (n < 0 || static_cast<size_t>(n) >= sizeof line - used) break;
     used += static_cast<size_t>(n);
   }
-  if (quit_requested.load()) return;
+  if (quit_requested.load()) return WAIT_END;
   printf("%s\n", line);
   fflush(stdout);
+  return WAIT_NEXT_SECOND;
 }
 
 }  // namespace
 
-void cmd_watch(char** args) {
-  char* tokens[WATCH_MAX_REGISTERS];
-  int count = 0;
-  for (char* token = next_token(args); token; token = next_token(args)) {
-    if (count == WATCH_MAX_REGISTERS) {
-      printf("Too many registers: WATCH shows at most %d.\n", WATCH_MAX_REGISTERS);
-      return;
-    }
-    tokens[count++] = token;
+command_status cmd_watch(const command_args& args) {
+  if (args.size() > WATCH_MAX_REGISTERS) {
+    printf("Too many registers: WATCH shows at most %d.\n", WATCH_MAX_REGISTERS);
+    return CMD_FAILED;
   }
-  if (count == 0) {
-    msg_missing_address();
-    return;
-  }
+  int count = static_cast<int>(args.size());
 
   const modbus_reg_entry* entries[WATCH_MAX_REGISTERS];
   for (int i = 0; i < count; i++) {
-    entries[i] = find_register(tokens[i]);
-    if (!entries[i]) return;
+    entries[i] = find_register(args[i].c_str());
+    if (!entries[i]) return CMD_FAILED;
     if (!watchable(entries[i]->type)) {
       printf("Cannot watch %s (%s): FLOAT, WORD and DWORD registers only.\n", entries[i]->name,
              reg_type_name(entries[i]->type));
-      return;
+      return CMD_FAILED;
     }
   }
   for (int i = 0; i < count; i++) print_register_header(entries[i]);
@@ -123,13 +129,17 @@ void cmd_watch(char** args) {
   fflush(stdout);
 
   key_mode mode;
+  // Input that was waiting before the watch began (a script that does not pause) ends it after
+  // one whole sample; input that comes later ends it between two reads of a sample.
+  bool look_between = !input_ready() && wait_for_input_ms(0) == INPUT_TIMEOUT;
   for (;;) {
     timespec now;
     clock_gettime(CLOCK_REALTIME, &now);
-    print_sample(now.tv_sec, entries, count);
-    wait_outcome outcome = wait_next_second(now.tv_sec);
+    wait_outcome outcome = print_sample(now.tv_sec, entries, count, look_between, &mode);
+    if (outcome == WAIT_NEXT_SECOND) outcome = wait_next_second(now.tv_sec, &mode);
     if (outcome == WAIT_NEXT_SECOND) continue;
     if (outcome == WAIT_INPUT && at_terminal) drop_key();
     break;
   }
+  return CMD_OK;
 }

@@ -3,6 +3,8 @@
 // Console thread only.
 #pragma once
 
+#include "core/command_status.h"
+
 // Maximum number of registers one WATCH shows.
 constexpr int WATCH_MAX_REGISTERS = 8;
 
@@ -11,5 +13,6 @@ constexpr int WATCH_MAX_REGISTERS = 8;
 // each register's name and value (READ's value format, "----" for a read that failed). Ends at
 // a terminal on any key, which is read and dropped (the terminal's modes are restored on every
 // way out); with piped or redirected input as soon as input is waiting (the next line, or end
-// of input), which is left unread for the console; and on Ctrl-C.
-void cmd_watch(char** args);
+// of input), which is left unread for the console; and on Ctrl-C. The table hands it at least one
+// register.
+command_status cmd_watch(const command_args& args);

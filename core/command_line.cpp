@@ -1,12 +1,16 @@
 #include "core/command_line.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 namespace {
 
 // Exit status of a command line the tool does not understand (as getopt-based tools use).
 constexpr int STATUS_BAD_USAGE = 2;
+// Exit status when the text asked for could not be written (a full disk, say).
+constexpr int STATUS_WRITE_ERROR = 1;
 
 const char* const usage_lines[] = {
     "Usage: veltrona_tool [--help | --version]",
@@ -32,12 +36,15 @@ const char* const usage_lines[] = {
     "  $XDG_STATE_HOME/veltrona_tool/writes.log (~/.local/state/veltrona_tool/writes.log when",
     "  XDG_STATE_HOME is not set)",
     "      one line for every register write sent to the device",
+    "  $XDG_STATE_HOME/veltrona_tool/calibrations.jsonl (in ~/.local/state likewise)",
+    "      one JSON record for every calibration table sent, as found and as left",
     "",
     "Environment:",
     "  NO_COLOR   when set and not empty, the output carries no colour escape sequences",
     "",
     "Exit status:",
     "  0    normal end, also after a failed connection or Ctrl-C",
+    "  1    the text of --help or --version could not be written",
     "  2    bad usage: an unknown argument",
     "  255  the configuration could not be loaded or the signal handler not installed",
 };
@@ -52,6 +59,34 @@ int print_version() {
   return 0;
 }
 
+// An argument as it may be shown on a terminal: bytes other than printable ASCII, which could
+// carry escape sequences, and the backslash itself as C escapes.
+std::string shown_argument(const char* arg) {
+  std::string shown;
+  for (const char* p = arg; *p; p++) {
+    unsigned char c = static_cast<unsigned char>(*p);
+    if (c == '\\') {
+      shown += "\\\\";
+    } else if (c >= 0x20 && c < 0x7F) {
+      shown += static_cast<char>(c);
+    } else {
+      char escaped[8];
+      snprintf(escaped, sizeof escaped, "\\x%02X", c);
+      shown += escaped;
+    }
+  }
+  return shown;
+}
+
+// The text is in stdout's buffer, so a full disk shows only now. Returns status,
+// or STATUS_WRITE_ERROR after saying so on standard error.
+int flush_output(int status) {
+  errno = 0;
+  if (fflush(stdout) == 0 && !ferror(stdout)) return status;
+  fprintf(stderr, "veltrona_tool: write error: %s\n", strerror(errno != 0 ? errno : EIO));
+  return STATUS_WRITE_ERROR;
+}
+
 }  // namespace
 
 int command_line_handle(int argc, char** argv) {
@@ -60,11 +95,9 @@ int command_line_handle(int argc, char** argv) {
   for (int i = 1; i < argc; i++) {
     if (strcmp(argv[i], "--help") != 0 && strcmp(argv[i], "--version") != 0) {
       fprintf(stderr, "veltrona_tool: unknown argument '%s'; try 'veltrona_tool --help'\n",
-              argv[i]);
+              shown_argument(argv[i]).c_str());
       return STATUS_BAD_USAGE;
     }
   }
-  int status = strcmp(argv[1], "--help") == 0 ? print_usage() : print_version();
-  fflush(stdout);
-  return status;
+  return flush_output(strcmp(argv[1], "--help") == 0 ? print_usage() : print_version());
 }

@@ -5,6 +5,8 @@
 
 // Handles the arguments before anything else happens. Returns -1 when there are none and the
 // tool runs as usual. Otherwise returns the exit status for main to end with: 0 after printing
-// the usage text (--help) or the name and version (--version) on standard output, 2 after
-// naming an unknown argument on standard error. Main thread, first thing in main.
+// the usage text (--help) or the name and version (--version) on standard output, 1 when that
+// text could not be written (said on standard error), 2 after naming an unknown argument on
+// standard error, its bytes other than printable ASCII escaped (\xHH, \\ for a backslash). Main
+// thread, first thing in main.
 int command_line_handle(int argc, char** argv);

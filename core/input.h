@@ -1,36 +1,61 @@
-// Standard input: every read of the operator's command lines, answers and keys, the waits that
-// come before them, and the cutting of a command line into tokens. (Line editing at a terminal
-// reads through libedit in console/line_editor.h, and uses the buffered-input helper below.)
+// Standard input: every read of the operator's command lines, answers and keys, and the waits
+// that come before them. (Line editing at a terminal reads through libedit in
+// console/line_editor.h, and uses the buffered-input helpers below; the console cuts a line into
+// tokens in console/tokenizer.h.)
 //
 // Threads: standard input is read by one thread at a time, the main thread during the start-up
-// questions of the host service, then the console thread; never by the link thread. The run of
-// failed reads below belongs to that thread.
+// questions of the host service, then the console thread; never by the link thread. The input
+// buffer and the run of failed reads below belong to that thread.
 //
-// Stop: every wait watches quit_requested (core/lifecycle.h) several times a second, so that a
-// Ctrl-C ends a read even when its signal came just before the read began. The signal handler
-// sets the flag and interrupts the reading thread's blocking call; a reader then returns its
-// interrupted result (below) and reads nothing more.
+// Stop: whoever sets quit_requested (core/lifecycle.h) while another thread may wait calls
+// wake_input_waits() after it: every wait here watches a wake descriptor beside standard input,
+// so an idle tool sleeps until input, the stop or its own timeout, and a stop that came just
+// before a wait began still ends it. The signal handler also interrupts the reading thread's
+// blocking call; a reader then returns LINE_INTERRUPTED and reads nothing more.
 //
 // End of input: sticky. Once stdin is at end of input every reader returns its end result at once
 // without blocking; so does every reader once input has been given up after
-// STDIN_FAILURE_LIMIT failed reads in a row.
+// STDIN_FAILURE_LIMIT failed reads in a row. A last line without its line end is a whole line.
 //
-// Standard input is read only through the stdio stream stdin, so that input a pipe delivered into
-// the stream's buffer during one read is still seen by the next reader.
+// Standard input is read from its descriptor through one buffer of this module, never through
+// the stdio stream stdin, so that input a pipe delivered during one read is still seen by the
+// next reader.
+//
+// Readers return a count or a byte (0 or more), or a negative line_read_result; each counts its
+// own failed reads towards STDIN_FAILURE_LIMIT.
 #pragma once
 
 #include <termios.h>
 
 #include <cstdint>
 
-// Whether stdio holds bytes of stdin that it has taken from the descriptor but nobody has read
-// yet (glibc keeps them between the read pointers of the FILE). They are input that is waiting,
-// although the descriptor may have nothing more.
-bool stdio_has_buffered_input();
+// Whether the input buffer holds bytes of stdin that were taken from the descriptor but nobody
+// has read yet. They are input that is waiting, although the descriptor may have nothing more.
+bool input_has_buffered_bytes();
 
-// Whether a read of stdin returns at once, whatever the descriptor holds: stdio has buffered
-// bytes, or stdin is at end of input.
-bool stdio_input_ready();
+// Takes the next buffered byte (0 to 255), or returns -1 when the buffer is empty. Never reads.
+int take_buffered_byte();
+
+// Whether a read of stdin returns at once, whatever the descriptor holds: bytes are buffered,
+// or stdin is at end of input.
+bool input_ready();
+
+// Forgets buffered bytes and end of input, and empties the wake descriptor: for tests that give
+// stdin new contents and clear quit_requested. Reading thread only.
+void input_reset();
+
+// The descriptor every wait for input polls beside stdin: readable once wake_input_waits() has
+// been called. Made at the first call; -1 when the system has none, and the waits then look at
+// quit_requested every INPUT_STOP_CHECK_MS instead.
+int input_wake_fd();
+
+// Wakes every wait for input, now and later, for good. Call after setting quit_requested.
+// Async-signal-safe (one write; errno is kept), any thread.
+void wake_input_waits();
+
+// Blocks until quit_requested is set, waking only when wake_input_waits() is called or a signal
+// interrupts the wait. For the main thread while the workers run.
+void sleep_until_stop();
 
 // When a write to standard output has failed and nothing reads it any more (a closed pipe: EPIPE,
 // with SIGPIPE ignored), nobody can see a prompt, a question or a watch line: sets
@@ -38,21 +63,19 @@ bool stdio_input_ready();
 // wait for the operator.
 bool stop_if_output_lost();
 
-// Longest wait between two looks at quit_requested: Ctrl-C reaches the reading thread as a signal
-// that may land just before a wait begins, so the flag is looked at again at least this often.
+// Longest wait between two looks at quit_requested when the system gave no wake descriptor.
 constexpr int INPUT_STOP_CHECK_MS = 200;
 
 // One look at standard input, for waits that also watch something else (the clock).
 enum input_wait_result {
   INPUT_READY,    // a read will not block: data, buffered bytes or end of input
   INPUT_TIMEOUT,  // nothing within timeout_ms, or the wait was interrupted by a signal
-  INPUT_STOPPED,  // quit_requested is set
+  INPUT_STOPPED,  // quit_requested is set (the wake descriptor fired)
   INPUT_FAILED,   // the descriptor can't be watched (poll failed)
 };
 
-// Waits at most timeout_ms for standard input to become readable, looking at quit_requested
-// before the wait and after input came. A caller keeps timeout_ms at or below INPUT_STOP_CHECK_MS
-// and calls again after INPUT_TIMEOUT, so that a Ctrl-C is seen in time.
+// Waits at most timeout_ms (-1: no limit, 0: one look) for standard input to become readable or
+// the waits to be woken, looking at quit_requested before the wait and after input came.
 input_wait_result wait_for_input_ms(int timeout_ms);
 
 // Waits until standard input has data (or end of input) to read without blocking. Returns 0
@@ -61,50 +84,52 @@ input_wait_result wait_for_input_ms(int timeout_ms);
 int wait_for_input();
 
 // Standard input that fails every read (a directory, a terminal that hung up) would keep the
-// prompt and the questions asking forever. Every reader that reads again after a failed read
-// reports each read here, so that a run of failures ends input as end of input does.
+// prompt and the questions asking forever. Every reader counts its failed reads (a read
+// interrupted by a signal is none), and a read that delivered data breaks the run; after
+// STDIN_FAILURE_LIMIT failures in a row input counts as ended, as at end of input.
 constexpr int STDIN_FAILURE_LIMIT = 10;
 
-// Counts one failed read of standard input. A read interrupted by a signal (EINTR) is no failure:
-// callers neither count it nor let it break the run. Returns true when this is the
-// STDIN_FAILURE_LIMIT-th failure in a row (or input was given up before): from now on standard
-// input counts as ended.
+// Counts one failed read of standard input, for readers outside this module (the line editor).
+// Returns true when this is the STDIN_FAILURE_LIMIT-th failure in a row (or input was given up
+// before): from now on standard input counts as ended.
 bool stdin_read_failed();
 
-// A read of standard input delivered data: the run of failures is broken.
+// A read of standard input delivered data: the run of failures is broken. For readers outside
+// this module.
 void stdin_read_succeeded();
 
 // Whether standard input has been given up after STDIN_FAILURE_LIMIT failed reads in a row. It
 // stays given up: every reader then reports end of input without reading.
 bool stdin_given_up();
 
-// fgets on stdin into buf (size bytes), and the number of bytes it stored: NUL bytes inside the
-// line count, so a caller can tell a line that filled the buffer even when strlen stops early.
-// Returns -1 when fgets read nothing (end of input or a read error; errno and the stream's flags
-// as fgets left them). Does not wait and counts nothing.
-int read_line_bytes(char* buf, int size);
-
-// Outcome of reading one command line, from stdin here or through the line editor.
+// Outcome of a read of standard input: 0 or more is what was read (a line, a count, a byte); a
+// negative result says why nothing was.
 enum line_read_result {
-  LINE_OK,           // a line is in the buffer
-  LINE_END,          // end of input (Ctrl-D on an empty line), or input given up
-  LINE_INTERRUPTED,  // Ctrl-C: quit_requested set, or a read interrupted by a signal
-  LINE_ERROR,        // any other read error (the stream's error flag is cleared)
-  LINE_TOO_LONG,     // the line did not fit the buffer; it was read to its end and dropped whole
+  LINE_OK = 0,            // a line is in the buffer
+  LINE_END = -1,          // end of input (Ctrl-D on an empty line), or input given up
+  LINE_INTERRUPTED = -2,  // Ctrl-C: quit_requested set, or a read interrupted by a signal
+  LINE_ERROR = -3,        // any other read error
+  LINE_TOO_LONG = -4,     // the line did not fit the buffer; it was read to its end and dropped
 };
+
+// Waits for and reads one line of stdin into buf (size bytes, line end kept, always
+// NUL-terminated): at most size - 1 bytes, up to and including the first line end. Returns the
+// number of bytes stored (NUL bytes inside the line count, so a caller can tell a line that
+// filled the buffer even when strlen stops early), or LINE_END, LINE_INTERRUPTED or LINE_ERROR
+// when nothing was read. A last line without its line end is returned whole at end of input.
+int read_line_bytes(char* buf, int size);
 
 // Waits for and reads one command line into buf (size bytes, line end kept when it fits). A line
 // that does not fit is read to its end and dropped, buf then empty, so no piece of it is ever run
-// as a command. Counts nothing towards the failure limit: the caller, which prints the message
-// for LINE_ERROR, reports the outcome (stdin_read_failed, stdin_read_succeeded).
+// as a command. Returns LINE_OK or the negative result; the caller prints the message for
+// LINE_ERROR.
 line_read_result read_command_line(char* buf, int size);
 
 // Reads one whole answer line from stdin into buf (size bytes, line end included when it fits,
 // always NUL-terminated). What does not fit is read and discarded, so no fragment of the line is
-// ever taken as a later answer or command. Flushes stdout first. Returns 0, or -1 at end of
-// input, on a read error (errno from the failed read is kept; nothing printed), once standard
-// input has been given up, and on Ctrl-C (errno EINTR; the line, if any, is left unread). Each
-// read counts towards the failure limit.
+// ever taken as a later answer or command. Flushes stdout first. Returns LINE_OK, or LINE_END
+// (also once standard input has been given up), LINE_INTERRUPTED (Ctrl-C; the line, if any, is
+// left unread) or LINE_ERROR; nothing printed.
 int read_answer_line(char* buf, int size);
 
 // Reads a yes/no answer line; only its first character counts, in either case. Lines are judged
@@ -114,9 +139,9 @@ int read_answer_line(char* buf, int size);
 int read_yes_no();
 
 // Reads a decimal integer answer line and checks lowest <= number <= highest, compared as unsigned
-// 32-bit numbers. Lines are judged on their first 255 characters; the last character kept (the
-// line end) is dropped and an empty line reads as 0. Returns 0 with *value stored; -1 at end of
-// input, on a read error or on Ctrl-C (nothing printed); -2 after printing "Invalid: %s." for a
+// 32-bit numbers. Lines are judged on their first 255 characters without the line end (a last
+// line without one counts whole); an empty line reads as 0. Returns 0 with *value stored; -1 at end
+// of input, on a read error or on Ctrl-C (nothing printed); -2 after printing "Invalid: %s." for a
 // line that is not a number; -3 after printing "Out of range: %d." for a number outside the range.
 int read_int_in_range(int32_t* value, int32_t lowest, int32_t highest);
 
@@ -131,26 +156,31 @@ class key_mode {
   key_mode(const key_mode&) = delete;
   key_mode& operator=(const key_mode&) = delete;
 
+  // Whether the process has continued after a stop (terminal_continues, core/lifecycle.h) since
+  // the mode was set or since the last call that returned true. When it has, the key mode is put
+  // back (a shell's job control may have left its own modes) and the keys typed at the terminal
+  // meanwhile are dropped, so that they never reach the device as a burst.
+  bool resumed();
+
  private:
   termios saved_{};
+  termios keys_{};
   bool active_ = false;
+  unsigned continues_seen_ = 0;
 };
 
-// Waits for and reads one byte (a key in key mode) from stdin, bytes already in the stdio buffer
-// first. Returns the byte (0 to 255), or -1 on Ctrl-C, at end of input or on a read error; a
-// read error's flag is cleared for the next reader, end of input stays visible. Counts nothing
-// towards the failure limit.
-int read_key_byte();
+// read_key_byte's result when the process continued after a stop during the wait: the caller
+// shows its state again (the shell's lines may stand below it) and reads on.
+constexpr int KEY_CONTINUED = -5;
+
+// Waits for and reads one byte (a key in key mode) from stdin, buffered bytes first. Returns the
+// byte (0 to 255), KEY_CONTINUED (with a mode whose resumed() was true: nothing read), or
+// LINE_INTERRUPTED on Ctrl-C, LINE_END at end of input (also once input has been given up),
+// LINE_ERROR on a read error.
+int read_key_byte(key_mode* mode = nullptr);
 
 // Reads and drops the key press that is waiting at a terminal in key mode. A key that sends
 // several bytes (an arrow key's escape sequence) arrives in one piece, so one read takes all of
-// it and none of it reaches the next command line. Bytes stdio already holds are what is dropped
-// when there are any.
+// it and none of it reaches the next command line. Buffered bytes are what is dropped when there
+// are any.
 void drop_key();
-
-// Command-line tokens: a line is cut at blank characters only (a tab is part of a token; runs of
-// blanks count as one). Commands take their arguments one at a time from the same cursor the
-// console used for the command word. Returns the next token of *cursor and advances the cursor
-// past it, terminating the token in place; nullptr when the line holds no more tokens (or
-// cursor is null).
-char* next_token(char** cursor);

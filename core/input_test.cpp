@@ -18,20 +18,56 @@
 
 namespace {
 
+// The next line of stdin as it stands, buffered bytes first, read past every reader's checks (the
+// stop, input given up): what is left for a later reader.
 std::string next_stdin_line() {
-  char line[256];
-  return fgets(line, sizeof line, stdin) == nullptr ? "<eof>" : line;
+  std::string line;
+  for (;;) {
+    int c = take_buffered_byte();
+    char byte;
+    if (c < 0) {
+      if (read(STDIN_FILENO, &byte, 1) != 1) break;
+      c = static_cast<unsigned char>(byte);
+    }
+    line += static_cast<char>(c);
+    if (c == '\n') break;
+  }
+  return line.empty() ? "<eof>" : line;
 }
 
 // Makes stdin a directory: every read fails with EISDIR.
-void stdin_from_directory() { ASSERT_NE(freopen("/", "r", stdin), nullptr); }
+void stdin_from_directory() {
+  ASSERT_NE(freopen("/", "r", stdin), nullptr);
+  input_reset();
+}
 
-// Every case starts and ends with the stop flag clear.
+// Makes stdin read from path (a device such as /dev/zero).
+void stdin_from(const char* path) {
+  ASSERT_NE(freopen(path, "r", stdin), nullptr);
+  input_reset();
+}
+
+// Every case starts and ends with the stop flag clear and the waits not woken.
 class Input : public ::testing::Test {
  protected:
-  void SetUp() override { quit_requested.store(0); }
-  void TearDown() override { quit_requested.store(0); }
+  void SetUp() override {
+    quit_requested.store(0);
+    input_reset();
+  }
+  void TearDown() override {
+    quit_requested.store(0);
+    input_reset();
+  }
 };
+
+// Sets the stop flag and wakes the waits after ms milliseconds, as the signal handler does.
+std::thread stop_after_ms(int ms) {
+  return std::thread([ms] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    quit_requested.store(1);
+    wake_input_waits();
+  });
+}
 
 TEST_F(Input, YesNoAnswersFromPipe) {
   feed_stdin("y\nYes\nyellow\nn\nNo\n\nmaybe\n");
@@ -129,15 +165,14 @@ TEST_F(Input, StdinIsGivenUpAfterTenFailedReadsInARow) {
 }
 
 // Once input is given up, the console's reader and the integer answers end as at end of input,
-// and failures that the console counts for its own reads (LINE_ERROR) count towards the limit.
+// and the console reader's own failures (LINE_ERROR) count towards the limit.
 TEST_F(Input, GivenUpInputEndsEveryReader) {
   auto run = [] {
     stdin_from_directory();
     char line[16];
     for (int i = 0; i < STDIN_FAILURE_LIMIT; i++) {
       if (read_command_line(line, sizeof line) != LINE_ERROR) exit(1);
-      if (ferror(stdin)) exit(2);  // the flag is cleared for the next reader
-      if (stdin_read_failed() != (i == STDIN_FAILURE_LIMIT - 1)) exit(3);
+      if (stdin_given_up() != (i == STDIN_FAILURE_LIMIT - 1)) exit(3);  // the reader counted
     }
     feed_stdin("5\nHELP\n");
     int32_t value = -7;
@@ -167,8 +202,8 @@ TEST_F(Input, EndOfInputEndsEveryReaderAtOnce) {
     EXPECT_EQ(read_int_in_range(&value, 0, 9), -1);
     EXPECT_EQ(out.finish(), "");
     EXPECT_EQ(value, -7);
-    EXPECT_EQ(read_key_byte(), -1);
-    EXPECT_TRUE(feof(stdin));
+    EXPECT_EQ(read_key_byte(), LINE_END);
+    EXPECT_TRUE(input_ready());
   }
   EXPECT_FALSE(stdin_given_up());  // end of input is no failure
 }
@@ -182,9 +217,7 @@ TEST_F(Input, StopFlagInterruptsEveryReaderWithoutReading) {
   EXPECT_EQ(wait_for_input(), -1);
   EXPECT_EQ(wait_for_input_ms(10000), INPUT_STOPPED);
   EXPECT_EQ(read_command_line(line, sizeof line), LINE_INTERRUPTED);
-  errno = 0;
-  EXPECT_EQ(read_answer_line(line, sizeof line), -1);
-  EXPECT_EQ(errno, EINTR);
+  EXPECT_EQ(read_answer_line(line, sizeof line), LINE_INTERRUPTED);
   stream_capture err(stderr);
   EXPECT_EQ(read_yes_no(), -1);
   EXPECT_EQ(err.finish(), "Error reading answer.\n");
@@ -192,27 +225,57 @@ TEST_F(Input, StopFlagInterruptsEveryReaderWithoutReading) {
   stream_capture out(stdout);
   EXPECT_EQ(read_int_in_range(&value, 0, 9), -1);
   EXPECT_EQ(out.finish(), "");
-  EXPECT_EQ(read_key_byte(), -1);
+  EXPECT_EQ(read_key_byte(), LINE_INTERRUPTED);
   EXPECT_FALSE(stdin_given_up());
   EXPECT_EQ(next_stdin_line(), "y\n");
 }
 
-// The signal handler sets the flag while the reader waits on a descriptor that stays silent:
-// the wait looks at the flag again and ends.
-TEST_F(Input, StopFlagSetDuringTheWaitEndsIt) {
+// The stop comes while the reader waits on a descriptor that stays silent: the wake ends the
+// wait, which has no time limit of its own.
+TEST_F(Input, StopDuringTheWaitEndsIt) {
   int fds[2];
   ASSERT_EQ(pipe(fds), 0);
   std::string path = "/dev/fd/" + std::to_string(fds[0]);
   ASSERT_NE(freopen(path.c_str(), "r", stdin), nullptr);
   close(fds[0]);
-  std::thread stopper([] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    quit_requested.store(1);
-  });
+  input_reset();
+  std::thread stopper = stop_after_ms(300);
   char line[16];
   EXPECT_EQ(read_command_line(line, sizeof line), LINE_INTERRUPTED);
   stopper.join();
   close(fds[1]);
+}
+
+// Endless input without a line end (/dev/zero) is discarded for as long as it comes; the stop
+// ends every reader that discards the rest of a line.
+TEST_F(Input, StopEndsTheDiscardOfAnEndlessLine) {
+  stdin_from("/dev/zero");
+  char line[16];
+  std::thread stopper = stop_after_ms(200);
+  EXPECT_EQ(read_command_line(line, sizeof line), LINE_INTERRUPTED);
+  stopper.join();
+  quit_requested.store(0);
+  input_reset();
+  stopper = stop_after_ms(200);
+  EXPECT_EQ(read_answer_line(line, sizeof line), LINE_INTERRUPTED);
+  stopper.join();
+}
+
+// A last line without its line end is a whole line for every reader.
+TEST_F(Input, LastLineWithoutLineEndCountsWhole) {
+  char line[16];
+  int32_t value = -7;
+  feed_stdin("10");
+  EXPECT_EQ(read_int_in_range(&value, 0, 65535), 0);
+  EXPECT_EQ(value, 10);
+  feed_stdin("Filament");
+  EXPECT_EQ(read_answer_line(line, sizeof line), LINE_OK);
+  EXPECT_STREQ(line, "Filament");
+  feed_stdin("no");
+  EXPECT_EQ(read_yes_no(), 0);
+  feed_stdin("HELP");
+  EXPECT_EQ(read_line_bytes(line, sizeof line), 4);
+  EXPECT_EQ(read_line_bytes(line, sizeof line), LINE_END);
 }
 
 // A closed standard output (nobody reads the prompts any more) stops the tool at its next wait.
@@ -229,7 +292,8 @@ TEST_F(Input, LostOutputSetsTheStopFlag) {
     printf("prompt\n");
     fflush(stdout);
     if (wait_for_input() != -1 || quit_requested.load() != 1) exit(3);
-    if (next_stdin_line() != "y\n") exit(4);
+    if (read_yes_no() != -1) exit(4);
+    if (next_stdin_line() != "y\n") exit(5);
     exit(0);
   };
   EXPECT_EXIT(run(), ::testing::ExitedWithCode(0), "");
@@ -255,55 +319,34 @@ TEST_F(Input, CommandLinesThatDoNotFitAreDroppedWhole) {
   EXPECT_EQ(read_command_line(line, sizeof line), LINE_END);
 }
 
-TEST_F(Input, KeysComeFromTheStdioBufferFirst) {
+TEST_F(Input, KeysComeFromTheBufferFirst) {
   feed_stdin("one\nVvq");
-  EXPECT_FALSE(stdio_has_buffered_input());
-  EXPECT_FALSE(stdio_input_ready());
-  EXPECT_EQ(next_stdin_line(), "one\n");
-  EXPECT_TRUE(stdio_has_buffered_input());  // the pipe's bytes are all in stdio's buffer
+  EXPECT_FALSE(input_has_buffered_bytes());
+  EXPECT_FALSE(input_ready());
+  char line[16];
+  EXPECT_EQ(read_answer_line(line, sizeof line), LINE_OK);
+  EXPECT_STREQ(line, "one\n");
+  EXPECT_TRUE(input_has_buffered_bytes());  // the pipe's bytes are all in the buffer
   {
     key_mode mode;  // no terminal: changes nothing
     EXPECT_EQ(read_key_byte(), 'V');
     EXPECT_EQ(read_key_byte(), 'v');
   }
-  drop_key();  // takes what stdio holds
-  EXPECT_FALSE(stdio_has_buffered_input());
-  EXPECT_EQ(read_key_byte(), -1);
-  EXPECT_TRUE(feof(stdin));
-  EXPECT_TRUE(stdio_input_ready());  // end of input: a read returns at once
+  drop_key();  // takes what is buffered
+  EXPECT_FALSE(input_has_buffered_bytes());
+  EXPECT_EQ(read_key_byte(), LINE_END);
+  EXPECT_TRUE(input_ready());  // end of input: a read returns at once
 }
 
-TEST_F(Input, KeyReadErrorLeavesNoErrorFlag) {
-  stdin_from_directory();
-  EXPECT_EQ(read_key_byte(), -1);
-  EXPECT_FALSE(ferror(stdin));
-  EXPECT_FALSE(stdin_given_up());
-}
-
-TEST_F(Input, NextTokenCutsAtBlanksOnly) {
-  struct example {
-    const char* line;
-    std::vector<std::string> tokens;
+TEST_F(Input, KeyReadErrorCountsAsAFailedRead) {
+  auto run = [] {
+    stdin_from_directory();
+    for (int i = 0; i < STDIN_FAILURE_LIMIT; i++)
+      if (read_key_byte() != LINE_ERROR) exit(1);
+    if (!stdin_given_up() || read_key_byte() != LINE_END) exit(2);
+    exit(0);
   };
-  const example examples[] = {
-      {"READ 5120", {"READ", "5120"}},
-      {"  write   STATE  3  ", {"write", "STATE", "3"}},
-      {"READ\t5120 x", {"READ\t5120", "x"}},  // a tab is part of the token
-      {"", {}},
-      {"    ", {}},
-      {"a\r\n", {"a\r\n"}},  // the console cuts the line end before it cuts tokens
-  };
-  for (const example& ex : examples) {
-    std::vector<char> buf(ex.line, ex.line + strlen(ex.line) + 1);
-    char* cursor = buf.data();
-    std::vector<std::string> tokens;
-    while (char* token = next_token(&cursor)) tokens.push_back(token);
-    EXPECT_EQ(tokens, ex.tokens) << ex.line;
-    EXPECT_EQ(next_token(&cursor), nullptr) << ex.line;
-  }
-  EXPECT_EQ(next_token(nullptr), nullptr);
-  char* no_line = nullptr;
-  EXPECT_EQ(next_token(&no_line), nullptr);
+  EXPECT_EXIT(run(), ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

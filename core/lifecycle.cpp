@@ -4,6 +4,8 @@
 #include <cstring>
 
 std::atomic<int> quit_requested{0};
+std::atomic<unsigned> terminal_continues{0};
+std::atomic<unsigned> terminal_resizes{0};
 cal_definition work_cal[CAL_DEFINITIONS];
 char ilock_names[3][ILOCK_NAMES][ILOCK_NAME_SIZE];
 

@@ -9,9 +9,19 @@
 
 // The stop flag. Set to 1 by the SIGINT handler (main thread), by the console thread when the
 // user quits or input ends, by the thread reading standard input when standard output is lost
-// (core/input.h), and by the link thread when it leaves its loop; never reset. Read by both
-// workers on every pass of their loops and by every wait for standard input.
+// (core/input.h), by the link thread when it leaves its loop and by each worker as it ends; never
+// reset. Whoever sets it while another thread may wait for input calls wake_input_waits(). Read by
+// both workers on every pass of their loops and by every wait for standard input.
 extern std::atomic<int> quit_requested;
+
+// Job control and the window, counted by their signal handlers (core/main.cpp), which run on
+// the console thread while it runs (the other threads block these signals), so that they
+// interrupt its waits. terminal_continues: continues after a stop (Ctrl-Z and fg, SIGSTOP and
+// SIGCONT); terminal_resizes: changes of the window size (SIGWINCH). Never reset. Read by the
+// console thread's waits for the operator, which put their terminal mode back and redraw when a
+// count has moved.
+extern std::atomic<unsigned> terminal_continues;
+extern std::atomic<unsigned> terminal_resizes;
 
 // Working calibration table: slot i holds cal[i] of the configuration when its use flag is
 // set, otherwise all zero. Filled by the main thread before the workers start; afterwards

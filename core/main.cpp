@@ -16,6 +16,7 @@
 #include "core/colours.h"
 #include "core/command_line.h"
 #include "core/host_service.h"
+#include "core/input.h"
 #include "core/lifecycle.h"
 #include "core/tool_config.h"
 #include "link/link.h"
@@ -37,14 +38,31 @@ enum worker_state { WORKER_NOT_STARTED, WORKER_RUNNING, WORKER_ENDED };
 std::atomic<int> link_state{WORKER_NOT_STARTED};
 std::atomic<int> console_state{WORKER_NOT_STARTED};
 
+// A worker that ends ends the tool (the link only when the device was never reached, then the
+// console follows): the stop is set and the waits woken, the main thread's among them.
 void* link_entry(void* arg) {
   link_thread_main(arg);
+  quit_requested.store(1);
+  wake_input_waits();
   link_state.store(WORKER_ENDED);
   return nullptr;
 }
 
+// SIGTSTP, SIGCONT and SIGWINCH: blocked by the main and link threads while the console thread
+// runs, so that they land on the console thread and interrupt its wait for the operator.
+sigset_t console_signals() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int sig : {SIGTSTP, SIGCONT, SIGWINCH}) sigaddset(&set, sig);
+  return set;
+}
+
 void* console_entry(void* arg) {
+  sigset_t set = console_signals();
+  pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
   console_thread_main(arg);
+  quit_requested.store(1);
+  wake_input_waits();
   console_state.store(WORKER_ENDED);
   return nullptr;
 }
@@ -68,9 +86,8 @@ void on_stop_signal(int) {
     if (!quit_requested.load()) pthread_kill(main_thread, SIGINT);
     return;
   }
-  quit_requested.store(1);
   // A transfer under way fails at once, whatever the device does.
-  link_cut_connection();
+  request_stop();
   // Only interrupts a blocking call; the workers' handlers return at once.
   if (link_state.load() == WORKER_RUNNING) pthread_kill(link_thread, SIGINT);
   if (console_state.load() == WORKER_RUNNING) pthread_kill(console_thread, SIGINT);
@@ -87,6 +104,37 @@ void on_quit_signal(int sig) {
   raise(sig);  // delivered when the handler returns
 }
 
+// Standard input's modes in the tool's own use (line editing, the key mode) when Ctrl-Z came,
+// put back once the process continues. Only the SIGTSTP handler touches them.
+termios terminal_in_use;
+
+// SIGTSTP (Ctrl-Z): the terminal gets back the modes it had at start, as a shell expects of a
+// stopped job, and the process stops as it does by default. Once continued it puts its own
+// modes back, since a shell's fg leaves its own. In a process group no shell controls (an
+// orphaned one) the system does not stop the process, and nothing changes.
+void on_stop_key(int sig) {
+  int saved_errno = errno;
+  bool in_use = terminal_saved && tcgetattr(STDIN_FILENO, &terminal_in_use) == 0;
+  if (terminal_saved) tcsetattr(STDIN_FILENO, TCSANOW, &terminal_at_start);
+  struct sigaction stop = {}, mine;
+  stop.sa_handler = SIG_DFL;
+  sigemptyset(&stop.sa_mask);
+  sigaction(sig, &stop, &mine);
+  sigset_t just_this, before;
+  sigemptyset(&just_this);
+  sigaddset(&just_this, sig);
+  pthread_sigmask(SIG_UNBLOCK, &just_this, &before);
+  raise(sig);  // returns once the process continues
+  pthread_sigmask(SIG_SETMASK, &before, nullptr);
+  sigaction(sig, &mine, nullptr);
+  if (in_use) tcsetattr(STDIN_FILENO, TCSANOW, &terminal_in_use);
+  errno = saved_errno;
+}
+
+void on_continue(int) { terminal_continues.fetch_add(1); }
+
+void on_resize(int) { terminal_resizes.fetch_add(1); }
+
 // Returns 0, or -1 with errno set when a handler can't be installed.
 int install_signal_handlers() {
   terminal_saved = isatty(STDIN_FILENO) && tcgetattr(STDIN_FILENO, &terminal_at_start) == 0;
@@ -98,19 +146,36 @@ int install_signal_handlers() {
     if (sigaction(sig, &sa, nullptr) != 0) return -1;
   sa.sa_handler = on_quit_signal;
   if (sigaction(SIGQUIT, &sa, nullptr) != 0) return -1;
+  const struct {
+    int sig;
+    void (*handler)(int);
+  } job_handlers[] = {{SIGTSTP, on_stop_key}, {SIGCONT, on_continue}, {SIGWINCH, on_resize}};
+  // A read under way goes on after these; a wait (poll) still returns, so that it can redraw.
+  sa.sa_flags = SA_RESTART;
+  for (const auto& h : job_handlers) {
+    sa.sa_handler = h.handler;
+    if (sigaction(h.sig, &sa, nullptr) != 0) return -1;
+  }
   // A reader of standard output that has gone away must not end the tool before the
   // host-service restore: the write fails instead, and the next wait for input ends the tool.
+  // Likewise a file that reaches the file-size limit (ulimit -f): the write fails with EFBIG
+  // and is reported like a full disk, and the session goes on to its restore.
+  sa.sa_flags = 0;
   sa.sa_handler = SIG_IGN;
-  return sigaction(SIGPIPE, &sa, nullptr);
+  for (int sig : {SIGPIPE, SIGXFSZ})
+    if (sigaction(sig, &sa, nullptr) != 0) return -1;
+  return 0;
 }
 
-// Waits for a worker to end. Once the tool is stopping, the signal is sent to the console thread
+// Waits for a worker to end. Until the tool is stopping the main thread sleeps (an idle tool
+// wakes only for the link's poll). Once it is stopping, the signal is sent to the console thread
 // again every 100 ms while it runs: one that lands after a wait for input (the line editor's,
 // interactive editing's, a plain line's) has seen a key but before the read has begun is lost
 // for that read, and Ctrl-C has made the terminal discard the key meanwhile, so the read would
 // wait for the next key press. The console's handle stays valid throughout, since it is joined
 // last.
 void join_worker(pthread_t thread) {
+  sleep_until_stop();
   for (;;) {
     timespec deadline;
     clock_gettime(CLOCK_REALTIME, &deadline);
@@ -175,11 +240,14 @@ int main(int argc, char** argv) {
   // A Ctrl-C during start-up (the service questions included) ends the tool before it
   // connects; the restore below still puts back what the check changed.
   if (!quit_requested.load()) {
+    sigset_t console_only = console_signals(), before;
+    pthread_sigmask(SIG_BLOCK, &console_only, &before);
     link_setup(&params, nullptr);
     start_worker(&link_thread, link_entry, nullptr, &link_state);
     start_worker(&console_thread, console_entry, nullptr, &console_state);
     join_worker(link_thread);
     join_worker(console_thread);
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
   }
 
   if (tool_config.iStopOnQpxRun) host_service_restore(service_bits);

@@ -4,7 +4,7 @@
 
 void msg_error_read() { printf("Error read.\n"); }
 void msg_error_write() { printf("Error write.\n"); }
-void msg_missing_address() { printf("Missing Address.\n"); }
+void msg_missing_address() { printf("%s\n", missing_address_text); }
 void msg_missing_data() { printf("Missing data.\n"); }
 void msg_invalid_data_type() { printf("Invalid data type.\n"); }
 void msg_no_write() { printf("No write.\n"); }
@@ -12,7 +12,6 @@ void msg_login_fail() { printf("Login fail!\n"); }
 void msg_save_failed() { printf("Error in saving config file.\n"); }
 void msg_answer_failed() { printf("Error in getting answer.\n"); }
 void msg_answer_read_error() { fprintf(stderr, "Error reading answer.\n"); }
-void msg_invalid_address(const char* token) { printf("Invalid address: %s\n", token); }
 void msg_invalid_data(const char* token) { printf("Invalid data: %s\n", token); }
 void msg_invalid_float(const char* token) { printf("Invalid data float: %s\n", token); }
 void msg_invalid_argument(const char* token) { printf("Invalid argument: %s\n", token); }

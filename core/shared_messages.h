@@ -3,9 +3,15 @@
 // literal at its place. Console thread, or the main thread before the console starts.
 #pragma once
 
+// msg_invalid_address, the last line of a failed register lookup, sits beside the lookup.
+#include "registers/register_lookup.h"
+
+// Also the refusal the console prints for the commands whose table row needs a register.
+inline constexpr const char missing_address_text[] = "Missing Address.";
+
 void msg_error_read();         // a device read failed
 void msg_error_write();        // a device write failed
-void msg_missing_address();    // a command lacks its register
+void msg_missing_address();    // a command lacks its register: missing_address_text
 void msg_missing_data();       // a command lacks its value
 void msg_invalid_data_type();  // a type word that is not one of the register types
 void msg_no_write();           // the operator declined a write
@@ -14,7 +20,6 @@ void msg_save_failed();        // the configuration file could not be saved
 void msg_answer_failed();      // no usable answer to a question
 void msg_answer_read_error();  // reading an answer failed (standard error)
 void msg_calib_load_failed();
-void msg_invalid_address(const char* token);   // a register the catalogue doesn't know
 void msg_invalid_data(const char* token);      // a value that does not parse
 void msg_invalid_float(const char* token);     // a float value that does not parse
 void msg_invalid_argument(const char* token);  // a keyword argument that matches no keyword   //

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <locale.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -201,6 +202,32 @@ TEST(ToolConfigItems, TestLowersResultAndRepairRestoresDefault) {
   EXPECT_NE(std::string::npos, out.find("iPort")) << out;
   EXPECT_NE(std::string::npos, out.find("cal[5].iType")) << out;
   EXPECT_EQ(1, run(&r, LIM_OP_TEST));
+}
+
+// An out-of-range item sends the whole record through the repair; values exactly at a limit
+// (and not at their default) are no fault and stay.
+TEST(ToolConfigItems, RepairKeepsValuesAtTheirLimits) {
+  tool_config_t r = default_record();
+  r.cal[0].use = 0;  // default 1
+  r.cal[1].use = 1;  // default 0
+  r.cal[0].iState = 0;
+  r.cal[1].iState = 9;
+  r.iPort = 21;
+  r.startup[0].raw_value = 4294967295u;
+  r.cal[5].iType = 3;
+  EXPECT_EQ(0, run(&r, LIM_OP_TEST));
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(1, run(&r, LIM_OP_REPAIR));
+  std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(0, r.cal[5].iType);
+  EXPECT_EQ(0, r.cal[0].use);
+  EXPECT_EQ(1, r.cal[1].use);
+  EXPECT_EQ(0, r.cal[0].iState);
+  EXPECT_EQ(9, r.cal[1].iState);
+  EXPECT_EQ(21u, r.iPort);
+  EXPECT_EQ(4294967295u, r.startup[0].raw_value);
+  EXPECT_EQ(1, std::count(out.begin(), out.end(), '\n')) << out;
+  EXPECT_NE(std::string::npos, out.find("cal[5].iType")) << out;
 }
 
 TEST(ToolConfigItems, UnterminatedTextFailsTestAndRepairTerminatesIt) {

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "core/input.h"
 #include "link/async_output.h"
 #include "link/interlock_monitor.h"
 #include "link/link_backend.h"
@@ -39,6 +40,7 @@ struct link_record {
   int cmd_words = 0;
   uint16_t cmd_buf[MAILBOX_WORDS] = {};
   int cmd_result = 0;
+  write_outcome cmd_outcome = WRITE_FAILED;  // of a write request
 
   // Guarded by the mutex: written under it by the link thread, atomic so that a waiter's test
   // outside it is well defined.
@@ -56,6 +58,9 @@ struct link_record {
 
 // The process's one link.
 link_record current_link;
+
+// The outcome of each requesting thread's last write; written and read by that thread only.
+thread_local write_outcome last_write_outcome = WRITE_FAILED;
 static_assert(std::atomic<int>::is_always_lock_free, "used in a signal handler");
 
 // Guards the waits on link_status, the request hand-over and serving changes; shared by every
@@ -177,10 +182,20 @@ int read_registers(int address, int count, uint16_t* dest) {
   return rc;
 }
 
-int write_registers(int address, int count, const uint16_t* src) {
+// Only a device that answers can refuse: its exception reply says the write was not carried
+// out. Without a connection nothing was sent. Anything else (a time-out, a connection reset, a
+// reply that does not belong to the request) leaves open whether the device carried it out.
+write_outcome outcome_of(int rc, int err) {
+  if (rc >= 0) return WRITE_OK;
+  if ((err >= EMBXILFUN && err <= EMBXGTAR) || err == ENOTCONN) return WRITE_FAILED;
+  return WRITE_UNKNOWN;
+}
+
+int write_registers(int address, int count, const uint16_t* src, write_outcome* outcome) {
   if (current_link.replies_out_of_step) current_link.device->flush();
   current_link.replies_out_of_step = false;
   int rc = current_link.device->write_registers(address, count, src);
+  *outcome = outcome_of(rc, errno);
   after_transfer(rc);
   return rc;
 }
@@ -197,14 +212,15 @@ void serve_request(int code) {
     // Posted just before the stop (Ctrl-C): after it nothing more reaches the device, and a
     // read is not worth waiting for either.
     current_link.cmd_result = -1;
+    current_link.cmd_outcome = WRITE_FAILED;
   } else if (code == CMD_READ) {
     current_link.cmd_result =
         read_registers(current_link.cmd_addr, current_link.cmd_words, current_link.cmd_buf);
   } else if (code == CMD_WRITE) {
-    current_link.cmd_result =
-        write_registers(current_link.cmd_addr, current_link.cmd_words, current_link.cmd_buf);
+    current_link.cmd_result = write_registers(current_link.cmd_addr, current_link.cmd_words,
+                                              current_link.cmd_buf, &current_link.cmd_outcome);
     write_log_record(current_link.cmd_addr, current_link.cmd_words, current_link.cmd_buf,
-                     current_link.cmd_result);
+                     current_link.cmd_outcome);
   } else if (code == CMD_RECONNECT) {
     current_link.cmd_result = reconnect_device();
   } else {
@@ -284,8 +300,10 @@ void serve_loop() {
 }
 
 // Posts one request and waits for its completion. Returns cmd_result, or -1 when the link
-// thread does not serve (any more).
-int post_request(int code, uint16_t address, int count, const uint16_t* src, uint16_t* dest) {
+// thread does not serve (any more). A write's outcome goes to *outcome when given.
+int post_request(int code, uint16_t address, int count, const uint16_t* src, uint16_t* dest,
+                 write_outcome* outcome = nullptr) {
+  if (outcome) *outcome = WRITE_FAILED;
   if (count > MAILBOX_WORDS || count < 0) return -1;
   pthread_mutex_lock(&link_mutex);
   while (current_link.new_cmd.load(std::memory_order_acquire) > 0 && current_link.serving.load())
@@ -316,6 +334,7 @@ int post_request(int code, uint16_t address, int count, const uint16_t* src, uin
   if (dest)
     memcpy(dest, current_link.cmd_buf,
            sizeof(uint16_t) * static_cast<size_t>(current_link.cmd_words));
+  if (outcome) *outcome = current_link.cmd_outcome;
   return current_link.cmd_result;
 }
 
@@ -333,6 +352,7 @@ void link_setup(const link_params* params, link_backend* backend) {
   current_link.cmd_words = 0;
   memset(current_link.cmd_buf, 0, sizeof(current_link.cmd_buf));
   current_link.cmd_result = 0;
+  current_link.cmd_outcome = WRITE_FAILED;
   current_link.link_status.store(0);
   current_link.serving.store(false);
 }
@@ -363,14 +383,27 @@ int modbus_cmd_read(uint16_t address, int count, uint16_t* dest) {
 }
 
 int modbus_cmd_write(uint16_t address, int count, const uint16_t* src) {
-  return post_request(CMD_WRITE, address, count, src, nullptr);
+  return post_request(CMD_WRITE, address, count, src, nullptr, &last_write_outcome);
 }
+
+write_outcome link_last_write_outcome() { return last_write_outcome; }
 
 int link_reconnect() { return post_request(CMD_RECONNECT, 0, 0, nullptr, nullptr); }
 
 int link_post_raw(int code) { return post_request(code, 0, 0, nullptr, nullptr); }
 
 void link_wake() { signal_all(); }
+
+void request_stop() {
+  quit_requested.store(1);
+  wake_input_waits();
+  link_cut_connection();
+  // The lock is taken only when it is free: a connect under way holds it until its time-out,
+  // and a signal handler must not wait for that. A wake-up lost while the link thread holds it
+  // between its test of the flag and its wait costs at most the rest of its poll second.
+  if (pthread_mutex_trylock(&link_mutex) == 0) pthread_mutex_unlock(&link_mutex);
+  pthread_cond_broadcast(&link_cond);
+}
 
 void link_cut_connection() {
   int saved_errno = errno;

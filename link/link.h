@@ -46,6 +46,21 @@ int modbus_cmd_read(uint16_t address, int count, uint16_t* dest);
 // is written after the stop. Console thread only.
 int modbus_cmd_write(uint16_t address, int count, const uint16_t* src);
 
+// What came of a write request.
+enum write_outcome {
+  WRITE_OK,       // the device confirmed it
+  WRITE_FAILED,   // not carried out: the device refused it (an exception reply), or it never
+                  // left the tool (no connection, too many words, the link no longer serves, the
+                  // stop was requested)
+  WRITE_UNKNOWN,  // sent, but no answer came (a time-out, the connection lost on the way, a
+                  // reply that does not fit the request): the device may have carried it out
+};
+
+// The outcome of the calling thread's last write request through the link (modbus_cmd_write),
+// the same as its write log line says; WRITE_FAILED before the thread's first write. Each thread
+// sees its own; the thread that makes the requests (the console thread) asks.
+write_outcome link_last_write_outcome();
+
 // Has the link thread close the connection and connect again to the same host and port,
 // printing the connection line as at start (and the error line on failure). Returns 1
 // connected, -1 failed (or not tried: the link thread no longer serves, or the stop was
@@ -63,6 +78,13 @@ void link_wake();
 // through signals). Call it after setting quit_requested; the link thread then refuses every
 // further request and ends. Any thread; async-signal-safe (the SIGINT handler calls it).
 void link_cut_connection();
+
+// Stops the tool: sets quit_requested, cuts the link's connection (link_cut_connection) and wakes
+// the link thread, so that it sees the flag at once. The one stop sequence for every side that
+// ends the tool: the Ctrl-C handler, the console at its end. Any thread, also a signal handler
+// on a thread that never waits on the link (the main thread): the wake does not block on the
+// link's lock.
+void request_stop();
 
 // Test hooks: posts a raw request code (an unknown code is answered like a served one).
 int link_post_raw(int code);

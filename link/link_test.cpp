@@ -54,7 +54,8 @@ double wall_seconds() {
   return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
 }
 
-// One call the link made: 'C' connect (address holds the port), 'R' read, 'W' write, 'X' close.
+// One call the link made: 'C' connect (address holds the port), 'R' read, 'W' write, 'F' flush
+// (what has arrived unasked is dropped), 'X' close.
 struct device_call {
   char op;
   int address;
@@ -100,7 +101,10 @@ class fake_device : public link_backend {
     return rc;
   }
 
-  int flush() override { return socket() >= 0 ? 0 : -1; }
+  int flush() override {
+    record({'F', 0, 0, {}});
+    return socket() >= 0 ? 0 : -1;
+  }
 
   int socket() override {
     std::lock_guard<std::mutex> lock(mu_);
@@ -379,6 +383,63 @@ TEST_F(LinkCase, FailedReadStillFillsTheDestination) {
   EXPECT_EQ(0xAAAA, buf[2]);
 }
 
+// Whether the first read or write after log[from] comes straight after a flush. The state poll
+// may be that transfer, when it falls between two requests: then it takes the flush.
+testing::AssertionResult flushed_before_next_transfer(const std::vector<device_call>& log,
+                                                      size_t from) {
+  for (size_t k = from + 1; k < log.size(); k++) {
+    if (log[k].op != 'R' && log[k].op != 'W') continue;
+    if (log[k - 1].op == 'F') return testing::AssertionSuccess();
+    return testing::AssertionFailure() << "no flush before the transfer at " << log[k].address;
+  }
+  return testing::AssertionFailure() << "no transfer after the one at " << log[from].address;
+}
+
+size_t index_of(const std::vector<device_call>& log, char op, int address) {
+  for (size_t k = 0; k < log.size(); k++)
+    if (log[k].op == op && log[k].address == address) return k;
+  return log.size();
+}
+
+// A reply that arrives after its request failed would be taken as the answer to the next one:
+// whatever has arrived is dropped before the next read or write.
+TEST_F(LinkCase, FailedTransferIsFollowedByAFlush) {
+  connect();
+  uint16_t buf[2] = {};
+  device.fail_address = 5600;
+  EXPECT_EQ(-1, read_regs(5600, 1, buf));
+  device.fail_address = 5601;
+  EXPECT_EQ(1, read_regs(5600, 1, buf));
+  EXPECT_EQ(-1, write_regs(5601, 1, buf));
+  device.fail_address = -1;
+  EXPECT_EQ(1, write_regs(5602, 1, buf));
+  EXPECT_EQ(1, write_regs(5603, 1, buf));
+  std::vector<device_call> log = device.calls();
+  size_t failed_read = index_of(log, 'R', 5600);
+  size_t failed_write = index_of(log, 'W', 5601);
+  ASSERT_LT(failed_write, log.size());
+  EXPECT_TRUE(flushed_before_next_transfer(log, failed_read));
+  EXPECT_TRUE(flushed_before_next_transfer(log, failed_write));
+  // Not after a transfer that succeeded.
+  size_t after_success = index_of(log, 'W', 5603);
+  ASSERT_LT(after_success, log.size());
+  EXPECT_NE('F', log[after_success - 1].op);
+}
+
+// The monitor's reads fail unseen by the link: after a pass the next transfer is flushed too.
+TEST_F(LinkCase, MonitorPassIsFollowedByAFlush) {
+  tool_config.iPrintIlockChange = 1;
+  connect();
+  ASSERT_TRUE(device.wait_for(5, [](const auto& log) {
+    return std::any_of(log.begin(), log.end(),
+                       [](const device_call& c) { return c.op == 'R' && c.address == 5536; });
+  }));
+  uint16_t buf[1] = {};
+  EXPECT_EQ(1, read_regs(5300, 1, buf));
+  std::vector<device_call> log = device.calls();
+  EXPECT_TRUE(flushed_before_next_transfer(log, index_of(log, 'R', 5536)));
+}
+
 TEST_F(LinkCase, UnknownRequestCodeIsReportedAndCompletedWithTheOldResult) {
   connect();
   uint16_t buf[2];
@@ -625,6 +686,28 @@ TEST_F(MonitorPass, ReadsNothingAfterTheStop) {
   quit_requested = 1;
   pass();
   EXPECT_EQ(1u, device.calls().size());  // the connect
+}
+
+// What came of the calling thread's last write: confirmed, refused by the device, sent without an
+// answer (the connection lost), or never sent (after the stop). Each write runs on a thread of its
+// own (within), which asks for its own outcome.
+TEST_F(LinkCase, LastWriteOutcomeTellsARefusalFromAnUnknown) {
+  connect();
+  device.fail_address = 5200;
+  auto outcome_of_write = [](uint16_t address) {
+    return within(10, [address] {
+      uint16_t word = 1;
+      modbus_cmd_write(address, 1, &word);
+      return link_last_write_outcome();
+    });
+  };
+  EXPECT_EQ(WRITE_FAILED, within(10, link_last_write_outcome));  // no write yet
+  EXPECT_EQ(WRITE_OK, outcome_of_write(5120));
+  EXPECT_EQ(WRITE_FAILED, outcome_of_write(5200));
+  device.drop();
+  EXPECT_EQ(WRITE_UNKNOWN, outcome_of_write(5120));
+  stop();
+  EXPECT_EQ(WRITE_FAILED, outcome_of_write(5120));
 }
 
 }  // namespace

@@ -12,14 +12,10 @@
 #include <cstring>
 #include <string>
 
+#include "core/home_directory.h"
 #include "registers/catalogue.h"
 
 namespace {
-
-// The login register: the access codes written there are secrets, so its five words are
-// masked wherever a write covers them.
-constexpr int MB_LOG_IN_FIRST = 5121;
-constexpr int MB_LOG_IN_LAST = 5125;
 
 const char LOG_DIRECTORY[] = "veltrona_tool";
 const char LOG_FILE[] = "writes.log";
@@ -37,13 +33,9 @@ char log_device[48];
 std::string state_home() {
   const char* xdg = getenv("XDG_STATE_HOME");
   if (xdg && xdg[0] == '/') return xdg;
-  const char* home = getenv("HOME");
-  if (!home || !*home) {
-    const passwd* pw = getpwuid(getuid());
-    home = pw ? pw->pw_dir : nullptr;
-  }
-  if (!home || !*home) return "";
-  return std::string(home) + "/.local/state";
+  std::string home = home_directory();
+  if (home.empty()) return "";
+  return home + "/.local/state";
 }
 
 // Makes every missing directory of path, each with mode 0700. Returns 0, or -1 with errno set.
@@ -79,9 +71,64 @@ void register_name(int address, char* name, size_t size) {
     snprintf(name, size, "-");
     return;
   }
-  snprintf(name, size, "%s", modbus_reg_table[index].name);
-  size_t n = strlen(name);
-  while (n > 0 && name[n - 1] == ' ') name[--n] = '\0';
+  const char* full = modbus_reg_table[index].name;
+  snprintf(name, size, "%.*s", reg_name_length(full), full);
+}
+
+const char* outcome_word(write_outcome outcome) {
+  switch (outcome) {
+    case WRITE_OK:
+      return "OK";
+    case WRITE_FAILED:
+      return "FAIL";
+    case WRITE_UNKNOWN:
+      break;
+  }
+  return "UNKNOWN";
+}
+
+// What stands at the log's path decides before anything is opened: a FIFO would block the open
+// until a reader comes, a device file may act on being opened. The open itself does not block
+// either (O_NONBLOCK), and what it opened is checked again, in case the path changed meanwhile.
+// Returns the descriptor, -1 with errno set, or -2 when the path holds no regular file.
+int open_regular(const char* path) {
+  struct stat st;
+  if (stat(path, &st) == 0 && !S_ISREG(st.st_mode)) return -2;
+  // Read access too: the last byte tells whether the file ends with a whole line.
+  int fd = open(path, O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0600);
+  if (fd < 0) return errno == EISDIR ? -2 : -1;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(fd);
+    return -2;
+  }
+  fcntl(fd, F_SETFL, O_APPEND);
+  return fd;
+}
+
+// Whether the file holds a line without its line end: one that a full disk or a size limit cut
+// short, in this tool or another one appending to the same log.
+bool ends_with_cut_line(int fd) {
+  struct stat st;
+  if (fstat(fd, &st) != 0 || st.st_size == 0) return false;
+  char last;
+  return pread(fd, &last, 1, st.st_size - 1) == 1 && last != '\n';
+}
+
+// Appends len bytes. Returns 0, or -1 with errno set. A write that stops short (the disk filled
+// up, the size limit was reached) is continued once more to learn the reason.
+int append_bytes(const char* text, size_t len) {
+  size_t done = 0;
+  while (done < len) {
+    ssize_t n = write(log_fd, text + done, len - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return -1;
+    if (n == 0) {
+      errno = ENOSPC;
+      return -1;
+    }
+    done += static_cast<size_t>(n);
+  }
+  return 0;
 }
 
 // Formats onto the end of the text in buf. Returns 0, or -1 when it does not fit.
@@ -100,7 +147,7 @@ __attribute__((format(printf, 4, 5))) int append(char* buf, size_t size, size_t*
 
 int write_log_format(char* buf, size_t size, const timespec& when, const char* user,
                      const char* device, int address, int count, const uint16_t* words,
-                     int result) {
+                     write_outcome outcome) {
   tm local;
   localtime_r(&when.tv_sec, &local);
   char date[32], zone[8];
@@ -113,14 +160,13 @@ int write_log_format(char* buf, size_t size, const timespec& when, const char* u
   int rc = append(buf, size, &used, "%s.%03ld %s %s %s %d %s %d", date, when.tv_nsec / 1000000,
                   zone, user, device, address, name, count);
   for (int k = 0; k < count && rc == 0; k++) {
-    int word_address = address + k;
-    if (word_address >= MB_LOG_IN_FIRST && word_address <= MB_LOG_IN_LAST) {
+    if (reg_words_hold_secret(address + k, 1)) {
       rc = append(buf, size, &used, " ****");
     } else {
       rc = append(buf, size, &used, " %04X", words[k]);
     }
   }
-  if (rc == 0) rc = append(buf, size, &used, " %s\n", result < 0 ? "FAIL" : "OK");
+  if (rc == 0) rc = append(buf, size, &used, " %s\n", outcome_word(outcome));
   return rc == 0 ? static_cast<int>(used) : -1;
 }
 
@@ -139,8 +185,11 @@ int write_log_open(const char* host, int port) {
   }
   std::string dir = base + "/" + LOG_DIRECTORY;
   log_path = dir + "/" + LOG_FILE;
-  if (make_directories(dir) == 0) {
-    log_fd = open(log_path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+  if (make_directories(dir) == 0) log_fd = open_regular(log_path.c_str());
+  if (log_fd == -2) {
+    log_fd = -1;
+    fprintf(stderr, "Write log not kept: %s: not a regular file\n", log_path.c_str());
+    return -1;
   }
   if (log_fd < 0) {
     fprintf(stderr, "Write log not kept: %s: %s\n", log_path.c_str(), strerror(errno));
@@ -149,23 +198,25 @@ int write_log_open(const char* host, int port) {
   return 0;
 }
 
-void write_log_record(int address, int count, const uint16_t* words, int result) {
+void write_log_record(int address, int count, const uint16_t* words, write_outcome outcome) {
   if (log_fd < 0) return;
   timespec now;
   clock_gettime(CLOCK_REALTIME, &now);
+  // line[0] stays free for the line end that puts the line after a cut one on its own.
   char line[WRITE_LOG_LINE_SIZE];
-  int len =
-      write_log_format(line, sizeof line, now, log_user, log_device, address, count, words, result);
+  int len = write_log_format(line + 1, sizeof line - 1, now, log_user, log_device, address, count,
+                             words, outcome);
   if (len < 0) return;
+  const char* text = line + 1;
+  if (ends_with_cut_line(log_fd)) {
+    line[0] = '\n';
+    text = line;
+    len++;
+  }
   // One write(2) with O_APPEND: the line lands whole at the end of the file, and is in the
   // file as soon as the call returns.
-  ssize_t n;
-  do {
-    n = write(log_fd, line, static_cast<size_t>(len));
-  } while (n < 0 && errno == EINTR);
-  if (n != len) {
-    fprintf(stderr, "Write log not kept any more: %s: %s\n", log_path.c_str(),
-            n < 0 ? strerror(errno) : "short write");
+  if (append_bytes(text, static_cast<size_t>(len)) != 0) {
+    fprintf(stderr, "Write log not kept any more: %s: %s\n", log_path.c_str(), strerror(errno));
     close(log_fd);
     log_fd = -1;
   }

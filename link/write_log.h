@@ -7,32 +7,45 @@
 //
 // local date and time with milliseconds and UTC offset, user name, device host:port, start
 // address, the catalogue name of that address (- when it has none), word count, the words in
-// hexadecimal, and OK or FAIL as the device accepted the write or not. Words written to the
-// login register MB_LOG_IN (5121 to 5125) are shown as **** and never stored. Each line goes to
-// the file in one append, so lines of tools running side by side never mix. Reads are not
-// logged, and standard output is never touched.
+// hexadecimal, and what came of it: OK the device confirmed the write; FAIL it was not carried
+// out (the device refused it with an exception reply, or there was no connection to send it
+// on); UNKNOWN it was sent but no answer came (a time-out, a connection lost on the way, a reply
+// that does not fit the request), so the device may well have carried it out. Words of the
+// registers that hold secrets (the access codes of MB_LOG_IN, the passwords
+// MB_SC_PASSWORD_OPERATOR and MB_SC_PASSWORD) are shown as **** and never stored. Each line goes
+// to the file in one append, so lines of tools running side by side never mix, and a line is
+// never glued onto one a full disk cut short. Only a regular file (or a link to one) is taken
+// as the log. Reads are not logged, and standard output is never touched.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
 
+#include "link/link.h"
+
 // Opens (creating it and its directories, mode 0700, the file 0600) the write log for a
-// session with the device at host:port. When it can't, says so once on standard error and
-// the session goes on unlogged. Returns 0, or -1 when the log is not kept. Call once at start,
-// before the link thread runs; later calls do nothing.
+// session with the device at host:port. When it can't, or something other than a regular file
+// stands at its path ("Write log not kept: <path>: not a regular file"; a FIFO there is never
+// waited for), says so once on standard error and the session goes on unlogged. Returns 0, or -1
+// when the log is not kept. Call once at start, before the link thread runs; later calls do
+// nothing.
 int write_log_open(const char* host, int port);
 
-// Appends the line of one write request: `count` words from `words` at `address`, `result` the
-// library's result (negative: the device did not accept it). Does nothing when the log is not
-// open. Link thread only.
-void write_log_record(int address, int count, const uint16_t* words, int result);
+// Appends the line of one write request: `count` words from `words` at `address` and its
+// outcome. When the file does not end with a line end (a line cut short by a full disk), the
+// line starts on a new one. After a failed append (a full disk, a file too large) says
+// "Write log not kept any more: <path>: <reason>" once on standard error and keeps no more
+// lines. Does nothing when the log is not open. Link thread only.
+void write_log_record(int address, int count, const uint16_t* words, write_outcome outcome);
 
-// Room for the line of any request of up to 64 words, line end and terminator included.
+// Room for the line of any request of up to 64 words, a leading line end, its own line end and
+// the terminator included.
 constexpr size_t WRITE_LOG_LINE_SIZE = 1024;
 
 // Formats the line of a write request as write_log_record stores it, with its line end, into
 // buf (size bytes). `when` is the time of the request, `user` and `device` (host:port) the
 // texts the line shows. Returns the length of the line, or -1 when it does not fit.
 int write_log_format(char* buf, size_t size, const timespec& when, const char* user,
-                     const char* device, int address, int count, const uint16_t* words, int result);
+                     const char* device, int address, int count, const uint16_t* words,
+                     write_outcome outcome);

@@ -1,4 +1,4 @@
-// The write log's line: names, masking of the login register's words, the status, and a buffer
+// The write log's line: names, masking of the secret registers' words, the outcome, and a buffer
 // too small for the line.
 #include "link/write_log.h"
 
@@ -14,7 +14,7 @@ struct line_case {
   const char* name;
   int address;
   std::vector<uint16_t> words;
-  int result;
+  write_outcome outcome;
   const char* rest;  // the line after the time stamp, user and device
 };
 
@@ -25,35 +25,47 @@ TEST(WriteLogLine, Table) {
   const timespec when = {1796734992, 345000000};
   const char* stamp = "2026-12-08 14:03:12.345 +0100 anna 10.0.0.7:502 ";
   const line_case cases[] = {
-      {"one word", 5120, {3}, 1, "5120 MB_STATE_SET 1 0003 OK\n"},
-      {"refused", 5200, {0x0007, 0xABCD}, -1, "5200 MB_CONFIG_WORD 2 0007 ABCD FAIL\n"},
+      {"one word", 5120, {3}, WRITE_OK, "5120 MB_STATE_SET 1 0003 OK\n"},
+      {"refused", 5200, {0x0007, 0xABCD}, WRITE_FAILED, "5200 MB_CONFIG_WORD 2 0007 ABCD FAIL\n"},
       {"login masked",
        5121,
        {0x3034, 0x3137, 0x3236, 0x3335, 0},
-       5,
+       WRITE_OK,
        "5121 MB_LOG_IN 5 **** **** **** **** **** OK\n"},
       {"login words masked inside a longer write",
        5120,
        {1, 2, 3},
-       3,
+       WRITE_OK,
        "5120 MB_STATE_SET 3 0001 **** **** OK\n"},
       {"only the login register's words are masked",
        5124,
        {1, 2, 3, 4},
-       4,
+       WRITE_OK,
        "5124 - 4 **** **** 0003 0004 OK\n"},
-      {"address without a name", 5133, {0x4000}, 1, "5133 - 1 4000 OK\n"},
+      {"address without a name", 5133, {0x4000}, WRITE_OK, "5133 - 1 4000 OK\n"},
       {"trailing blank of a name cut",
        6113,
        {0, 0x3F80},
-       2,
+       WRITE_OK,
        "6113 MB_DAVARER_BALANCE 2 0000 3F80 OK\n"},
+      {"no answer", 5120, {3}, WRITE_UNKNOWN, "5120 MB_STATE_SET 1 0003 UNKNOWN\n"},
+      {"operator's password masked",
+       5179,
+       {0x706F, 0x3734, 0x3131, 0, 0},
+       WRITE_OK,
+       "5179 MB_SC_PASSWORD_OPERATOR 5 **** **** **** **** **** OK\n"},
+      {"service password masked, and the word after it shown",
+       5186,
+       {1, 2, 3, 4},
+       WRITE_FAILED,
+       "5186 - 4 **** **** **** 0004 FAIL\n"},
+      {"a word before the passwords shown", 5178, {9, 8}, WRITE_OK, "5178 - 2 0009 **** OK\n"},
   };
   for (const line_case& c : cases) {
     SCOPED_TRACE(c.name);
     char buf[WRITE_LOG_LINE_SIZE];
     int len = write_log_format(buf, sizeof buf, when, "anna", "10.0.0.7:502", c.address,
-                               static_cast<int>(c.words.size()), c.words.data(), c.result);
+                               static_cast<int>(c.words.size()), c.words.data(), c.outcome);
     EXPECT_EQ(std::string(buf, len > 0 ? static_cast<size_t>(len) : 0),
               std::string(stamp) + c.rest);
   }
@@ -64,12 +76,12 @@ TEST(WriteLogLine, LongestRequestFitsAndATooSmallBufferFails) {
   std::vector<uint16_t> words(64, 0xFFFF);
   char buf[WRITE_LOG_LINE_SIZE];
   EXPECT_GT(write_log_format(buf, sizeof buf, when, std::string(63, 'u').c_str(),
-                             "255.255.255.255:65535", 6113, 64, words.data(), 64),
+                             "255.255.255.255:65535", 6113, 64, words.data(), WRITE_UNKNOWN),
             0);
   char small[40];
-  EXPECT_EQ(
-      write_log_format(small, sizeof small, when, "anna", "10.0.0.7:502", 5120, 1, words.data(), 1),
-      -1);
+  EXPECT_EQ(write_log_format(small, sizeof small, when, "anna", "10.0.0.7:502", 5120, 1,
+                             words.data(), WRITE_OK),
+            -1);
 }
 
 }  // namespace

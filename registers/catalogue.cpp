@@ -313,3 +313,21 @@ int reg_find_by_address(int address) {
   }
   return -1;
 }
+
+bool reg_words_hold_secret(int address, int count) {
+  if (count <= 0) return false;
+  static const uint16_t secret_registers[] = {MB_LOG_IN_ADDR, MB_SC_PASSWORD_OPERATOR_ADDR,
+                                              MB_SC_PASSWORD_ADDR};
+  for (uint16_t first : secret_registers) {
+    int index = reg_find_by_address(first);
+    int words = index < 0 ? 0 : reg_words_of_type(modbus_reg_table[index].type);
+    if (address < first + words && first < address + count) return true;
+  }
+  return false;
+}
+
+int reg_name_length(const char* name) {
+  int n = static_cast<int>(strlen(name));
+  while (n > 0 && name[n - 1] == ' ') n--;
+  return n;
+}

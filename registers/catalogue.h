@@ -43,6 +43,8 @@ extern const modbus_reg_entry modbus_reg_table[MODBUS_REG_COUNT];
 // named after its catalogue entry. catalogue_test checks every one against the table.
 constexpr uint16_t MB_STATE_SET_ADDR = 5120;               // state requested by STATE
 constexpr uint16_t MB_LOG_IN_ADDR = 5121;                  // access codes, five words
+constexpr uint16_t MB_SC_PASSWORD_OPERATOR_ADDR = 5179;    // operator's password, five words
+constexpr uint16_t MB_SC_PASSWORD_ADDR = 5184;             // service password, five words
 constexpr uint16_t MB_FIL_SET_ADDR = 5126;                 // set register of the default definition
 constexpr uint16_t MB_RESET_ADDR = 5140;                   // 1 resets the interlocks
 constexpr uint16_t MB_FIL_SET_CAL_ADDR = 5288;             // table of the default definition
@@ -78,3 +80,12 @@ int reg_find_by_name(const char* pattern, int count);
 // Lookup by address: the first entry, in table order, with that address. Returns its index, or -1
 // when the address lies outside the addresses of entries 0 and 247 or no entry has it.
 int reg_find_by_address(int address);
+
+// Whether any of the `count` words from `address` belongs to a register that holds a secret:
+// the access codes of MB_LOG_IN and the two passwords MB_SC_PASSWORD_OPERATOR and MB_SC_PASSWORD,
+// every word each register covers. Such words never reach a file the tool keeps.
+bool reg_words_hold_secret(int address, int count);
+
+// Length of a catalogue name without the trailing blank four names carry, for showing the name
+// as one word among others (a log line, a watch line, a completion).
+int reg_name_length(const char* name);

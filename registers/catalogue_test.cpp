@@ -164,6 +164,8 @@ TEST(Catalogue, NamedAddressesMatchTheirEntries) {
   const named_address named[] = {
       NAMED_ADDRESS(MB_STATE_SET),
       NAMED_ADDRESS(MB_LOG_IN),
+      NAMED_ADDRESS(MB_SC_PASSWORD_OPERATOR),
+      NAMED_ADDRESS(MB_SC_PASSWORD),
       NAMED_ADDRESS(MB_FIL_SET),
       NAMED_ADDRESS(MB_RESET),
       NAMED_ADDRESS(MB_FIL_SET_CAL),
@@ -192,6 +194,20 @@ TEST(Catalogue, FindByAddress) {
       {-5120, -1}, {6129, 214}, {6131, 216}, {6116, 207}, {6113, 208}, {6114, 209}, {5480, 91},
   };
   for (const auto& ex : examples) EXPECT_EQ(reg_find_by_address(ex[0]), ex[1]) << ex[0];
+}
+
+// The secret registers cover their five words each and nothing beside them.
+TEST(Catalogue, SecretWords) {
+  const struct {
+    int address, count;
+    bool secret;
+  } cases[] = {
+      {5120, 1, false}, {5120, 2, true},   {5125, 1, true},  {5126, 2, false}, {5178, 1, false},
+      {5178, 2, true},  {5183, 1, true},   {5188, 1, true},  {5189, 2, false}, {5100, 64, true},
+      {5124, 0, false}, {5140, 39, false}, {5140, 40, true},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(reg_words_hold_secret(c.address, c.count), c.secret) << c.address << " " << c.count;
 }
 
 }  // namespace

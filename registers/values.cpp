@@ -174,6 +174,11 @@ int parse_value_by_type(int32_t type, char* token, uint32_t* value) {
   }
 }
 
+std::string upper_cased(std::string text) {
+  upper_case_in_place(text.data(), static_cast<int>(text.size()));
+  return text;
+}
+
 void cut_at_line_end(char* text) { text[std::strcspn(text, "\r\n")] = '\0'; }
 
 void upper_case_in_place(char* text, int limit) {

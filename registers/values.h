@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "registers/catalogue.h"
 
@@ -89,6 +90,9 @@ bool all_digits(const char* text);
 
 // Upper-cases a to z in the first limit characters of text, or in all of it when it is shorter.
 void upper_case_in_place(char* text, int limit);
+
+// A copy of text with a to z upper-cased: for a token the caller may not change.
+std::string upper_cased(std::string text);
 
 // Cuts text at its first CR or LF: a token, an answer or a line of a file may still carry the
 // end of the line it came from.

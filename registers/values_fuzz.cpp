@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "core/input.h"
+#include "console/tokenizer.h"
 #include "registers/catalogue.h"
 #include "registers/values.h"
 

@@ -9,12 +9,14 @@
 //
 // configure() rewrites the configuration with more items and apply() sets registers before the
 // tool starts. run() is a batch run that must end cleanly (for other ends, run_tool_batch on
-// dir.path()); start() runs the tool as `tool` for cases that type while it runs.
+// dir.path()); start() runs the tool as `tool` for cases that type while it runs, with
+// type_until() and wait_until() to wait and finish_clean() to end it.
 // transcript_session turns a table of scripted sessions into one case each.
 #pragma once
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <cctype>
 #include <string>
@@ -70,17 +72,45 @@ class ConsoleSession : public ::testing::Test {
     ASSERT_EQ(tool.wait_for_output(">> "), 0) << tool.out();
   }
 
+  // Waits up to timeout_ms until condition() holds, reading the started tool's output meanwhile.
+  // ASSERT_TRUE(wait_until([&] { return sim.reads().size() >= 20; }));
+  template <typename F>
+  ::testing::AssertionResult wait_until(F condition, int timeout_ms = VT_WAIT_MS) {
+    long long deadline = monotonic_ms() + timeout_ms;
+    while (!condition()) {
+      if (monotonic_ms() >= deadline)
+        return ::testing::AssertionFailure() << "not within " << timeout_ms << " ms; stdout:\n"
+                                             << tool.out();
+      // Up to 20 ms of the tool's output; a tool that is not running returns at once.
+      long long pause_end = monotonic_ms() + 10;
+      tool.wait_for_output("\x01never printed\x01", 20);
+      if (monotonic_ms() < pause_end) usleep(10000);
+    }
+    return ::testing::AssertionSuccess();
+  }
+
   // Types input into the started tool and waits until the output printed after it, poll
   // failures left out, contains text (text printed earlier doesn't count).
   void type_until(const std::string& input, const std::string& text) {
     size_t from = tool.out().size();
     ASSERT_EQ(tool.write_input(input), 0);
-    auto seen = [&] {
+    ASSERT_TRUE(wait_until([&] {
       return without_poll_failures(tool.out().substr(from)).find(text) != std::string::npos;
-    };
-    long long deadline = monotonic_ms() + VT_WAIT_MS;
-    while (!seen() && monotonic_ms() < deadline) tool.wait_for_output("\x01never printed\x01", 20);
-    ASSERT_TRUE(seen()) << "waiting for: " << text << "\n" << tool.out();
+    })) << "waiting for: "
+        << text;
+  }
+
+  // Ends the started tool's input and waits for its end, which must be clean: in time, status 0,
+  // nothing on standard error, and after the session-start login exactly the writes declared
+  // (none unless given). Returns how it ended, for the checks of its output.
+  tool_result finish_clean(const std::vector<sim_write>& declared = {}) {
+    tool.close_input();
+    tool_result r = tool.finish();
+    EXPECT_FALSE(r.timed_out) << "stdout:\n" << r.out;
+    EXPECT_EQ(r.status, 0) << "stderr:\n" << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(writes_after_login(), declared);
+    return r;
   }
 
   // Every write the simulator saw; fails the test when its log can't be read.

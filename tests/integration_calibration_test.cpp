@@ -1,20 +1,16 @@
 // Calibration against the simulator: the definitions menu, sessions, point capture, table
 // editing and transfer, with exact output and the exact writes the device saw.
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <pty.h>
-#include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "tests/console_fixture.h"
+#include "tests/terminal_tool.h"
 
 namespace {
 
@@ -72,6 +68,18 @@ std::vector<uint16_t> table(bool read_layout, const std::vector<std::pair<float,
     if (!read_layout) words.push_back(count);
   }
   return words;
+}
+
+const std::string interactive_keys =
+    "Press V : increase ADC/DAC\n      v : decrease ADC/DAC\n"
+    "    r/R : re-read calibration read register\n    q/Q : exit\n";
+
+// Interactive mode's write of an otherwise empty table whose point `point` holds `count` (SET
+// layout: the count is the third word of its triple).
+sim_write point_write(int point, uint16_t count) {
+  std::vector<uint16_t> words = empty_table();
+  words[static_cast<size_t>(point) * 3 - 1] = count;
+  return {16, 5288, words};
 }
 
 // SEND's listing of table words, without the question.
@@ -433,25 +441,30 @@ std::vector<calib_case> calib_cases() {
        {"cal[0].iRegRead = 5519", "cal[0].iStep = 16"},
        {{5480, {3}}, {5288, empty_table()}, {5519, float_words(6.25f)}},
        "CALIBRATE\n1\nEDIT 2 DAC 5\nEDIT 2 -i\nVvvxrq\nQ\n",
-       start + prompt(1) + prompt(1) +
-           "Press V : increase ADC/DAC\n      v : decrease ADC/DAC\n"
-           "    r/R : re-read calibration read register\n    q/Q : exit\n"
-           "Point 2: 5, 6.25V\nPoint 2: 21, 6.25V\nPoint 2: 5, 6.25V\nPoint 2: 65525, 6.25V\n"
-           "Point 2: 65525, 6.25V\n" +
+       start + prompt(1) + prompt(1) + interactive_keys +
+           "Point 2: 5, 6.25V\nPoint 2: 21, 6.25V\nPoint 2: 5, 6.25V\n"
+           "Point 2: 5 (lower limit), 6.25V\nPoint 2: 5, 6.25V\n" +
            prompt(1) + prompt(1) + ">> ",
-       {sequence_id_5288,
-        {16,
-         5288,
-         {0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 21, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF,
-          0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF}},
-        {16,
-         5288,
-         {0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 5, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF,
-          0xFFFF, 0xFFFF, 0xFFFF}},
-        {16,
-         5288,
-         {0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 65525, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF,
-          0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF}}}},
+       {sequence_id_5288, point_write(2, 21), point_write(2, 5)}},
+      // A count never wraps: a step past 65534 (65535 is the empty marker) or below 0 changes
+      // nothing and sends nothing; a key on an empty count sends nothing either.
+      {"InteractiveModeStopsAtTheUpperLimit",
+       {"cal[0].iStep = 16"},
+       standby_empty,
+       "CALIBRATE\n1\nEDIT 2 DAC 65518\nEDIT 2 -i\nVVvq\n",
+       start + prompt(1) + prompt(1) + interactive_keys +
+           "Point 2: 65518, \nPoint 2: 65534, \nPoint 2: 65534 (upper limit), \n"
+           "Point 2: 65518, \n" +
+           prompt(1) + prompt(1),
+       {sequence_id_5288, point_write(2, 65534), point_write(2, 65518)}},
+      {"InteractiveModeLeavesAnEmptyCount",
+       {"cal[0].iStep = 16"},
+       standby_empty,
+       "CALIBRATE\n1\nEDIT 3 -i\nVvq\n",
+       start + prompt(1) + interactive_keys +
+           "Point 3: 65535, \nPoint 3: 65535 (empty), \nPoint 3: 65535 (empty), \n" + prompt(1) +
+           prompt(1),
+       {sequence_id_5288}},
       {"StepForms",
        {},
        standby_empty,
@@ -618,6 +631,17 @@ TEST_F(ConsoleSession, AddKeepsThirtyOneCharactersOfTheDescription) {
   EXPECT_EQ(writes_after_login(), std::vector<sim_write>{});
 }
 
+// The last answer of the input counts whole without its line end: the step is 10, not 1.
+TEST_F(ConsoleSession, AddTakesALastNumberWithoutItsLineEnd) {
+  tool_result r = run("CALIBRATE\nA\nNew\n0\n5288\n5126\n5120\n3\n10");
+  EXPECT_EQ(r.out, connected() + ">> " + menu(default_list) + add_prompts +
+                       "Calibration menu 2 added.\n>> Exit.\n");
+  std::string file = read_file(dir.file("veltrona_tool.conf"));
+  EXPECT_TRUE(has_line(file, "cal[1].iStep = 10")) << file;
+  EXPECT_TRUE(has_line(file, "cal[1].iState = 3")) << file;
+  EXPECT_EQ(writes_after_login(), std::vector<sim_write>{});
+}
+
 TEST_F(ConsoleSession, ConfirmedDeleteIsSaved) {
   configure(definition(2, 1, "Third", 5303, 5126, 0, 3, 1));
   tool_result r = run("CALIBRATE\nD\n3\ny\nCALIBRATE\nq\n");
@@ -725,7 +749,7 @@ TEST_F(ConsoleSession, LinkFailuresInPointCaptureAndSend) {
   ASSERT_EQ(sim.fail_reads(5519, 2), 0);
   ASSERT_EQ(sim.fail_writes(5288, 15), 0);
   tool_result r =
-      run("CALIBRATE\n1\nSET 1\nDAC-ADC\nREAD\nACTUAL 2\nADD\ny\nEDIT 1 -i\nVrq\n"
+      run("CALIBRATE\n1\nSET 1\nDAC-ADC\nREAD\nACTUAL 2\nADD\ny\nEDIT 1 DAC 0\nEDIT 1 -i\nVrq\n"
           "SEND\ny\n");
   EXPECT_EQ(r.out,
             connected() + ">> " + menu(default_list) + filament_start + prompt(1) +
@@ -733,18 +757,18 @@ TEST_F(ConsoleSession, LinkFailuresInPointCaptureAndSend) {
                 "MB_FIL_VOLT_READ (5519, FLOAT)\nError read reg-5519.\n" + prompt(1) +
                 "Actual(1) = 2.000000\n" + prompt(1) +
                 "Set is empty. Do you want to continue? (y/n): Error read.\nAdded to point 1\n" +
-                prompt(2) +
+                prompt(2) + prompt(2) +
                 "Press V : increase ADC/DAC\n      v : decrease ADC/DAC\n"
                 "    r/R : re-read calibration read register\n    q/Q : exit\n"
-                "Point 1: 65535, \nFail sending calibration!\nPoint 1: 0, \nPoint 1: 0, \n" +
-                prompt(2) + prompt(2) + "0000 (0) 4000 (16384) 0000 (0), " + empty_word_listing +
+                "Point 1: 0, \nFail sending calibration!\nPoint 1: 1, \nPoint 1: 1, \n" +
+                prompt(2) + prompt(2) + "0000 (0) 4000 (16384) 0001 (1), " + empty_word_listing +
                 empty_word_listing + empty_word_listing + empty_word_listing + send_question +
                 " --> NOK!!!\n" + prompt(1) + "Exit.\n");
   // The device log holds refused requests too.
   std::vector<uint16_t> sent = empty_table();
   sent[0] = 0x0000;
   sent[1] = 0x4000;
-  sent[2] = 0;
+  sent[2] = 1;
   EXPECT_EQ(
       writes_after_login(),
       (std::vector<sim_write>{
@@ -753,121 +777,31 @@ TEST_F(ConsoleSession, LinkFailuresInPointCaptureAndSend) {
 
 // ---- Interactive mode on a terminal
 
-// The tool on a pseudo-terminal: its standard input and output are the terminal's slave side.
-class pty_tool {
- public:
-  ~pty_tool() {
-    if (pid_ > 0) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-    if (master_ >= 0) close(master_);
-  }
-
-  int start(const std::string& dir) {
-    pid_ = forkpty(&master_, nullptr, nullptr, nullptr);
-    if (pid_ < 0) return -1;
-    if (pid_ == 0) {
-      if (chdir(dir.c_str()) != 0) _exit(126);
-      // Plain line reading at the prompt: these cases watch the key mode of EDIT -i alone.
-      setenv("TERM", "dumb", 1);
-      execl(VT_TOOL_PATH, VT_TOOL_PATH, static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    return 0;
-  }
-
-  int send(const std::string& text) {
-    return write(master_, text.data(), text.size()) == static_cast<ssize_t>(text.size()) ? 0 : -1;
-  }
-
-  // Waits until the output after position `from` contains text; returns its end, or -1.
-  long wait_for(const std::string& text, size_t from = 0, int timeout_ms = VT_WAIT_MS) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-    for (;;) {
-      size_t at = out_.find(text, from);
-      if (at != std::string::npos) return static_cast<long>(at + text.size());
-      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          deadline - std::chrono::steady_clock::now());
-      if (left.count() <= 0) return -1;
-      pollfd p = {master_, POLLIN, 0};
-      if (poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
-      char buf[4096];
-      ssize_t n = read(master_, buf, sizeof(buf));
-      if (n <= 0) return -1;  // the slave side is closed: the tool has ended
-      out_.append(buf, static_cast<size_t>(n));
-    }
-  }
-
-  // The terminal attributes the tool's standard input has now.
-  termios attributes() const {
-    termios t = {};
-    tcgetattr(master_, &t);
-    return t;
-  }
-
-  // Waits until the local modes satisfy want; returns whether they did in time.
-  template <typename F>
-  bool wait_attributes(F want) const {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(VT_WAIT_MS);
-    while (std::chrono::steady_clock::now() < deadline) {
-      if (want(attributes())) return true;
-      usleep(2000);
-    }
-    return false;
-  }
-
-  // Waits for the end; returns the exit status, or -1.
-  int finish() {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(VT_WAIT_MS);
-    while (std::chrono::steady_clock::now() < deadline) {
-      int status = 0;
-      pid_t done = waitpid(pid_, &status, WNOHANG);
-      if (done == pid_) {
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-      }
-      usleep(5000);
-    }
-    return -1;
-  }
-
-  const std::string& out() const { return out_; }
-
- private:
-  pid_t pid_ = -1;
-  int master_ = -1;
-  std::string out_;
-};
-
 bool key_mode(const termios& t) { return !(t.c_lflag & (ICANON | ECHO)) && (t.c_lflag & ISIG); }
 
 TEST_F(ConsoleSession, TerminalIsRestoredAfterQAndAfterCtrlC) {
   apply({{5480, {3}}, {5288, empty_table()}});
-  pty_tool tool;
-  ASSERT_EQ(tool.start(dir.path()), 0);
-  ASSERT_GT(tool.wait_for(">> "), 0) << tool.out();
+  terminal_tool tool;
+  // Plain line reading at the prompt: these cases watch the key mode of EDIT -i alone.
+  ASSERT_EQ(tool.start(dir.path(), "", false, "dumb"), 0);
+  ASSERT_NE(tool.wait_for(">> "), std::string::npos) << tool.out();
   const termios before = tool.attributes();
   ASSERT_TRUE(before.c_lflag & ICANON);
   ASSERT_TRUE(before.c_lflag & ECHO);
+  // Types keys and waits until the output after them shows text.
+  auto type_until = [&](const std::string& keys, const std::string& text) {
+    size_t from = tool.mark();
+    return tool.type(keys) == 0 && tool.wait_for(text, from) != std::string::npos;
+  };
 
-  ASSERT_EQ(tool.send("CALIBRATE\n"), 0);
-  long at = tool.wait_for("Select by entering menu number or option: ");
-  ASSERT_GT(at, 0) << tool.out();
-  ASSERT_EQ(tool.send("1\n"), 0);
-  at = tool.wait_for("[Filament Set,1]>> ", at);
-  ASSERT_GT(at, 0) << tool.out();
-
-  ASSERT_EQ(tool.send("EDIT 2 -i\n"), 0);
-  at = tool.wait_for("Point 2: 65535, \r\n", at);
-  ASSERT_GT(at, 0) << tool.out();
+  ASSERT_TRUE(type_until("CALIBRATE\n", "Select by entering menu number or option: "))
+      << tool.out();
+  ASSERT_TRUE(type_until("1\n", "[Filament Set,1]>> ")) << tool.out();
+  ASSERT_TRUE(type_until("EDIT 2 DAC 0\n", "[Filament Set,1]>> ")) << tool.out();
+  ASSERT_TRUE(type_until("EDIT 2 -i\n", "Point 2: 0, \r\n")) << tool.out();
   ASSERT_TRUE(tool.wait_attributes(key_mode));
-  ASSERT_EQ(tool.send("V"), 0);
-  at = tool.wait_for("Point 2: 0, \r\n", at);
-  ASSERT_GT(at, 0) << tool.out();
-  ASSERT_EQ(tool.send("q"), 0);
-  at = tool.wait_for("[Filament Set,1]>> ", at);
-  ASSERT_GT(at, 0) << tool.out();
+  ASSERT_TRUE(type_until("V", "Point 2: 1, \r\n")) << tool.out();
+  ASSERT_TRUE(type_until("q", "[Filament Set,1]>> ")) << tool.out();
   termios after_q = tool.attributes();
   EXPECT_EQ(after_q.c_lflag, before.c_lflag);
   EXPECT_EQ(after_q.c_cc[VMIN], before.c_cc[VMIN]);
@@ -875,20 +809,17 @@ TEST_F(ConsoleSession, TerminalIsRestoredAfterQAndAfterCtrlC) {
   // Neither key was echoed.
   EXPECT_EQ(tool.out().find("Vq"), std::string::npos) << tool.out();
 
-  ASSERT_EQ(tool.send("EDIT 2 -i\n"), 0);
-  at = tool.wait_for("Point 2: 0, \r\n", at);
-  ASSERT_GT(at, 0) << tool.out();
+  ASSERT_TRUE(type_until("EDIT 2 -i\n", "Point 2: 1, \r\n")) << tool.out();
   ASSERT_TRUE(tool.wait_attributes(key_mode));
-  ASSERT_EQ(tool.send("\x03"), 0);  // Ctrl-C
-  ASSERT_GT(tool.wait_for("Exit.\r\n", at), 0) << tool.out();
+  ASSERT_TRUE(type_until("\x03", "Exit.\r\n")) << tool.out();  // Ctrl-C
   termios after_int = tool.attributes();
   EXPECT_EQ(after_int.c_lflag, before.c_lflag);
   EXPECT_EQ(after_int.c_cc[VMIN], before.c_cc[VMIN]);
   EXPECT_EQ(after_int.c_cc[VTIME], before.c_cc[VTIME]);
-  EXPECT_EQ(tool.finish(), 0);
+  EXPECT_EQ(tool.wait_exit(), 0);
 
   std::vector<uint16_t> one_write = empty_table();
-  one_write[5] = 0;
+  one_write[5] = 1;
   EXPECT_EQ(writes_after_login(),
             (std::vector<sim_write>{sequence_id_5288, {16, 5288, one_write}}));
 }

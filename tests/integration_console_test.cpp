@@ -271,7 +271,7 @@ TEST_F(ConsoleSession, HelpText) {
   std::istringstream in(help);
   for (std::string line; std::getline(in, line);) lines.push_back(line);
   // The original 127 lines, then the section of the added commands.
-  ASSERT_EQ(lines.size(), 138u);
+  ASSERT_EQ(lines.size(), 156u);
   EXPECT_EQ(lines[0], "Calibration and Chat utility for Veltrona modulator");
   EXPECT_EQ(lines[1], "-----------------------------------------------------");
   EXPECT_EQ(lines[2], "");
@@ -306,6 +306,33 @@ TEST_F(ConsoleSession, HelpText) {
                 "              WATCH <<address,dec> or <name,string>> [...]",
                 "              Up to 8 FLOAT, WORD or DWORD registers, chosen as in READ.",
                 "              Any key ends the watch; with piped input, the next input line.",
+                "",
+                "  \033[32mCOMPARE\033[0m   : Compare registers with a dump file.",
+                "              COMPARE <filepath,string> [<pattern> ...]",
+                "              Reads the registers a DUMP file holds and shows those whose "
+                "values differ from the file.",
+                "              <pattern> : part of a register name, e.g. _CAL for the "
+                "calibration tables.",
+                "",
+                "  \033[32mRESTORE\033[0m   : Restore registers from a dump file.",
+                "              RESTORE <filepath,string> <<address,dec> or <name,string>> [...]",
+                "              Writes up to 16 registers, chosen as in READ, back to their "
+                "values in a DUMP file,",
+                "              after showing what changes and asking. FLOAT, WORD, DWORD and "
+                "calibration registers.",
+                "              A dump keeps floats to 6 significant digits: a restored FLOAT is "
+                "that rounded value.",
+                "",
+                "  \033[32mCALHISTORY\033[0m : Show the last 10 recorded calibrations of a table, "
+                "oldest first.",
+                "              CALHISTORY [<<address,dec> or <name,string>>]",
+                "              A SET_CALIB or READ_CALIB register, chosen as in READ; without it, "
+                "the",
+                "              session's calibration register, or outside a session every table.",
+                "              Every SEND and every interactive edit that sent is recorded, as "
+                "found and as left,",
+                "              in $XDG_STATE_HOME/veltrona_tool/calibrations.jsonl "
+                "(~/.local/state/...).",
                 "",
             }));
   EXPECT_EQ(writes_after_login(), std::vector<sim_write>{});

@@ -1,13 +1,12 @@
-// DUMP and STARTUP against the simulator: the exact dump file, the screen lines of failed reads
-// and writes, the saved configuration and the replay of the startup entries after the login.
+// DUMP and STARTUP against the simulator: the exact dump file, the screen lines of failed reads,
+// and a STARTUP save that fails mid-session. The other STARTUP sessions (the saved
+// configuration, the replay after the login) are transcripts: tests/transcripts/startup.txt.
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "registers/catalogue.h"
@@ -237,6 +236,25 @@ TEST_F(DumpCase, ExistingFileIsRewritten) {
   EXPECT_EQ(writes(), std::vector<sim_write>{session_start_login()});
 }
 
+// The dump holds the passwords: a new file is the user's alone, whatever the umask lets through;
+// a file that exists keeps its mode (and is rewritten all the same).
+TEST_F(DumpCase, NewFileIsPrivateAndAnExistingOneKeepsItsMode) {
+  const std::string kept = dir.path() + "/kept.txt";
+  ASSERT_EQ(write_text_file(kept, "old\n"), 0);
+  ASSERT_EQ(chmod(kept.c_str(), 0644), 0);
+  mode_t old_mask = umask(0);
+  tool_result r = run("DUMP new.txt\nDUMP kept.txt\n");
+  umask(old_mask);
+  EXPECT_EQ(r.out, connect_ok_line(sim.port()) +
+                       ">> Dumped to new.txt\n>> Dumped to kept.txt\n>> Exit.\n");
+  struct stat st;
+  ASSERT_EQ(stat((dir.path() + "/new.txt").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0600u);
+  ASSERT_EQ(stat(kept.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0644u);
+  EXPECT_EQ(file_text("kept.txt"), expected_dump());
+}
+
 TEST_F(DumpCase, MissingFilenameAndMissingDirectory) {
   tool_result r = run("DUMP\nDUMP no/such/dir.txt\ndump\n");
   EXPECT_EQ(r.out, connect_ok_line(sim.port()) +
@@ -267,20 +285,13 @@ TEST_F(DumpCase, DirectoryAsTargetCannotBeOpened) {
 // Ctrl-C in the middle of a dump ends the tool at once: no screen line for the registers left.
 TEST_F(DumpCase, CtrlCStopsTheDumpAtOnce) {
   ASSERT_EQ(sim.set_delay_ms(20), 0);
-  tool_process tool;
-  ASSERT_EQ(tool.start(dir.path()), 0) << tool.error();
-  ASSERT_EQ(tool.wait_for_output(">> "), 0) << tool.out();
+  start();
   ASSERT_EQ(tool.write_input("DUMP regs.txt\n"), 0);
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(VT_WAIT_MS);
-  while (sim.reads().size() < 20 && std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_TRUE(wait_until([&] { return sim.reads().size() >= 20; }));
   ASSERT_EQ(tool.send_signal(SIGINT), 0);
-  tool_result r = tool.finish();
-  EXPECT_FALSE(r.timed_out) << r.out;
-  EXPECT_EQ(r.status, 0);
+  tool_result r = finish_clean();
   EXPECT_EQ(r.out, connect_ok_line(sim.port()) + ">> Exit.\n");
   EXPECT_LT(lines_of(file_text("regs.txt")).size(), 248u);
-  EXPECT_EQ(writes(), std::vector<sim_write>{session_start_login()});
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -291,149 +302,24 @@ std::string saved_config(const std::string& dir) {
   return text;
 }
 
-TEST_F(ConsoleSession, StartupAddIsSavedAndReplayedAtTheNextStart) {
-  tool_result r = run("STARTUP ADD 5136 0.5\nSTARTUP\n");
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, connect_ok_line(sim.port()) +
-                       ">> Startup entry added: 5136, value = 0.5us\n"
-                       ">> MB_PULSE_WIDTH_SET (5136) = 0.5us\n"
-                       ">> Exit.\n");
-  std::string conf = saved_config(dir.path());
-  EXPECT_TRUE(contains(conf, "startup[0].iReg = 5136\n")) << conf;
-  EXPECT_TRUE(contains(conf, "startup[0].raw_value = 1056964608\n")) << conf;
-  EXPECT_TRUE(contains(conf, "startup[1].iReg = 0\n")) << conf;
-  EXPECT_EQ(writes(), std::vector<sim_write>{session_start_login()});
-
-  ASSERT_EQ(sim.clear_writes(), 0);
-  r = run("");
-  EXPECT_EQ(r.out, connect_ok_line(sim.port()) +
-                       "Startup: Reg MB_PULSE_WIDTH_SET (5136) set to 0.5us\n"
-                       ">> Exit.\n");
-  EXPECT_EQ(writes(),
-            (std::vector<sim_write>{session_start_login(), {16, 5136, float_words(0.5f)}}));
-}
-
-TEST_F(ConsoleSession, StartupDelIsRefusedAndDeleteDeletes) {
-  tool_result r =
-      run("startup add 5136 0.5\n"
-          "STARTUP DEL 5136\n"
-          "STARTUP PRINT\n"
-          "startup delete 5136\n"
-          "STARTUP DELETE 5136\n"
-          "STARTUP\n");
-  EXPECT_EQ(r.out, connect_ok_line(sim.port()) +
-                       ">> Startup entry added: 5136, value = 0.5us\n"
-                       ">> Invalid argument: DEL\n"
-                       ">> MB_PULSE_WIDTH_SET (5136) = 0.5us\n"
-                       ">> Startup entry deleted: 5136\n"
-                       ">> Startup entry not found: 5136\n"
-                       ">> >> Exit.\n");
-  std::string conf = saved_config(dir.path());
-  EXPECT_TRUE(contains(conf, "startup[0].iReg = 0\n")) << conf;
-  EXPECT_TRUE(contains(conf, "startup[0].raw_value = 0\n")) << conf;
-  // Startup entries reach the device only at the next start.
-  EXPECT_EQ(writes(), std::vector<sim_write>{session_start_login()});
-}
-
-TEST_F(ConsoleSession, StartupTableFillsUpAndHolesAreFilled) {
-  tool_result r =
-      run("STARTUP ADD 5120 0X3\n"
-          "STARTUP ADD 5120 0x3\n"
-          "STARTUP ADD 5136 1.25\n"
-          "STARTUP ADD 5189 -2\n"
-          "STARTUP ADD 5126 6.3\n"
-          "STARTUP ADD 5140 70000\n"
-          "STARTUP ADD 5132 100\n"
-          "STARTUP DELETE 5136\n"
-          "STARTUP ADD 5132 100\n"
-          "STARTUP\n");
-  EXPECT_EQ(r.out, connect_ok_line(sim.port()) +
-                       ">> Startup entry added: 5120, value = 3 (0x0003)\n"
-                       ">> Invalid data; 0x3\n"
-                       ">> Startup entry added: 5136, value = 1.25us\n"
-                       ">> Startup entry added: 5189, value = -2 (0xFFFFFFFE)\n"
-                       ">> Startup entry added: 5126, value = 6.3V,A\n"
-                       ">> Startup entry added: 5140, value = 4464 (0x1170)\n"
-                       ">> No more startup entry available.\n"
-                       ">> Startup entry deleted: 5136\n"
-                       ">> Startup entry added: 5132, value = 100V\n"
-                       ">> MB_STATE_SET (5120) = 3 (0x0003)\n"
-                       "MB_HV_SET (5132) = 100V\n"
-                       "MB_ENABLE_STANDBY_INTERLOCK (5189) = -2 (0xFFFFFFFE)\n"
-                       "MB_FIL_SET (5126) = 6.3V,A\n"
-                       "MB_RESET (5140) = 4464 (0x1170)\n"
-                       ">> Exit.\n");
-  std::string conf = saved_config(dir.path());
-  EXPECT_TRUE(contains(conf, "startup[1].iReg = 5132\n")) << conf;
-  EXPECT_TRUE(contains(conf, "startup[2].raw_value = 4294967294\n")) << conf;
-  EXPECT_TRUE(contains(conf, "startup[4].raw_value = 4464\n")) << conf;
-  // Nothing reaches the device until the next start.
-  EXPECT_EQ(writes(), std::vector<sim_write>{session_start_login()});
-}
-
-TEST_F(ConsoleSession, StartupRefusesBadArguments) {
-  tool_result r =
-      run("STARTUP ADD\n"
-          "STARTUP ADD 5122 1\n"
-          "STARTUP ADD STATE 1\n"
-          "STARTUP ADD 5136\n"
-          "STARTUP ADD 5136 1.5us\n"
-          "STARTUP ADD 5121 1\n"
-          "STARTUP DELETE\n"
-          "STARTUP DELETE 5133\n"
-          "STARTUP LIST\n");
-  EXPECT_EQ(r.out, connect_ok_line(sim.port()) +
-                       ">> Missing Address.\n"
-                       ">> Invalid address: 5122\n"
-                       ">> Invalid address: STATE\n"
-                       ">> Missing data.\n"
-                       ">> Invalid data; 1.5us\n"
-                       ">> Invalid data; 1\n"
-                       ">> Missing Address.\n"
-                       ">> Invalid address: 5133\n"
-                       ">> Invalid argument: LIST\n"
-                       ">> Exit.\n");
-  EXPECT_EQ(writes(), std::vector<sim_write>{session_start_login()});
-}
-
-// A value that is not finite would be replayed to its set point at every start.
-TEST_F(ConsoleSession, StartupAddRefusesValuesThatAreNotFinite) {
-  std::string before = saved_config(dir.path());
-  tool_result r =
-      run("STARTUP ADD 5126 nan\n"
-          "STARTUP ADD 5126 -inf\n"
-          "STARTUP ADD 5136 1e40\n"
-          "STARTUP ADD 5136 1e99999\n"
-          "STARTUP\n");
-  EXPECT_EQ(r.out, connect_ok_line(sim.port()) +
-                       ">> Invalid data; nan\n"
-                       ">> Invalid data; -inf\n"
-                       ">> Invalid data; 1e40\n"
-                       ">> Invalid data; 1e99999\n"
-                       ">> >> Exit.\n");
-  EXPECT_EQ(saved_config(dir.path()), before);
-  EXPECT_EQ(writes(), std::vector<sim_write>{session_start_login()});
-}
+// The other STARTUP cases are in tests/transcripts/startup.txt.
 
 // A save that fails leaves memory as it was: the slot of a refused ADD stays free, a refused
 // DELETE keeps its entry.
 TEST_F(ConsoleSession, FailedSaveIsUndoneInMemory) {
   configure({"startup[0].iReg = 5136", "startup[0].raw_value = 1056964608"});
-  tool_process tool;
-  ASSERT_EQ(tool.start(dir.path()), 0) << tool.error();
-  ASSERT_EQ(tool.wait_for_output(">> "), 0) << tool.out();
+  start();
   // A directory in the file's place: the settings library can neither read nor replace it.
   std::string conf = dir.path() + "/veltrona_tool.conf";
   ASSERT_EQ(rename(conf.c_str(), (conf + ".kept").c_str()), 0);
   ASSERT_EQ(mkdir(conf.c_str(), 0755), 0);
-  ASSERT_EQ(tool.write_input("STARTUP ADD 5120 3\nSTARTUP DELETE 5136\nSTARTUP\n"), 0);
-  ASSERT_EQ(tool.wait_for_output("MB_PULSE_WIDTH_SET (5136) = 0.5us\n>> "), 0) << tool.out();
+  type_until("STARTUP ADD 5120 3\nSTARTUP DELETE 5136\nSTARTUP\n",
+             "MB_PULSE_WIDTH_SET (5136) = 0.5us\n>> ");
   ASSERT_EQ(rmdir(conf.c_str()), 0);
   ASSERT_EQ(rename((conf + ".kept").c_str(), conf.c_str()), 0);
   ASSERT_EQ(tool.write_input("STARTUP ADD 5140 1\nSTARTUP\n"), 0);
-  tool.close_input();
-  tool_result r = tool.finish();
-  EXPECT_EQ(r.status, 0);
+  // Only the replay of the entry configured at the start.
+  tool_result r = finish_clean({{16, 5136, float_words(0.5f)}});
 
   // The settings library may first say why it could not save; the command's line comes last.
   std::vector<std::string> lines = lines_of(r.out);
@@ -455,53 +341,6 @@ TEST_F(ConsoleSession, FailedSaveIsUndoneInMemory) {
   EXPECT_TRUE(contains(saved, "startup[0].iReg = 5136\n")) << saved;
   EXPECT_TRUE(contains(saved, "startup[1].iReg = 5140\n")) << saved;
   EXPECT_TRUE(contains(saved, "startup[2].iReg = 0\n")) << saved;
-  // Only the replay of the entry configured at the start.
-  EXPECT_EQ(writes(),
-            (std::vector<sim_write>{session_start_login(), {16, 5136, float_words(0.5f)}}));
-}
-
-TEST_F(ConsoleSession, ReplayReportsFailuresAndTheSummary) {
-  configure({
-      "startup[0].iReg = 5122",
-      "startup[0].raw_value = 1",
-      "startup[1].iReg = 5288",
-      "startup[1].raw_value = 7",  // a calibration table: too wide
-      "startup[2].iReg = 5136",
-      "startup[2].raw_value = 1056964608",
-      "startup[3].iReg = 5120",
-      "startup[3].raw_value = 196611",  // 0x30003: a WORD sends 3
-      "startup[4].iReg = 5189",
-      "startup[4].raw_value = 4294967294",
-  });
-  ASSERT_EQ(sim.fail_writes(5136, 2), 0);
-  tool_result r = run("STARTUP\n");
-  EXPECT_EQ(r.out, connect_ok_line(sim.port()) +
-                       "Startup: Invalid address: 5122\n"
-                       "Startup: Invalid data type: 5\n"
-                       "Startup: Error write to reg 5136 value 0.5us\n"
-                       "Startup: Reg MB_STATE_SET (5120) set to 3 (0x0003)\n"
-                       "Startup: Reg MB_ENABLE_STANDBY_INTERLOCK (5189) set to -2 (0xFFFFFFFE)\n"
-                       "Writing startup registers fail!\n"
-                       ">> Invalid address: 5122\n"
-                       "MB_PULSE_WIDTH_SET (5136) = 0.5us\n"
-                       "MB_STATE_SET (5120) = 3 (0x0003)\n"
-                       "MB_ENABLE_STANDBY_INTERLOCK (5189) = -2 (0xFFFFFFFE)\n"
-                       ">> Exit.\n");
-  EXPECT_EQ(writes(), (std::vector<sim_write>{session_start_login(),
-                                              {16, 5136, float_words(0.5f)},
-                                              {16, 5120, {3}},
-                                              {16, 5189, {0xFFFE, 0xFFFF}}}));
-}
-
-TEST_F(ConsoleSession, ReplayRunsAfterAFailedLogin) {
-  configure({"startup[2].iReg = 5120", "startup[2].raw_value = 3"});
-  ASSERT_EQ(sim.fail_writes(5121, 5), 0);
-  tool_result r = run("");
-  EXPECT_EQ(r.out, connect_ok_line(sim.port()) +
-                       "Login fail!\n"
-                       "Startup: Reg MB_STATE_SET (5120) set to 3 (0x0003)\n"
-                       ">> Exit.\n");
-  EXPECT_EQ(writes(), (std::vector<sim_write>{session_start_login(), {16, 5120, {3}}}));
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -280,12 +281,13 @@ TEST_F(CtrlCInSession, InInteractiveEditing) {
 // A key that was acted on before the signal wrote its table; nothing follows the signal.
 TEST_F(CtrlCInSession, InInteractiveEditingAfterAKey) {
   start_session();
-  type_until("EDIT 1 -i\n", "Point 1: 65535, \n");
-  type_until("V", "Point 1: 0, \n");
+  type_until("EDIT 1 DAC 0\n", "]>> ");
+  type_until("EDIT 1 -i\n", "Point 1: 0, \n");
+  type_until("V", "Point 1: 1, \n");
   interrupted_run run = interrupt();
-  expect_clean_interrupt(run, "Point 1: 65535, \nPoint 1: 0, \nExit.\n");
+  expect_clean_interrupt(run, "Point 1: 0, \nPoint 1: 1, \nExit.\n");
   std::vector<uint16_t> table = empty_table;
-  table[2] = 0;
+  table[2] = 1;
   std::vector<sim_write> expected = session_writes();
   expected.push_back({16, 5288, table});
   EXPECT_EQ(run.after, expected);
@@ -294,7 +296,8 @@ TEST_F(CtrlCInSession, InInteractiveEditingAfterAKey) {
 // Keys queued faster than the device answers: the write in progress at the signal is the last.
 TEST_F(CtrlCInSession, InInteractiveEditingWithKeysQueued) {
   start_session();
-  type_until("EDIT 1 -i\n", "Point 1: 65535, \n");
+  type_until("EDIT 1 DAC 0\n", "]>> ");
+  type_until("EDIT 1 -i\n", "Point 1: 0, \n");
   ASSERT_EQ(sim.set_delay_ms(150), 0);
   ASSERT_EQ(tool.write_input(std::string(40, 'V')), 0);
   // Signal right after the device has seen the third table write; the next can't come before
@@ -393,6 +396,36 @@ TEST_F(FaultSession, ClosedStandardInputOrOutput) {
     bool read_seen = std::find(reads.begin(), reads.end(), sim_read{3, 5120, 1}) != reads.end();
     EXPECT_EQ(read_seen, !c.input.empty()) << c.redirect;
   }
+}
+
+// Endless input without a line end: the tool discards the over-long command line for as long as
+// it comes, and each of the stop signals still ends it at once.
+TEST_F(FaultSession, EndlessLineEndsAtTheStopSignal) {
+  struct {
+    const char* input;
+    int sig;
+  } cases[] = {
+      {"exec \"$0\" </dev/zero", SIGINT},
+      {"exec \"$0\" </dev/full", SIGTERM},
+      {"mkfifo in && { { yes | tr -d '\\n' >in; } 2>/dev/null & } && exec \"$0\" <in", SIGHUP},
+  };
+  for (const auto& c : cases) {
+    unlink(dir.file("in").c_str());
+    child_process endless;
+    ASSERT_EQ(endless.start({"/bin/sh", "-c", c.input, VT_TOOL_PATH}, dir.path()), 0)
+        << endless.error();
+    ASSERT_EQ(endless.wait_for_output(connected() + ">> ", VT_WAIT_MS), 0) << c.input;
+    endless.wait_for_output("\x01never printed\x01", 300);
+    long long t0 = monotonic_ms();
+    ASSERT_EQ(endless.send_signal(c.sig), 0);
+    ASSERT_EQ(endless.wait_exit(VT_WAIT_MS), 0) << c.input;
+    EXPECT_LT(monotonic_ms() - t0, CUT_BOUND_MS) << c.input;
+    EXPECT_EQ(endless.exit_status(), 0) << c.input;
+    EXPECT_EQ(endless.out(), connected() + ">> Exit.\n") << c.input;
+    EXPECT_EQ(endless.err(), "") << c.input;
+  }
+  // Each run's login, and nothing else.
+  EXPECT_EQ(sim.writes(), std::vector<sim_write>(3, session_start_login()));
 }
 
 // WATCH whose output has lost its reader ends, and the tool with it, as at a prompt: the reader

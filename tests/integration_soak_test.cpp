@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "console/command_table.h"
-#include "core/input.h"
+#include "console/tokenizer.h"
 #include "registers/catalogue.h"
 #include "registers/values.h"
 #include "tests/console_fixture.h"

@@ -6,7 +6,9 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -19,184 +21,9 @@
 #include <vector>
 
 #include "tests/console_fixture.h"
+#include "tests/terminal_tool.h"
 
 namespace {
-
-// The tool on a fresh pseudo-terminal of 100 by 30 characters, with TERM=xterm and HOME given.
-// Everything it writes to the terminal is collected in out(); every wait has a time limit; the
-// tool is killed and reaped when the object dies.
-class terminal_tool {
- public:
-  ~terminal_tool() { kill_and_reap(); }
-
-  // With piped_input, standard input is a pipe fed by type() and closed by close_input(), while
-  // standard output stays the terminal.
-  int start(const std::string& dir, const std::string& home, bool piped_input = false) {
-    int in_pipe[2] = {-1, -1};
-    if (piped_input && pipe2(in_pipe, O_CLOEXEC) != 0) return -1;
-    winsize size = {};
-    size.ws_row = 30;
-    size.ws_col = 100;
-    pid_ = forkpty(&master_, nullptr, nullptr, &size);
-    if (pid_ < 0) return -1;
-    if (pid_ == 0) {
-      // No core file from the tests that end the tool with SIGQUIT.
-      rlimit no_core = {0, 0};
-      setrlimit(RLIMIT_CORE, &no_core);
-      if (piped_input) dup2(in_pipe[0], STDIN_FILENO);
-      setenv("HOME", home.c_str(), 1);
-      setenv("TERM", "xterm", 1);
-      if (chdir(dir.c_str()) != 0) _exit(126);
-      execl(VT_TOOL_PATH, VT_TOOL_PATH, static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    if (piped_input) {
-      close(in_pipe[0]);
-      input_ = in_pipe[1];
-    } else {
-      input_ = master_;
-    }
-    fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
-    // The terminal's modes before the tool has touched them.
-    return tcgetattr(master_, &initial_modes_);
-  }
-
-  int type(std::string_view keys) {
-    while (!keys.empty()) {
-      ssize_t n = write(input_, keys.data(), keys.size());
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0 && errno == EAGAIN) {
-        pump(monotonic_ms() + 50);
-        continue;
-      }
-      if (n <= 0) return -1;
-      keys.remove_prefix(static_cast<size_t>(n));
-    }
-    return 0;
-  }
-
-  void close_input() {
-    if (input_ >= 0 && input_ != master_) close(input_);
-    input_ = -1;
-  }
-
-  // Waits until text appears in the output at or after position from; returns its position or
-  // std::string::npos after timeout_ms.
-  size_t wait_for(std::string_view text, size_t from = 0, int timeout_ms = VT_WAIT_MS) {
-    long long deadline = monotonic_ms() + timeout_ms;
-    for (;;) {
-      size_t at = out_.find(text, from);
-      if (at != std::string::npos) return at;
-      if (monotonic_ms() >= deadline || !pump(deadline)) return out_.find(text, from);
-    }
-  }
-
-  // Waits for the end of the tool and reaps it; returns its exit status, or -1 after timeout_ms.
-  int wait_exit(int timeout_ms = VT_WAIT_MS) {
-    long long deadline = monotonic_ms() + timeout_ms;
-    while (pid_ > 0) {
-      int status = 0;
-      pid_t r = waitpid(pid_, &status, WNOHANG);
-      if (r == pid_) {
-        pid_ = -1;
-        exit_status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        break;
-      }
-      if (monotonic_ms() >= deadline) return -1;
-      if (!pump(std::min(deadline, monotonic_ms() + 20))) usleep(10000);
-    }
-    while (pump(monotonic_ms() + 50)) {
-    }
-    return exit_status_;
-  }
-
-  // Waits until the terminal has left canonical mode: the tool is reading keys for an edited
-  // line. The prompt is drawn just before, so keys typed at once after it would still be taken
-  // by the terminal's own line editing (where Ctrl-D and Ctrl-R mean other things).
-  bool wait_editing(int timeout_ms = VT_WAIT_MS) {
-    long long deadline = monotonic_ms() + timeout_ms;
-    for (;;) {
-      termios now;
-      if (tcgetattr(master_, &now) == 0 && !(now.c_lflag & ICANON)) return true;
-      if (monotonic_ms() >= deadline) return false;
-      pump(monotonic_ms() + 2);
-    }
-  }
-
-  // The terminal's modes now, compared with those before the tool started.
-  bool modes_restored() {
-    termios now;
-    if (tcgetattr(master_, &now) != 0) return false;
-    return now.c_lflag == initial_modes_.c_lflag && now.c_iflag == initial_modes_.c_iflag &&
-           now.c_oflag == initial_modes_.c_oflag;
-  }
-
-  // Waits until the tool has stopped itself (SIGSTOP).
-  bool wait_stopped(int timeout_ms = VT_WAIT_MS) {
-    long long deadline = monotonic_ms() + timeout_ms;
-    for (;;) {
-      int status = 0;
-      if (waitpid(pid_, &status, WUNTRACED | WNOHANG) == pid_ && WIFSTOPPED(status)) return true;
-      if (monotonic_ms() >= deadline) return false;
-      pump(monotonic_ms() + 5);
-    }
-  }
-
-  // Waits until a signal sent to the whole process waits for delivery.
-  bool wait_pending(int sig, int timeout_ms = VT_WAIT_MS) {
-    long long deadline = monotonic_ms() + timeout_ms;
-    std::string path = "/proc/" + std::to_string(pid_) + "/status";
-    for (;;) {
-      std::string status;
-      if (read_text_file(path, &status) == 0) {
-        size_t at = status.find("ShdPnd:\t");
-        if (at != std::string::npos &&
-            (std::stoull(status.substr(at + 8, 16), nullptr, 16) >> (sig - 1)) & 1)
-          return true;
-      }
-      if (monotonic_ms() >= deadline) return false;
-      usleep(1000);
-    }
-  }
-
-  int send(int sig) { return pid_ > 0 ? kill(pid_, sig) : -1; }
-
-  void kill_and_reap() {
-    if (pid_ > 0) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-      pid_ = -1;
-    }
-    close_input();
-    if (master_ >= 0) close(master_);
-    master_ = -1;
-  }
-
-  const std::string& out() const { return out_; }
-  size_t mark() const { return out_.size(); }
-
- private:
-  // Reads what is there, waiting until the deadline for something. Returns false when nothing
-  // came and nothing more can come before the deadline.
-  bool pump(long long deadline) {
-    if (master_ < 0) return false;
-    pollfd fd = {master_, POLLIN, 0};
-    int wait = static_cast<int>(std::max(0LL, deadline - monotonic_ms()));
-    if (poll(&fd, 1, wait) <= 0) return false;
-    char buf[4096];
-    ssize_t n = read(master_, buf, sizeof(buf));
-    if (n <= 0) return false;  // EIO once the tool has closed the terminal
-    out_.append(buf, static_cast<size_t>(n));
-    return true;
-  }
-
-  pid_t pid_ = -1;
-  int master_ = -1;
-  int input_ = -1;
-  int exit_status_ = -1;
-  termios initial_modes_ = {};
-  std::string out_;
-};
 
 std::string without_carriage_returns(const std::string& text) {
   std::string out;
@@ -362,6 +189,47 @@ TEST_F(TerminalSession, HistoryKeepsTheLast1000Lines) {
   expect_only_logins(1);
 }
 
+// The history keeps command lines only: not a line that writes the access codes or a password
+// (by name, by address, typed in any case), nor the answer to a question. The file is private.
+TEST_F(TerminalSession, HistoryLeavesOutSecretsAndAnswers) {
+  terminal_tool tool;
+  start(tool);
+  // Each line, then what the output shows once the tool has dealt with it.
+  const std::pair<const char*, const char*> lines[] = {
+      {"WRITE LOG_IN 40716253\r", "Write is not supported via WRITE.\r\n"},
+      {"rw raw 0x1401 3131\r", "Write 1 words OK\r\n"},
+      {"RW DWORD 5177 1\r", "Write OK\r\n"},
+      {"RW FLOAT 5178 1\r", "Write 1.000000 OK\r\n"},
+      {"WRITE STATE 3\r", "Confirm write \"3\"? (Y/N): "},
+      {"y\r", "Write 1 words OK\r\n"},
+      {"READ MB_SC_PASSWORD\r", "MB_SC_PASSWORD (5184, CHAR_ARRAY_10)\r\n"},
+  };
+  for (const auto& [keys, shown] : lines) {
+    size_t mark = tool.mark();
+    ASSERT_EQ(tool.type(keys), 0);
+    mark = tool.wait_for(shown, mark);
+    ASSERT_NE(mark, std::string::npos) << keys << tool.out();
+    if (std::string_view(shown).back() == '\n') {
+      ASSERT_NE(tool.wait_for(">> ", mark), std::string::npos) << tool.out();
+      ASSERT_TRUE(tool.wait_editing());
+    }
+  }
+  quit(tool);
+  std::string saved;
+  ASSERT_EQ(read_text_file(history_file(), &saved), 0);
+  EXPECT_EQ(saved,
+            "_HiStOrY_V2_\nRW\\040DWORD\\0405177\\0401\nWRITE\\040STATE\\0403\n"
+            "READ\\040MB_SC_PASSWORD\nq\n");
+  struct stat st;
+  ASSERT_EQ(stat(history_file().c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0077, 0u);
+  EXPECT_EQ(sim.writes(), (std::vector<sim_write>{session_start_login(),
+                                                  {16, 5121, {0x3131}},
+                                                  {16, 5177, {1, 0}},
+                                                  {16, 5178, float_words(1.0f)},
+                                                  {16, 5120, {3}}}));
+}
+
 TEST_F(TerminalSession, InterlockChangeWhileALineIsHalfTyped) {
   configure({"iPrintIlockChange = 1"});
   terminal_tool tool;
@@ -391,8 +259,8 @@ TEST_F(TerminalSession, InterlockChangeWhileALineIsHalfTyped) {
   expect_only_logins(1);
 }
 
-// The interactive key mode reads keys through stdio; what it read ahead beyond its q is the next
-// command line, as with plain line reading.
+// The interactive key mode reads keys through core/input's buffer; what it read ahead beyond its
+// q is the next command line, as with plain line reading.
 TEST_F(TerminalSession, KeysTypedAheadInTheKeyModeAreTheNextLine) {
   ASSERT_EQ(sim.set_registers(5480, {3}), 0);
   ASSERT_EQ(sim.set_registers(5288, std::vector<uint16_t>(15, 0xFFFF)), 0);
@@ -496,6 +364,130 @@ TEST_F(TerminalSession, OtherSignalsRestoreTheTerminal) {
     expected.push_back({16, 5453, {5288}});
   }
   EXPECT_EQ(sim.writes(), expected);
+}
+
+// Ctrl-Z at a half-typed line gives the terminal back in the modes the shell had; fg (a
+// continue) puts line editing back and draws the prompt and the line again, which then edit
+// and run as typed.
+TEST_F(TerminalSession, CtrlZAndFgRedrawTheHalfTypedLine) {
+  terminal_tool tool;
+  ASSERT_EQ(tool.start(dir.path(), home.path(), false, "xterm", true), 0);
+  ASSERT_NE(tool.wait_for(">> "), std::string::npos) << tool.out();
+  ASSERT_TRUE(tool.wait_editing()) << tool.out();
+  ASSERT_EQ(tool.type("READ 51"), 0);
+  ASSERT_NE(tool.wait_for("READ 51"), std::string::npos) << tool.out();
+  ASSERT_EQ(tool.type("\x1a"), 0);
+  ASSERT_TRUE(tool.wait_job_stopped(true)) << tool.out();
+  EXPECT_TRUE(tool.modes_restored());
+
+  size_t mark = tool.mark();
+  ASSERT_EQ(tool.send_job(SIGCONT), 0);
+  ASSERT_NE(tool.wait_for("\r\033[J>> READ 51", mark), std::string::npos) << tool.out();
+  ASSERT_TRUE(tool.wait_editing());
+  // Ctrl-A and Ctrl-E move as ever, rather than landing in the line.
+  ASSERT_EQ(tool.type("2\x01\x05"
+                      "0\r"),
+            0);
+  ASSERT_NE(tool.wait_for("MB_STATE_SET (5120, WORD)\r\n0 (0x0000)\r\n", mark), std::string::npos)
+      << tool.out();
+  quit(tool);
+  expect_only_logins(1);
+}
+
+// Interactive editing stopped with Ctrl-Z: the keys typed while it was stopped are dropped at
+// the continue, never sent as a burst; the point line is shown again, and the key mode is back.
+TEST_F(TerminalSession, KeysTypedWhileInteractiveEditingIsStoppedAreDropped) {
+  ASSERT_EQ(sim.set_registers(5480, {3}), 0);
+  ASSERT_EQ(sim.set_registers(5288, std::vector<uint16_t>(15, 0xFFFF)), 0);
+  terminal_tool tool;
+  ASSERT_EQ(tool.start(dir.path(), home.path(), false, "xterm", true), 0);
+  ASSERT_NE(tool.wait_for(">> "), std::string::npos) << tool.out();
+  ASSERT_TRUE(tool.wait_editing());
+  ASSERT_EQ(tool.type("CALIBRATE\r"), 0);
+  size_t at = tool.wait_for("Select by entering menu number or option: ");
+  ASSERT_NE(at, std::string::npos) << tool.out();
+  ASSERT_EQ(tool.type("1\r"), 0);
+  at = tool.wait_for("[Filament Set,1]>> ", at);
+  ASSERT_NE(at, std::string::npos) << tool.out();
+  ASSERT_TRUE(tool.wait_editing());
+  ASSERT_EQ(tool.type("EDIT 2 -i\r"), 0);
+  at = tool.wait_for("Point 2: 65535, \r\n", at);
+  ASSERT_NE(at, std::string::npos) << tool.out();
+  ASSERT_TRUE(tool.wait_editing());
+
+  ASSERT_EQ(tool.type("\x1a"), 0);
+  ASSERT_TRUE(tool.wait_job_stopped(true)) << tool.out();
+  EXPECT_TRUE(tool.modes_restored());
+  ASSERT_EQ(tool.type("VVVV"), 0);
+  size_t mark = tool.mark();
+  ASSERT_EQ(tool.send_job(SIGCONT), 0);
+  mark = tool.wait_for("Point 2: 65535, \r\n", mark);
+  ASSERT_NE(mark, std::string::npos) << tool.out();
+  ASSERT_TRUE(tool.wait_editing());
+  ASSERT_EQ(tool.type("r"), 0);  // one key, one line: none of the four went through
+  mark = tool.wait_for("Point 2: 65535, \r\n", mark + 1);
+  ASSERT_NE(mark, std::string::npos) << tool.out();
+  ASSERT_EQ(tool.type("q"), 0);
+  ASSERT_NE(tool.wait_for("[Filament Set,1]>> ", mark), std::string::npos) << tool.out();
+  ASSERT_TRUE(tool.wait_editing());
+  ASSERT_EQ(tool.type("Q\r"), 0);
+  ASSERT_NE(tool.wait_for("\n>> ", mark), std::string::npos) << tool.out();
+  ASSERT_TRUE(tool.wait_editing());
+  EXPECT_EQ(tool.out().find("Point 2: 0,", at), std::string::npos) << tool.out();
+  EXPECT_EQ(tool.out().find("Point 2: 3,", at), std::string::npos) << tool.out();
+  quit(tool);
+  EXPECT_EQ(sim.writes(), (std::vector<sim_write>{{16, 5121, access_code_words("40716253")},
+                                                  {16, 5453, {5288}}}));
+}
+
+// WATCH stopped with Ctrl-Z: a key typed while it was stopped does not end it; after the
+// continue it samples on in the key mode, and the next key ends it.
+TEST_F(TerminalSession, AKeyTypedWhileWatchIsStoppedDoesNotEndIt) {
+  terminal_tool tool;
+  ASSERT_EQ(tool.start(dir.path(), home.path(), false, "xterm", true), 0);
+  ASSERT_NE(tool.wait_for(">> "), std::string::npos) << tool.out();
+  ASSERT_TRUE(tool.wait_editing());
+  ASSERT_EQ(tool.type("watch 5120\r"), 0);
+  const std::string sample = "  MB_STATE_SET=0 (0x0000)\r\n";
+  ASSERT_NE(tool.wait_for(sample), std::string::npos) << tool.out();
+  ASSERT_EQ(tool.type("\x1a"), 0);
+  ASSERT_TRUE(tool.wait_job_stopped(true)) << tool.out();
+  EXPECT_TRUE(tool.modes_restored());
+  ASSERT_EQ(tool.type("x"), 0);
+  size_t mark = tool.mark();
+  ASSERT_EQ(tool.send_job(SIGCONT), 0);
+  size_t first = tool.wait_for(sample, mark);
+  ASSERT_NE(first, std::string::npos) << tool.out();
+  ASSERT_NE(tool.wait_for(sample, first + 1), std::string::npos) << tool.out();
+  ASSERT_TRUE(tool.wait_editing());
+  EXPECT_EQ(tool.out().find(">> ", mark), std::string::npos) << tool.out();
+  ASSERT_EQ(tool.type("y"), 0);
+  ASSERT_NE(tool.wait_for(">> ", mark), std::string::npos) << tool.out();
+  ASSERT_TRUE(tool.wait_editing());
+  quit(tool);
+  expect_only_logins(1);
+}
+
+// A window made narrower while a line is edited: the line is drawn again at once, and libedit
+// moves by rows of the new width (Ctrl-A on a line of two rows goes up one).
+TEST_F(TerminalSession, AResizeWhileEditingTakesTheNewWidthAtOnce) {
+  terminal_tool tool;
+  start(tool);
+  std::string line = "READ" + std::string(44, ' ') + "5120";
+  ASSERT_EQ(tool.type(line), 0);
+  ASSERT_NE(tool.wait_for("5120"), std::string::npos) << tool.out();
+  size_t mark = tool.mark();
+  ASSERT_EQ(tool.resize(30, 40), 0);
+  ASSERT_NE(tool.wait_for("\033[J>> READ", mark), std::string::npos) << tool.out();
+  mark = tool.wait_for("5120", mark);
+  ASSERT_NE(mark, std::string::npos) << tool.out();
+  ASSERT_EQ(tool.type("\x01"), 0);
+  EXPECT_NE(tool.wait_for("\033[A", mark), std::string::npos) << tool.out();
+  ASSERT_EQ(tool.type("\r"), 0);
+  ASSERT_NE(tool.wait_for("MB_STATE_SET (5120, WORD)\r\n0 (0x0000)\r\n", mark), std::string::npos)
+      << tool.out();
+  quit(tool);
+  expect_only_logins(1);
 }
 
 TEST_F(TerminalSession, CtrlDOnAnEmptyLineEndsTheTool) {

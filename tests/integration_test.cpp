@@ -81,10 +81,8 @@ TEST_F(ConsoleSession, OversizedConfigurationFailsTheLoad) {
   EXPECT_EQ(writes(), std::vector<sim_write>{});
 }
 
-// The tool run in dir with arguments and standard input closed at once.
-tool_result run_with_args(const std::string& dir, const std::vector<std::string>& args) {
-  std::vector<std::string> argv = {VT_TOOL_PATH};
-  argv.insert(argv.end(), args.begin(), args.end());
+// The program argv[0] run in dir with standard input closed at once.
+tool_result run_argv(const std::string& dir, const std::vector<std::string>& argv) {
   child_process child;
   tool_result result;
   if (child.start(argv, dir) < 0) {
@@ -101,6 +99,13 @@ tool_result run_with_args(const std::string& dir, const std::vector<std::string>
   result.err = child.err();
   result.status = child.exit_status();
   return result;
+}
+
+// The tool run in dir with arguments and standard input closed at once.
+tool_result run_with_args(const std::string& dir, const std::vector<std::string>& args) {
+  std::vector<std::string> argv = {VT_TOOL_PATH};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return run_argv(dir, argv);
 }
 
 // How many Modbus connections the simulator has accepted and requests it has served.
@@ -127,8 +132,8 @@ TEST_F(ConsoleSession, HelpPrintsTheUsageAndNeitherLoadsNorConnects) {
       << r.out;
   for (const char* part :
        {"\n  veltrona_tool.conf\n", "working directory", "\n  ~/.veltrona_tool_history\n",
-        "/veltrona_tool/writes.log", "\n  0    normal end", "\n  2    bad usage",
-        "\n  255  the configuration"})
+        "/veltrona_tool/writes.log", "/veltrona_tool/calibrations.jsonl", "\n  0    normal end",
+        "\n  2    bad usage", "\n  255  the configuration"})
     EXPECT_NE(r.out.find(part), std::string::npos) << part;
   EXPECT_TRUE(r.out.ends_with("signal handler not installed\n")) << r.out;
   EXPECT_EQ(r.err, "");
@@ -144,6 +149,19 @@ TEST_F(ConsoleSession, VersionPrintsNameAndVersionAndNeitherLoadsNorConnects) {
   EXPECT_EQ(sim_traffic(sim), "accepted 0\nrequests 0\n");
 }
 
+// Text that can't be written (standard output on a full disk) is an error, said on standard
+// error, with status 1.
+TEST_F(ConsoleSession, HelpAndVersionOnAFullDiskFailWithStatus1) {
+  for (const char* option : {"--help", "--version"}) {
+    SCOPED_TRACE(option);
+    tool_result r = run_argv(
+        dir.path(), {"/bin/sh", "-c", "exec \"$0\" \"$1\" >/dev/full", VT_TOOL_PATH, option});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "veltrona_tool: write error: No space left on device\n");
+  }
+  EXPECT_EQ(sim_traffic(sim), "accepted 0\nrequests 0\n");
+}
+
 TEST_F(ConsoleSession, UnknownArgumentIsNamedWithStatus2AndNoConnection) {
   configure({kUnreadConfigItem});
   struct {
@@ -156,6 +174,10 @@ TEST_F(ConsoleSession, UnknownArgumentIsNamedWithStatus2AndNoConnection) {
       {{""}, ""},
       {{"--help", "now"}, "now"},
       {{"--version", "--help", "-v"}, "-v"},
+      // Bytes a terminal would act on, and what is not ASCII, are shown escaped.
+      {{"\033]0;owned\a\033[2J"}, "\\x1B]0;owned\\x07\\x1B[2J"},
+      {{"a\\b\tc\x7f"}, "a\\\\b\\x09c\\x7F"},
+      {{"caf\xc3\xa9"}, "caf\\xC3\\xA9"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.named);

@@ -187,6 +187,28 @@ TEST_F(WatchSession, EightRegistersInOneLine) {
   EXPECT_EQ(untimed(rest), line + "\n>> Exit.\n");
 }
 
+// A device that answers every request too late: each read waits for its time-out, a sample of
+// eight registers runs for seconds, and still the next line ends the watch within a second,
+// looked at between two reads of the sample; the line then runs as the next command.
+TEST_F(WatchSession, NextLineEndsTheWatchOfASlowDevice) {
+  start();
+  ASSERT_EQ(sim.set_delay_ms(700), 0);
+  ASSERT_EQ(tool.write_input("WATCH 5120 5120 5120 5120 5120 5120 5120 5120\n"), 0);
+  ASSERT_EQ(tool.wait_for_output(repeat("MB_STATE_SET (5120, WORD)\n", 8)), 0) << tool.out();
+  // Into the first sample's reads.
+  tool.wait_for_output("\x01never printed\x01", 1200);
+  long long asked = monotonic_ms();
+  ASSERT_EQ(tool.write_input("STEP\n"), 0);
+  ASSERT_EQ(tool.wait_for_output("Step = 0\n>> "), 0) << tool.out();
+  EXPECT_LT(monotonic_ms() - asked, END_BOUND_MS);
+  tool.close_input();
+  tool_result r = tool.finish();
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  EXPECT_TRUE(without_poll_failures(r.out).ends_with(">> Step = 0\n>> Exit.\n")) << r.out;
+  EXPECT_EQ(writes_after_login(), std::vector<sim_write>{});
+}
+
 TEST_F(WatchSession, CtrlCEndsTheTool) {
   start();
   ASSERT_EQ(tool.write_input("WATCH 5480\n"), 0);

@@ -1,10 +1,12 @@
 // The write log against the simulator: one line for every write the link carried out, whatever
 // asked for it (the login at start, the startup replay, commands, a calibration send and the
-// restore at the end of the session), OK or FAIL as the device answered, the access codes
-// masked; where the log lives, and a session that goes on when it can't be kept.
+// restore at the end of the session), OK or FAIL as the device answered and UNKNOWN when it did
+// not, the access codes and passwords masked; where the log lives, a line cut short healed, and
+// a session that goes on when it can't be kept.
 #include <gtest/gtest.h>
 #include <pwd.h>
 #include <sys/stat.h>
+#include <sys/types.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -45,6 +47,7 @@ class WriteLogSession : public ConsoleSession {
     ConsoleSession::SetUp();
     // Each case reads the lines of its own sessions only.
     std::remove(tool_write_log_path().c_str());
+    mkdir((test_state_home() + "/veltrona_tool").c_str(), 0700);
   }
 
   std::string log_text(const std::string& path = tool_write_log_path()) {
@@ -172,6 +175,90 @@ TEST_F(WriteLogSession, UnwritableLocationIsReportedOnceAndTheSessionGoesOn) {
   EXPECT_EQ(r.err, "Write log not kept: " + dir.file("blocker") +
                        "/veltrona_tool/writes.log: Not a directory\n");
   EXPECT_EQ(writes_after_login(), (std::vector<sim_write>{{16, 5120, {3}}}));
+}
+
+// A log at the file-size limit (ulimit -f) is reported once, like a full disk, and the tool
+// works on: the calibration session's restore still runs, and a DUMP past the limit fails
+// with its own message.
+TEST_F(WriteLogSession, FileSizeLimitIsReportedOnceAndTheSessionGoesOn) {
+  apply({{5480, {3}}, {5288, std::vector<uint16_t>(15, 0xFFFF)}, {5126, float_words(6.5f)}});
+  std::string log = tool_write_log_path();
+  mkdir(log.substr(0, log.rfind('/')).c_str(), 0700);
+  // At 512 bytes, the limit of `ulimit -f 1`: the first line added goes past it.
+  std::string kept = std::string(511, '#') + "\n";
+  ASSERT_EQ(write_text_file(log, kept), 0);
+  child_process tool;
+  ASSERT_EQ(tool.start({"/bin/sh", "-c", "ulimit -f 1; exec \"$0\"", VT_TOOL_PATH}, dir.path()), 0)
+      << tool.error();
+  ASSERT_EQ(tool.write_input("CALIBRATE\n1\nSET 2\nDUMP dump.txt\nQ\ny\nq\n", VT_WAIT_MS), 0);
+  tool.close_input();
+  ASSERT_EQ(tool.wait_exit(VT_WAIT_MS), 0);
+  EXPECT_EQ(tool.exit_status(), 0);
+  EXPECT_NE(tool.out().find("Error writing file: dump.txt [errno=27]\n"), std::string::npos)
+      << tool.out();
+  EXPECT_NE(tool.out().find("Restored.\n>> Exit.\n"), std::string::npos) << tool.out();
+  EXPECT_EQ(tool.err(), "Write log not kept any more: " + log + ": File too large\n");
+  EXPECT_EQ(log_text(), kept);
+  EXPECT_EQ(writes_after_login(),
+            (std::vector<sim_write>{
+                {16, 5453, {5288}}, {16, 5126, float_words(2.0f)}, {16, 5126, float_words(6.5f)}}));
+}
+
+// A write whose answer comes after the time-out may well have been carried out (the device got
+// it): the log says UNKNOWN, never FAIL, which stays for what the device refused.
+TEST_F(WriteLogSession, WriteWithoutAnAnswerIsUnknown) {
+  start();
+  ASSERT_EQ(sim.set_delay_ms(700), 0);
+  type_until("WRITE 5120 3\ny\n", "Error write.\n");
+  ASSERT_EQ(sim.set_delay_ms(0), 0);
+  tool.close_input();
+  tool_result r = tool.finish();
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(logged(), (std::vector<std::string>{login_line, "5120 MB_STATE_SET 1 0003 UNKNOWN"}));
+  EXPECT_EQ(writes_after_login(), (std::vector<sim_write>{{16, 5120, {3}}}));
+}
+
+// The passwords are secrets as the access codes are: their words never reach the file.
+TEST_F(WriteLogSession, PasswordWordsAreMasked) {
+  run("RW RAW 5178 1 2\nRW DWORD 5183 0X00070006\nRW WORD 5189 9\n");
+  EXPECT_EQ(logged(),
+            (std::vector<std::string>{login_line, "5178 - 2 0001 **** OK", "5183 - 2 **** **** OK",
+                                      "5189 MB_ENABLE_STANDBY_INTERLOCK 1 0009 OK"}));
+}
+
+// A log whose last line a full disk cut short: the next session's first line starts on a line
+// of its own instead of finishing the cut one.
+TEST_F(WriteLogSession, LineAfterACutLineStartsOnItsOwn) {
+  const std::string cut = "2026-12-08 14:03:12.345 +0100 anna 127.0.0.1:4";
+  ASSERT_EQ(write_text_file(tool_write_log_path(), cut), 0);
+  run("");
+  run("");
+  std::vector<std::string> lines = lines_of(log_text());
+  ASSERT_EQ(lines.size(), 3u) << log_text();
+  EXPECT_EQ(lines[0], cut);
+  EXPECT_EQ(lines[1].substr(lines[1].size() - login_line.size()), login_line);
+  EXPECT_EQ(lines[2].substr(lines[2].size() - login_line.size()), login_line);
+}
+
+// Anything but a regular file at the log's path is no log: the tool says so once, does not wait
+// for a reader of a FIFO, and works as ever.
+TEST_F(WriteLogSession, OnlyARegularFileIsALog) {
+  const std::string path = tool_write_log_path();
+  for (const char* kind : {"fifo", "directory"}) {
+    SCOPED_TRACE(kind);
+    std::remove(path.c_str());
+    ASSERT_EQ(std::string(kind) == "fifo" ? mkfifo(path.c_str(), 0600) : mkdir(path.c_str(), 0700),
+              0);
+    ASSERT_EQ(sim.clear_writes(), 0);
+    tool_result r = run("WRITE STATE 3\ny\n");
+    EXPECT_EQ(r.out, connected() + ">> MB_STATE_SET (5120, WORD)\nConfirm write \"3\"? (Y/N): " +
+                         "Write 1 words OK\n>> Exit.\n");
+    EXPECT_EQ(r.err, "Write log not kept: " + path + ": not a regular file\n");
+    EXPECT_EQ(writes_after_login(), (std::vector<sim_write>{{16, 5120, {3}}}));
+    rmdir(path.c_str());
+  }
+  std::remove(path.c_str());
 }
 
 }  // namespace

@@ -9,7 +9,12 @@
 #include <cstdio>
 #include <string>
 
-// Makes stdin read text from a pipe (text must fit in the pipe's buffer, 64 KiB).
+#include "console/tokenizer.h"
+#include "core/command_status.h"
+#include "core/input.h"
+
+// Makes stdin read text from a pipe (text must fit in the pipe's buffer, 64 KiB); what core/input
+// had buffered or taken for end of input is forgotten.
 inline void feed_stdin(const std::string& text) {
   int fds[2];
   ASSERT_EQ(pipe(fds), 0);
@@ -18,6 +23,7 @@ inline void feed_stdin(const std::string& text) {
   std::string path = "/dev/fd/" + std::to_string(fds[0]);
   ASSERT_NE(freopen(path.c_str(), "r", stdin), nullptr);
   close(fds[0]);
+  input_reset();
 }
 
 class stream_capture {
@@ -50,14 +56,27 @@ class stream_capture {
   FILE* tmp_;
 };
 
-// Runs a command handler on a command line (the arguments after the command word) and returns
-// what it printed.
+// What a command handler printed and the status it returned.
+struct handler_run {
+  std::string out;
+  command_status status;
+};
+
+// Runs a command handler on the arguments after the command word, cut into tokens as the console
+// cuts them, and returns what it printed and its status.
 template <typename handler_fn>
-std::string run_handler(handler_fn handler, const char* arguments) {
+handler_run run_handler_status(handler_fn handler, const char* arguments) {
   char line[512];
   snprintf(line, sizeof(line), "%s", arguments);
   char* cursor = line;
+  command_args args = take_all_tokens(&cursor);
   stream_capture out;
-  handler(&cursor);
-  return out.finish();
+  command_status status = handler(args);
+  return {out.finish(), status};
+}
+
+// The same, for the printed text alone.
+template <typename handler_fn>
+std::string run_handler(handler_fn handler, const char* arguments) {
+  return run_handler_status(handler, arguments).out;
 }

@@ -1,0 +1,247 @@
+#include "calibration/calibration_history.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <optional>
+#include <string>
+
+#include "calibration/calibration.h"
+#include "calibration/calibration_record.h"
+#include "calibration/table_check.h"
+#include "core/lifecycle.h"
+#include "core/tool_config.h"
+#include "registers/catalogue.h"
+
+namespace {
+
+// The device's identity, read when a record is made.
+constexpr uint16_t MB_VERSION_ADDR = 5556;
+constexpr uint16_t MB_FPGA_VERSION_ADDR = 5557;
+constexpr uint16_t MB_MAC_ADDRESS_ADDR = 5561;
+
+constexpr size_t HISTORY_LIMIT = 10;
+
+// Console thread only. The table loaded at the session's start, when it was loaded.
+std::optional<calib_record_table> found_table;
+
+// Console thread only. The interactive edit under way: how many writes it made, the last table
+// written and how that write ended.
+struct interactive_sends {
+  int sends = 0;
+  calib_point points[CALIB_POINTS];
+  uint16_t words[CALIB_TABLE_WORDS];
+  write_outcome outcome = WRITE_OK;
+};
+interactive_sends interactive;
+
+const char* outcome_text(write_outcome outcome) {
+  switch (outcome) {
+    case WRITE_OK:
+      return "OK";
+    case WRITE_FAILED:
+      return "FAIL";
+    case WRITE_UNKNOWN:
+      break;
+  }
+  return "UNKNOWN";
+}
+
+// Local time, ISO 8601 with milliseconds and the UTC offset as +hh:mm.
+std::string local_time_now() {
+  timespec now;
+  clock_gettime(CLOCK_REALTIME, &now);
+  tzset();
+  tm local;
+  localtime_r(&now.tv_sec, &local);
+  char date[32], zone[8], text[64];
+  strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%S", &local);
+  strftime(zone, sizeof zone, "%z", &local);
+  snprintf(text, sizeof text, "%s.%03ld%.3s:%.2s", date, now.tv_nsec / 1000000, zone, zone + 3);
+  return text;
+}
+
+std::string user_name() {
+  const passwd* pw = getpwuid(getuid());
+  if (pw && pw->pw_name && pw->pw_name[0]) return pw->pw_name;
+  return std::to_string(getuid());
+}
+
+std::string computer_name() {
+  char name[256] = {};
+  if (gethostname(name, sizeof name - 1) != 0) return "";
+  return name;
+}
+
+// The device as the link addresses it: the host name is cut as the link cuts it.
+std::string device_address() {
+  char text[64];
+  snprintf(text, sizeof text, "%.*s:%u", static_cast<int>(sizeof(link_params{}.host) - 1),
+           tool_config.sIpAddr, static_cast<unsigned>(tool_config.iPort));
+  return text;
+}
+
+// The catalogue's name without the trailing blank some names carry.
+std::string trimmed_name(const modbus_reg_entry& entry) {
+  std::string name = entry.name;
+  while (!name.empty() && name.back() == ' ') name.pop_back();
+  return name;
+}
+
+calib_record_register register_of(int address) {
+  calib_record_register reg;
+  reg.address = address;
+  int index = reg_find_by_address(address);
+  if (index >= 0) reg.name = trimmed_name(modbus_reg_table[index]);
+  return reg;
+}
+
+std::optional<int> read_word(uint16_t address) {
+  uint16_t word = 0;
+  if (modbus_cmd_read(address, 1, &word) < 0) return std::nullopt;
+  return word;
+}
+
+// MB_MAC_ADDRESS: six bytes in three registers, each register's low byte first.
+std::optional<std::string> read_mac() {
+  uint16_t words[3];
+  if (modbus_cmd_read(MB_MAC_ADDRESS_ADDR, 3, words) < 0) return std::nullopt;
+  char text[24];
+  int used = 0;
+  for (int i = 0; i < 6; i++)
+    used += snprintf(text + used, sizeof text - static_cast<size_t>(used), "%s%02X", i ? ":" : "",
+                     (words[i / 2] >> (8 * (i % 2))) & 0xFF);
+  return text;
+}
+
+// The record of the table written from points (words as sent) in the running session.
+calib_record make_record(const cal_definition& def, const calib_point* points,
+                         const uint16_t* words, const char* mode, write_outcome outcome,
+                         int sends) {
+  calib_record r;
+  r.time = local_time_now();
+  r.user = user_name();
+  r.computer = computer_name();
+  r.tool = "veltrona_tool";
+  r.tool_version = VT_VERSION;
+  r.device = device_address();
+  r.mac = read_mac();
+  r.device_version = read_word(MB_VERSION_ADDR);
+  r.fpga_version = read_word(MB_FPGA_VERSION_ADDR);
+  r.menu = calib_session.iSelected;
+  r.description = def.sMsg;
+  r.kind = def.iType == 0 ? "set" : "read";
+  r.calibration_register = register_of(def.iRegCal);
+  r.set_register = register_of(def.iRegSet);
+  if (def.iRegRead != 0) r.read_register = register_of(def.iRegRead);
+  r.state = def.iState;
+  r.as_found = found_table;
+  r.as_left = calib_record_table_of(points, words, true);
+  std::string warning = calib_order_warning(points, def.iType == 0 ? "dac" : "adc");
+  if (!warning.empty()) r.warning = warning;
+  r.mode = mode;
+  r.result = outcome_text(outcome);
+  r.sends = sends;
+  return r;
+}
+
+// ---- CALHISTORY
+
+// A title for the table at reg_cal: its catalogue name and address.
+std::string table_title(int reg_cal) {
+  calib_record_register reg = register_of(reg_cal);
+  char text[96];
+  snprintf(text, sizeof text, "%s (%d)", reg.name ? reg.name->c_str() : "register", reg_cal);
+  return text;
+}
+
+// One side of a point line: an empty value shows as PRINT shows it (a NaN, a count of 65535).
+std::string point_side(const char* side, const calib_record_point* point, const char* label) {
+  char text[80];
+  if (!point) {
+    snprintf(text, sizeof text, "%s: %-31s", side, "not loaded");
+  } else {
+    snprintf(text, sizeof text, "%s: actual =%10.7g, %s =%6u", side,
+             point->actual ? *point->actual : calib_empty_float(), label,
+             static_cast<unsigned>(point->count ? *point->count : CALIB_EMPTY_WORD));
+  }
+  return text;
+}
+
+void print_record(const calib_record& r, bool with_table) {
+  printf("%s %s %s %s %s", r.time.c_str(), r.user.c_str(), r.device.c_str(), r.result.c_str(),
+         r.mode.c_str());
+  if (with_table) {
+    printf(" %s (%d)", r.calibration_register.name ? r.calibration_register.name->c_str() : "-",
+           r.calibration_register.address);
+  }
+  printf("\n");
+  const char* label = r.kind == "set" ? "dac" : "adc";
+  for (int k = 0; k < CALIB_POINTS; k++) {
+    const calib_record_point* found = r.as_found ? &r.as_found->points[k] : nullptr;
+    printf("  %d : %s | %s\n", k + 1, point_side("found", found, label).c_str(),
+           point_side("left", &r.as_left.points[k], label).c_str());
+  }
+  if (r.warning) printf("  %s\n", r.warning->c_str());
+}
+
+}  // namespace
+
+void calib_history_forget_found() { found_table.reset(); }
+
+void calib_history_note_found(const uint16_t* words, const calib_point* points) {
+  found_table = calib_record_table_of(points, words, false);
+}
+
+void calib_history_record_send(const uint16_t* words, write_outcome outcome) {
+  const cal_definition* def = calib_selected_definition();
+  if (def == nullptr) return;
+  calib_record_append(make_record(*def, calib_session.points, words, "send", outcome, 1));
+}
+
+void calib_history_note_interactive_send(const uint16_t* words, write_outcome outcome) {
+  interactive.sends++;
+  memcpy(interactive.points, calib_session.points, sizeof interactive.points);
+  memcpy(interactive.words, words, sizeof interactive.words);
+  interactive.outcome = outcome;
+}
+
+void calib_history_end_interactive() {
+  const cal_definition* def = calib_selected_definition();
+  if (interactive.sends > 0 && def != nullptr) {
+    calib_record_append(make_record(*def, interactive.points, interactive.words, "interactive",
+                                    interactive.outcome, interactive.sends));
+  }
+  interactive = interactive_sends{};
+}
+
+int calib_history_print(int reg_cal) {
+  std::string path = calib_record_path();
+  calib_history history;
+  if (path.empty()) {
+    printf("No calibration records: no home directory.\n");
+    return -1;
+  }
+  if (calib_history_read(path, reg_cal, HISTORY_LIMIT, &history) != 0) {
+    printf("Calibration records not readable: %s: %s\n", path.c_str(), strerror(errno));
+    return -1;
+  }
+  std::string title = reg_cal != 0 ? table_title(reg_cal) : "every table";
+  if (history.records.empty()) {
+    printf("No calibration of %s recorded.\n", title.c_str());
+  } else if (history.matched > static_cast<int>(history.records.size())) {
+    printf("Calibrations of %s, the last %zu of %d:\n", title.c_str(), history.records.size(),
+           history.matched);
+  } else {
+    printf("Calibrations of %s:\n", title.c_str());
+  }
+  for (const calib_record& record : history.records) print_record(record, reg_cal == 0);
+  if (history.skipped > 0)
+    printf("Skipped %d line(s) of %s that are no calibration record.\n", history.skipped,
+           path.c_str());
+  return 0;
+}

@@ -1,0 +1,223 @@
+#include "console/dump_file.h"
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <set>
+#include <string_view>
+#include <unordered_map>
+
+#include "registers/values.h"
+
+namespace {
+
+// Catalogue names, as stored (trailing blanks included), to their entry index. Every name is
+// unique in the catalogue; the two entries that share an address have names of their own.
+const std::unordered_map<std::string_view, int>& name_index() {
+  static const std::unordered_map<std::string_view, int> index = [] {
+    std::unordered_map<std::string_view, int> out;
+    for (int i = 0; i < MODBUS_REG_COUNT; i++) out.emplace(modbus_reg_table[i].name, i);
+    return out;
+  }();
+  return index;
+}
+
+// Reads the whole file, at most DUMP_FILE_MAX_BYTES + 1 bytes so that a larger one (or an
+// endless device file) is seen without reading it all. Returns 0, or -1 after printing why.
+int read_whole_file(const char* path, std::string* content) {
+  errno = 0;
+  FILE* f = fopen(path, "r");
+  if (f == nullptr) {
+    printf("Error opening file: %s [errno=%d]\n", path, errno);
+    return -1;
+  }
+  content->clear();
+  char chunk[16384];
+  for (;;) {
+    size_t n = fread(chunk, 1, sizeof chunk, f);
+    content->append(chunk, n);
+    if (content->size() > static_cast<size_t>(DUMP_FILE_MAX_BYTES)) {
+      fclose(f);
+      printf("Dump file too large: %s (over 1 MiB).\n", path);
+      return -1;
+    }
+    if (n < sizeof chunk) break;
+  }
+  // A directory opens but can't be read (EISDIR): to the operator that is a file that can't be
+  // opened.
+  int error = errno;
+  bool failed = ferror(f) != 0;
+  fclose(f);
+  if (failed) {
+    printf("Error opening file: %s [errno=%d]\n", path, error);
+    return -1;
+  }
+  return 0;
+}
+
+// The whole of text as a finite float.
+bool take_float(std::string_view text, float* value) {
+  if (text.empty() || text.find_first_of("\r\n") != std::string_view::npos) return false;
+  std::string copy(text);
+  return parse_float(copy.data(), FLOAT_EMPTY_REFUSED, value) == 0;
+}
+
+// The whole of text as a decimal integer from lowest to highest.
+bool take_integer(std::string_view text, long long lowest, long long highest, long long* value) {
+  size_t i = (!text.empty() && text[0] == '-') ? 1 : 0;
+  if (i == text.size() || text.size() > 12) return false;
+  long long n = 0;
+  for (; i < text.size(); i++) {
+    if (text[i] < '0' || text[i] > '9') return false;
+    n = n * 10 + (text[i] - '0');
+  }
+  *value = text[0] == '-' ? -n : n;
+  return *value >= lowest && *value <= highest;
+}
+
+// "VALUE UNIT": the number before the blank and the entry's unit that ends the text.
+bool take_number_and_unit(const modbus_reg_entry* entry, std::string_view text,
+                          std::string_view* number) {
+  std::string suffix = std::string(" ") + entry->unit;
+  if (text.size() <= suffix.size() || text.substr(text.size() - suffix.size()) != suffix)
+    return false;
+  *number = text.substr(0, text.size() - suffix.size());
+  return true;
+}
+
+// The five points of a calibration table, "X1=..,Y1=..; " to "X5=..,Y5=..; ": each point's X and
+// Y texts into xs and ys.
+bool take_points(std::string_view text, std::string_view* xs, std::string_view* ys) {
+  for (int j = 1; j <= 5; j++) {
+    std::string x_mark = "X" + std::to_string(j) + "=";
+    std::string y_mark = ",Y" + std::to_string(j) + "=";
+    if (text.substr(0, x_mark.size()) != x_mark) return false;
+    text.remove_prefix(x_mark.size());
+    size_t y_at = text.find(y_mark);
+    if (y_at == std::string_view::npos) return false;
+    xs[j - 1] = text.substr(0, y_at);
+    text.remove_prefix(y_at + y_mark.size());
+    size_t end = text.find("; ");
+    if (end == std::string_view::npos) return false;
+    ys[j - 1] = text.substr(0, end);
+    text.remove_prefix(end + 2);
+  }
+  return text.empty();
+}
+
+}  // namespace
+
+int parse_dump_value(const modbus_reg_entry* entry, const std::string& text, uint16_t* words) {
+  std::string_view number;
+  float f = 0;
+  long long n = 0;
+  std::string_view xs[5];
+  std::string_view ys[5];
+  switch (entry->type) {
+    case FLOAT:
+      if (!take_number_and_unit(entry, text, &number) || !take_float(number, &f)) return -1;
+      split_words(float_to_bits(f), words);
+      return 0;
+    case WORD:
+      if (!take_number_and_unit(entry, text, &number) || !take_integer(number, 0, 65535, &n))
+        return -1;
+      words[0] = static_cast<uint16_t>(n);
+      return 0;
+    case DWORD:
+      // The dump shows a DWORD as a signed number.
+      if (!take_number_and_unit(entry, text, &number) ||
+          !take_integer(number, INT32_MIN, INT32_MAX, &n))
+        return -1;
+      split_words(static_cast<uint32_t>(static_cast<int32_t>(n)), words);
+      return 0;
+    case READ_CALIB:
+      // A read point: the ADC count, then the value it stands for.
+      if (!take_points(text, xs, ys)) return -1;
+      for (int j = 0; j < 5; j++) {
+        if (!take_integer(xs[j], 0, 65535, &n) || !take_float(ys[j], &f)) return -1;
+        words[3 * j] = static_cast<uint16_t>(n);
+        split_words(float_to_bits(f), words + 3 * j + 1);
+      }
+      return 0;
+    case SET_CALIB:
+      // A set point: the value, then the DAC count that produces it.
+      if (!take_points(text, xs, ys)) return -1;
+      for (int j = 0; j < 5; j++) {
+        if (!take_float(xs[j], &f) || !take_integer(ys[j], 0, 65535, &n)) return -1;
+        split_words(float_to_bits(f), words + 3 * j);
+        words[3 * j + 2] = static_cast<uint16_t>(n);
+      }
+      return 0;
+    default:
+      return -1;
+  }
+}
+
+int split_dump_line(const std::string& line, std::string* name, std::string* text) {
+  size_t equals = line.find(" = ");
+  if (equals == std::string::npos || equals == 0) return -1;
+  std::string_view left(line.data(), equals);
+  size_t end = left.find_last_not_of(' ');
+  if (end == std::string_view::npos) return -1;
+  // A name holds no blank before its trailing ones, and no control character anywhere; the text
+  // may hold anything but the NUL that no dump writes.
+  for (size_t i = 0; i < left.size(); i++) {
+    unsigned char c = static_cast<unsigned char>(left[i]);
+    if (c < 0x20 || c == 0x7F || (c == ' ' && i < end)) return -1;
+  }
+  if (line.find('\0', equals) != std::string::npos) return -1;
+  *name = std::string(left);
+  *text = line.substr(equals + 3);
+  return 0;
+}
+
+int read_dump_file(const char* path, dump_file* out) {
+  if (path == nullptr) {
+    printf("Missing filename.\n");
+    return -1;
+  }
+  std::string content;
+  if (read_whole_file(path, &content) < 0) return -1;
+
+  *out = dump_file{};
+  out->path = path;
+  std::set<std::string> unknown_seen;
+  const auto& index = name_index();
+  int number = 0;
+  for (size_t at = 0; at < content.size();) {
+    size_t end = content.find('\n', at);
+    if (end == std::string::npos) end = content.size();
+    std::string line = content.substr(at, end - at);
+    at = end + 1;
+    number++;
+    std::string name;
+    std::string text;
+    if (split_dump_line(line, &name, &text) < 0) {
+      printf("%s, line %d: not a NAME = TEXT line.\n", path, number);
+      return -1;
+    }
+    auto found = index.find(name);
+    bool again;
+    if (found == index.end()) {
+      again = !unknown_seen.insert(name).second;
+      if (!again) out->unknown_names.push_back(name);
+    } else {
+      again = out->present[found->second];
+      out->present[found->second] = true;
+      out->texts[found->second] = text;
+    }
+    if (again) {
+      printf("%s, line %d: %s is named a second time.\n", path, number, name.c_str());
+      return -1;
+    }
+  }
+  return 0;
+}
+
+void print_unknown_names(const dump_file& dump) {
+  if (dump.unknown_names.empty()) return;
+  printf("Not in the catalogue, ignored:");
+  for (const std::string& name : dump.unknown_names) printf(" %s", name.c_str());
+  printf("\n");
+}

@@ -1,0 +1,235 @@
+// The record of every calibration sent, against the simulator: what SEND and EDIT -i leave in
+// calibrations.jsonl, checked against the device's table and its write list, and CALHISTORY's
+// listing of the records.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "calibration/calibration_record.h"
+#include "tests/console_fixture.h"
+
+namespace {
+
+const std::string session_start = "CALIBRATE\n1\n";
+
+// A SET_CALIB table: (actual, count) for each point, the float first.
+std::vector<uint16_t> set_table(const std::vector<std::pair<float, uint16_t>>& points) {
+  std::vector<uint16_t> words;
+  for (const auto& [actual, count] : points) {
+    std::vector<uint16_t> f = float_words(actual);
+    words.insert(words.end(), f.begin(), f.end());
+    words.push_back(count);
+  }
+  return words;
+}
+
+const std::vector<uint16_t> found_words =
+    set_table({{1.5f, 100}, {2.5f, 200}, {3.5f, 300}, {4.5f, 400}, {5.5f, 500}});
+
+std::vector<uint16_t> words_of(const calib_record_table& table) {
+  return std::vector<uint16_t>(table.words.begin(), table.words.end());
+}
+
+class CalHistory : public ConsoleSession {
+ protected:
+  void SetUp() override {
+    ConsoleSession::SetUp();
+    // Every case of this program shares the state directory: start each with no records.
+    unlink(record_path().c_str());
+    apply({{5480, {3}}, {5288, found_words}});
+  }
+
+  static std::string record_path() {
+    return test_state_home() + "/veltrona_tool/calibrations.jsonl";
+  }
+
+  // The records in the file, every line of which must be one.
+  std::vector<calib_record> records() {
+    std::string text;
+    if (read_text_file(record_path(), &text) != 0) return {};
+    std::vector<calib_record> all;
+    for (const std::string& line : lines_of(text)) {
+      calib_record r;
+      EXPECT_EQ(calib_record_from_json(line, &r), 0) << line;
+      all.push_back(r);
+    }
+    return all;
+  }
+
+  // The tables the simulator saw written to the calibration register.
+  std::vector<std::vector<uint16_t>> table_writes() {
+    std::vector<std::vector<uint16_t>> tables;
+    for (const sim_write& w : writes())
+      if (w.address == 5288) tables.push_back(w.values);
+    return tables;
+  }
+};
+
+TEST_F(CalHistory, SendLeavesOneRecordOfTheTableFoundAndTheWordsWritten) {
+  tool_result r = run(session_start + "SET 1\nACTUAL 1.25\nADD\nSEND\ny\n");
+  EXPECT_NE(r.out.find(" --> OK\n"), std::string::npos) << r.out;
+  EXPECT_EQ(r.err, "");
+  std::vector<calib_record> recs = records();
+  ASSERT_EQ(recs.size(), 1u);
+  const calib_record& rec = recs[0];
+  std::vector<std::vector<uint16_t>> tables = table_writes();
+  ASSERT_EQ(tables.size(), 1u);
+
+  ASSERT_TRUE(rec.as_found.has_value());
+  EXPECT_EQ(words_of(*rec.as_found), found_words);
+  EXPECT_EQ(rec.as_found->points[1], (calib_record_point{std::nullopt, 2.5f, 200}));
+  EXPECT_EQ(words_of(rec.as_left), tables[0]);
+  // Point 1 was captured at the set value 1; the others keep the loaded table without one.
+  EXPECT_EQ(rec.as_left.points[0].set, 1.0f);
+  EXPECT_EQ(rec.as_left.points[0].actual, 1.25f);
+  EXPECT_EQ(rec.as_left.points[0].count, tables[0][2]);
+  EXPECT_EQ(rec.as_left.points[4], (calib_record_point{std::nullopt, 5.5f, 500}));
+
+  EXPECT_TRUE(std::regex_match(rec.time,
+                               std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d)")))
+      << rec.time;
+  EXPECT_NE(rec.user, "");
+  EXPECT_EQ(rec.tool, "veltrona_tool");
+  EXPECT_EQ(rec.device, "127.0.0.1:" + std::to_string(sim.port()));
+  EXPECT_EQ(rec.mac, "00:1A:2B:3C:4D:5E");
+  EXPECT_EQ(rec.device_version, 0x0213);
+  EXPECT_EQ(rec.fpga_version, 0x0107);
+  EXPECT_EQ(rec.menu, 1);
+  EXPECT_EQ(rec.description, "Filament Set");
+  EXPECT_EQ(rec.kind, "set");
+  EXPECT_EQ(rec.calibration_register, (calib_record_register{5288, "MB_FIL_SET_CAL"}));
+  EXPECT_EQ(rec.set_register, (calib_record_register{5126, "MB_FIL_SET"}));
+  EXPECT_EQ(rec.read_register, std::nullopt);
+  EXPECT_EQ(rec.state, 3);
+  EXPECT_EQ(rec.mode, "send");
+  EXPECT_EQ(rec.result, "OK");
+  EXPECT_EQ(rec.sends, 1);
+
+  struct stat st;
+  ASSERT_EQ(stat(record_path().c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+TEST_F(CalHistory, DeclinedSendLeavesNoRecord) {
+  tool_result r = run(session_start + "SEND\nn\nQ\n");
+  EXPECT_NE(r.out.find("not sent.\n"), std::string::npos) << r.out;
+  EXPECT_TRUE(records().empty());
+  EXPECT_TRUE(table_writes().empty());
+}
+
+TEST_F(CalHistory, RefusedSendIsRecordedAsFail) {
+  ASSERT_EQ(sim.fail_writes(5288, 15), 0);
+  tool_result r = run(session_start + "EDIT 3 ACTUAL 0.1\nSEND\ny\n");
+  EXPECT_NE(r.out.find(" --> NOK!!!\n"), std::string::npos) << r.out;
+  std::vector<calib_record> recs = records();
+  ASSERT_EQ(recs.size(), 1u);
+  EXPECT_EQ(recs[0].result, "FAIL");
+  EXPECT_EQ(recs[0].as_left.points[2].actual, 0.1f);
+  // The table check's finding goes with the record.
+  EXPECT_EQ(recs[0].warning,
+            "Warning: not strictly increasing or decreasing: actual value at point 3.");
+  EXPECT_EQ(words_of(recs[0].as_left), table_writes().at(0));
+}
+
+TEST_F(CalHistory, InteractiveEditWithTwoKeysLeavesOneRecordOfTheLastTable) {
+  tool_result r = run(session_start + "EDIT 2 -i\nVV\nq\n");
+  std::vector<std::vector<uint16_t>> tables = table_writes();
+  ASSERT_EQ(tables.size(), 2u) << r.out;
+  std::vector<calib_record> recs = records();
+  ASSERT_EQ(recs.size(), 1u);
+  EXPECT_EQ(recs[0].mode, "interactive");
+  EXPECT_EQ(recs[0].sends, 2);
+  EXPECT_EQ(recs[0].result, "OK");
+  EXPECT_EQ(words_of(recs[0].as_left), tables[1]);
+  EXPECT_EQ(recs[0].as_left.points[1].count, 202);
+  EXPECT_EQ(words_of(*recs[0].as_found), found_words);
+}
+
+TEST_F(CalHistory, InteractiveEditThatSentNothingLeavesNoRecord) {
+  tool_result r = run(session_start + "EDIT 2 -i\nrq\nQ\nEDIT 2 -i\nVq\n");
+  EXPECT_NE(r.out.find("No calibration is selected! Select using CALIBRATE.\n"), std::string::npos)
+      << r.out;
+  EXPECT_TRUE(records().empty());
+}
+
+// The write log goes on; only the record file can't be written.
+TEST_F(CalHistory, UnwritableRecordFileIsSaidOnceAndTheSendsStillHappen) {
+  scratch_dir state;
+  ASSERT_EQ(state.create("vt_state_"), 0);
+  ASSERT_EQ(mkdir(state.file("veltrona_tool").c_str(), 0700), 0);
+  const std::string path = state.file("veltrona_tool/calibrations.jsonl");
+  ASSERT_EQ(mkdir(path.c_str(), 0700), 0);
+  scoped_env env("XDG_STATE_HOME", state.path());
+  tool_result r = run(session_start + "SEND\ny\nEDIT 1 ACTUAL 1\nSEND\ny\n");
+  EXPECT_EQ(r.err, "Calibration record not kept: " + path + ": Is a directory\n");
+  EXPECT_EQ(table_writes().size(), 2u);
+  std::string log;
+  EXPECT_EQ(read_text_file(state.file("veltrona_tool/writes.log"), &log), 0);
+}
+
+std::string heading(const calib_record& r) {
+  return r.time + " " + r.user + " " + r.device + " " + r.result + " " + r.mode;
+}
+
+TEST_F(CalHistory, ListsTheSendsOfATableInOrderAndSkipsACutLine) {
+  ASSERT_EQ(sim.fail_writes(5288, 15), 0);
+  run(session_start + "SEND\ny\n");
+  ASSERT_EQ(sim.command("CLEAR FAILS"), 0);
+  run(session_start + "EDIT 5 DAC 0\nEDIT 1 ACTUAL 1.123456\nSEND\ny\n");
+  std::vector<calib_record> recs = records();
+  ASSERT_EQ(recs.size(), 2u);
+  ASSERT_EQ(sim.clear_reads(), 0);
+
+  const std::string first =
+      heading(recs[0]) +
+      "\n"
+      "  1 : found: actual =       1.5, dac =   100 | left: actual =       1.5, dac =   100\n"
+      "  2 : found: actual =       2.5, dac =   200 | left: actual =       2.5, dac =   200\n"
+      "  3 : found: actual =       3.5, dac =   300 | left: actual =       3.5, dac =   300\n"
+      "  4 : found: actual =       4.5, dac =   400 | left: actual =       4.5, dac =   400\n"
+      "  5 : found: actual =       5.5, dac =   500 | left: actual =       5.5, dac =   500\n";
+  const std::string second =
+      heading(recs[1]) +
+      "\n"
+      "  1 : found: actual =       1.5, dac =   100 | left: actual =  1.123456, dac =   100\n"
+      "  2 : found: actual =       2.5, dac =   200 | left: actual =       2.5, dac =   200\n"
+      "  3 : found: actual =       3.5, dac =   300 | left: actual =       3.5, dac =   300\n"
+      "  4 : found: actual =       4.5, dac =   400 | left: actual =       4.5, dac =   400\n"
+      "  5 : found: actual =       5.5, dac =   500 | left: actual =       5.5, dac =     0\n"
+      "  Warning: not strictly increasing or decreasing: dac count at point 5.\n";
+  EXPECT_EQ(recs[0].result, "FAIL");
+  tool_result r = run("CALHISTORY MB_FIL_SET_CAL\nCALHISTORY 5303\nCALHISTORY 5120\n" +
+                      session_start + "CALHISTORY\n");
+  EXPECT_EQ(r.out, connected() + ">> Calibrations of MB_FIL_SET_CAL (5288):\n" + first + second +
+                       ">> No calibration of MB_FIL_VOLT_READ_CAL (5303) recorded.\n"
+                       ">> Not a calibration register: MB_STATE_SET (5120, WORD)\n"
+                       ">> Calibration menu:\n1 : Filament Set\n"
+                       "Press D to delete calibration\nPress A to add new calibration\n"
+                       "Press V to add view calibration setting\nPress Q to exit\n"
+                       "Select by entering menu number or option: 5453 is set to 5288\n"
+                       "Reg 5126 with value 6.3 V,A is backed up\nCalibration started.\n"
+                       "[Filament Set,1]>> Calibrations of MB_FIL_SET_CAL (5288):\n" +
+                       first + second + "[Filament Set,1]>> Exit.\n");
+  EXPECT_EQ(r.err, "");
+
+  // A disk that filled while the last record was written: the line is cut.
+  std::string text;
+  ASSERT_EQ(read_text_file(record_path(), &text), 0);
+  ASSERT_EQ(write_text_file(record_path(), text.substr(0, text.size() - 20)), 0);
+  r = run("CALHISTORY\n");
+  EXPECT_EQ(r.out, connected() + ">> Calibrations of every table:\n" + heading(recs[0]) +
+                       " MB_FIL_SET_CAL (5288)\n" + first.substr(first.find('\n') + 1) +
+                       "Skipped 1 line(s) of " + record_path() +
+                       " that are no calibration record.\n>> Exit.\n");
+  // CALHISTORY asks the device nothing: the reads of the listing runs are the state polls and
+  // the session's own.
+  for (const sim_read& rd : sim.reads())
+    EXPECT_TRUE(rd.address == 5480 || rd.address == 5126 || rd.address == 5288) << rd;
+}
+
+}  // namespace

@@ -1,0 +1,95 @@
+// The transcript runner: every case of tests/transcripts/*.txt (syntax in tests/transcript.h)
+// as one test, named by the case. Per case a fresh simulator and directory: the configuration
+// with the case's lines, its presets and simulator commands, then each run of the tool with the
+// typed lines on its standard input; then the whole output after the connection line, standard
+// error, the exit status, the writes after each run's session-start login and the file checks,
+// each compared exactly.
+//
+//   build/tests/integration_transcript_test --gtest_filter='*/startup_*'
+#include <string>
+#include <vector>
+
+#include "tests/console_fixture.h"
+#include "tests/transcript.h"
+
+// A case as GoogleTest names its parameter in messages: where it is.
+void PrintTo(const scripted_case& c, std::ostream* os) { *os << c.where; }
+
+namespace {
+
+std::string listed(const std::vector<sim_write>& writes) {
+  std::string text;
+  for (const sim_write& w : writes) text += "  " + writes_line(w) + "\n";
+  return text.empty() ? "  (none)\n" : text;
+}
+
+class TranscriptCase : public ConsoleSession, public ::testing::WithParamInterface<scripted_case> {
+ protected:
+  // Runs one start of the tool and checks what it printed; adds its writes to *seen.
+  void check_run(const scripted_case& c, const scripted_run& run, std::vector<sim_write>* seen) {
+    ASSERT_EQ(sim.clear_writes(), 0) << sim.error();
+    tool_result r = run_tool_batch(dir.path(), run.input);
+    ASSERT_FALSE(r.timed_out) << "tool killed after " << VT_WAIT_MS << " ms; stdout:\n" << r.out;
+    // The session's lines, numbered from the one after the connection line.
+    std::string session = r.out;
+    if (session.compare(0, connected().size(), connected()) == 0) {
+      session.erase(0, connected().size());
+    } else {
+      ADD_FAILURE() << "no connection line first";
+    }
+    EXPECT_EQ(session, run.output) << "session " << first_difference(run.output, session);
+    EXPECT_EQ(r.err, c.err) << "stderr " << first_difference(c.err, r.err);
+    EXPECT_EQ(r.status, c.status);
+    std::vector<sim_write> all = writes();
+    if (all.empty() || !(all[0] == session_start_login())) {
+      ADD_FAILURE() << "the first write is not the session-start login; writes:\n" << listed(all);
+      return;
+    }
+    seen->insert(seen->end(), all.begin() + 1, all.end());
+  }
+
+  std::string file_text(const std::string& name) {
+    std::string text;
+    if (read_text_file(dir.file(name), &text) < 0) return "<missing>";
+    return text;
+  }
+};
+
+TEST_P(TranscriptCase, Session) {
+  const scripted_case& c = GetParam();
+  ASSERT_EQ(c.error, "");
+  SCOPED_TRACE(c.where);
+  configure(c.config);
+  for (const sim_write& p : c.presets)
+    ASSERT_EQ(sim.set_registers(p.address, p.values), 0) << sim.error();
+  for (const std::string& command : c.sim_commands)
+    ASSERT_EQ(sim.command(command), 0) << "sim " << command << ": " << sim.error();
+  std::vector<std::string> before;
+  for (const scripted_file_check& f : c.files) before.push_back(file_text(f.name));
+
+  std::vector<sim_write> seen;
+  for (const scripted_run& run : c.runs) {
+    check_run(c, run, &seen);
+    if (HasFatalFailure()) return;
+  }
+  EXPECT_EQ(seen, c.writes) << "expected:\n" << listed(c.writes) << "actual:\n" << listed(seen);
+  for (size_t k = 0; k < c.files.size(); k++) {
+    const scripted_file_check& f = c.files[k];
+    std::string text = file_text(f.name);
+    if (f.unchanged) {
+      EXPECT_EQ(text, before[k]) << f.name << " changed";
+    } else {
+      EXPECT_NE(("\n" + text).find("\n" + f.line + "\n"), std::string::npos)
+          << f.name << " has no line: " << f.line << "\n"
+          << text;
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Transcripts, TranscriptCase,
+                         ::testing::ValuesIn(load_transcripts(VT_TRANSCRIPT_DIR)),
+                         [](const ::testing::TestParamInfo<scripted_case>& info) {
+                           return info.param.name;
+                         });
+
+}  // namespace

@@ -1,0 +1,85 @@
+// Transcript files: integration cases written as the session looks on the screen, read by
+// tests/integration_transcript_test.cpp (the runner) from tests/transcripts/*.txt.
+//
+//   == startup_add_is_listed           a case: "== " and its name (letters, digits, '_'),
+//   # a comment                        unique over all files
+//   config startup[0].iReg = 0         setup, before the session, in any order:
+//   preset 5480 3                        a configuration line for the tool's file,
+//   sim FAIL WRITE 5136                  registers set in the simulator, a control command
+//   >> STARTUP ADD 5136 0.5            the session: the output from after the connection line,
+//   Startup entry added: 5136, ...     a line typed after a prompt written behind it
+//   >> ^D                              (^D: input ends here; the tool then prints "Exit.")
+//   Exit.
+//   writes 5136 f:0.5                  after the session, in any order: the writes after the
+//   file veltrona_tool.conf has LINE   session-start login (none when not given), a line a
+//   file veltrona_tool.conf unchanged  file in the tool's directory holds or that the file
+//   stderr LINE                        is as before the session, a line of standard error
+//   status 1                           (none when not given), the exit status (0 if not given)
+//
+// Typed input in a session line: after a prompt that starts the line (">> " or "[Name,1]>> "),
+// the rest of the line is typed; anywhere else the typed text is in braces that end the line,
+// as in "Do you want to continue? (y/n): {y}". "{}" types an empty line, also after a prompt.
+// Input goes to the tool through a pipe, so the tool does not echo it: a typed line adds the text
+// before it to the expected output without a line end, and its text and a line end to the input.
+// A line "--- restart" inside the session starts the tool again in the same directory (the saved
+// configuration kept); writes are then listed across both sessions, each one's login left out.
+//
+// Words, in presets and writes: decimal or 0x hexadecimal (0 to 65535), f:VALUE for the two words
+// of a float (low half first), any of them followed by *N for N copies. "writes" is a function 16
+// request; "writes/6", "writes/22" and "writes/23" name another function.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "sim/request_log.h"
+
+// One run of the tool.
+struct scripted_run {
+  std::string input;   // the typed lines, each with its line end
+  std::string output;  // standard output after the connection line
+};
+
+// A file line to find after the session, or (line empty, unchanged set) a file to find as it was.
+struct scripted_file_check {
+  std::string name;
+  std::string line;
+  bool unchanged = false;
+};
+
+struct scripted_case {
+  std::string name;
+  std::string where;  // "file:line" of the case's "==" line
+  std::vector<std::string> config;
+  std::vector<sim_write> presets;  // function unused
+  std::vector<std::string> sim_commands;
+  std::vector<scripted_run> runs;
+  std::vector<sim_write> writes;
+  std::vector<scripted_file_check> files;
+  std::string err;
+  int status = 0;
+  std::string error;  // why the case could not be read; the runner fails it with this
+};
+
+// Reads the cases of one file's text; file names the file in error messages. A case that can't
+// be read comes back with error set (and its name, or "file_line_N" when it has none).
+std::vector<scripted_case> parse_transcript(std::string_view text, const std::string& file);
+
+// Parses "ADDR word..." (the arguments of preset and writes) into w's address and values.
+// Returns 0, or -1 with the reason in *why.
+int parse_register_words(std::string_view text, sim_write* w, std::string* why);
+
+// A write as a transcript line, every word in hexadecimal: "writes 5126 0x0000 0x4148".
+std::string writes_line(const sim_write& w);
+
+// The first line where two texts differ, numbered from 1, with both versions; "" when equal.
+std::string first_difference(const std::string& expected, const std::string& actual);
+
+// The directory of the transcript files, fixed by the build.
+extern const char* const VT_TRANSCRIPT_DIR;
+
+// Every case of every *.txt file in dir, files in name order. A file that can't be read, or a
+// case name used twice, comes back as a case with error set.
+std::vector<scripted_case> load_transcripts(const std::string& dir);

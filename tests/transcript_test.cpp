@@ -1,0 +1,152 @@
+// Reading transcript files (tests/transcript.h): what a case's lines turn into, and the errors
+// of the lines the runner must not guess about.
+#include "tests/transcript.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/harness.h"
+
+namespace {
+
+struct session_case {
+  const char* name;
+  std::string body;  // the lines after "== c"
+  std::vector<std::string> inputs;
+  std::vector<std::string> outputs;
+};
+
+// Every case is read from "== c\n" + body.
+const std::vector<session_case> session_cases = {
+    {"prompt_line_types_its_rest",
+     ">> STATE 3\nWrite ok\n>> ^D\nExit.\n",
+     {"STATE 3\n"},
+     {">> Write ok\n>> Exit.\n"}},
+    {"calibration_prompt",
+     "[Filament Set,1]>> SET 12.5\nWrite 12.5\n[Filament Set,1]>> ^D\n",
+     {"SET 12.5\n"},
+     {"[Filament Set,1]>> Write 12.5\n[Filament Set,1]>> "}},
+    {"answer_in_braces_continues_the_line",
+     "Continue? (y/n): {y}\nError read.\n",
+     {"y\n"},
+     {"Continue? (y/n): Error read.\n"}},
+    {"braces_type_an_empty_line", ">> {}\n>> \n", {"\n\n"}, {">> >> "}},
+    {"blanks_kept_in_input",
+     ">>  WRITE 5120 3 \nSend? {  }\n",
+     {" WRITE 5120 3 \n  \n"},
+     {">> Send? "}},
+    {"plain_lines_are_output",
+     "Login fail!\n>>x\nA {b\n\n>> ^D\n",
+     {""},
+     {"Login fail!\n>>x\nA {b\n\n>> "}},
+    {"restart_starts_a_second_run", ">> A\n--- restart\n>> B\n", {"A\n", "B\n"}, {">> ", ">> "}},
+    {"trailing_blank_lines_dropped", ">> ^D\nExit.\n\n\n", {""}, {">> Exit.\n"}},
+};
+
+class SessionLines : public ::testing::TestWithParam<session_case> {};
+
+TEST_P(SessionLines, InputAndOutput) {
+  const session_case& t = GetParam();
+  std::vector<scripted_case> cases = parse_transcript("== c\n" + t.body, "t.txt");
+  ASSERT_EQ(cases.size(), 1u);
+  ASSERT_EQ(cases[0].error, "");
+  ASSERT_EQ(cases[0].runs.size(), t.inputs.size());
+  for (size_t k = 0; k < t.inputs.size(); k++) {
+    EXPECT_EQ(cases[0].runs[k].input, t.inputs[k]) << k;
+    EXPECT_EQ(cases[0].runs[k].output, t.outputs[k]) << k;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Transcript, SessionLines, ::testing::ValuesIn(session_cases),
+                         [](const ::testing::TestParamInfo<session_case>& info) {
+                           return std::string(info.param.name);
+                         });
+
+TEST(Transcript, SetupAndChecksAroundTheSession) {
+  std::vector<scripted_case> cases = parse_transcript(
+      "# about the file\n\n"
+      "== first\n"
+      "# why\n"
+      "preset 5200 0x0805\n"
+      "preset 5126 f:12.5 7*2\n"
+      "config use = 0\n"
+      "sim DELAY 700\n"
+      ">> SETBIT 5200 1 0\n"
+      "writes 5200 0x0805\n"
+      "\n"
+      "writes/6 5120 3\n"
+      "file veltrona_tool.conf has startup[0].iReg = 0\n"
+      "file x unchanged\n"
+      "stderr Bad option\n"
+      "status 2\n"
+      "== second\n"
+      ">> ^D\n",
+      "t.txt");
+  ASSERT_EQ(cases.size(), 2u);
+  const scripted_case& c = cases[0];
+  EXPECT_EQ(c.error, "");
+  EXPECT_EQ(c.name, "first");
+  EXPECT_EQ(c.where, "t.txt:3");
+  EXPECT_EQ(c.presets,
+            (std::vector<sim_write>{{0, 5200, {0x0805}}, {0, 5126, {0x0000, 0x4148, 7, 7}}}));
+  EXPECT_EQ(c.config, std::vector<std::string>{"use = 0"});
+  EXPECT_EQ(c.sim_commands, std::vector<std::string>{"DELAY 700"});
+  ASSERT_EQ(c.runs.size(), 1u);
+  EXPECT_EQ(c.runs[0].input, "SETBIT 5200 1 0\n");
+  EXPECT_EQ(c.runs[0].output, ">> ");
+  EXPECT_EQ(c.writes, (std::vector<sim_write>{{16, 5200, {0x0805}}, {6, 5120, {3}}}));
+  ASSERT_EQ(c.files.size(), 2u);
+  EXPECT_EQ(c.files[0].name, "veltrona_tool.conf");
+  EXPECT_EQ(c.files[0].line, "startup[0].iReg = 0");
+  EXPECT_FALSE(c.files[0].unchanged);
+  EXPECT_TRUE(c.files[1].unchanged);
+  EXPECT_EQ(c.err, "Bad option\n");
+  EXPECT_EQ(c.status, 2);
+  EXPECT_EQ(cases[1].name, "second");
+  EXPECT_EQ(cases[1].writes, std::vector<sim_write>{});
+  EXPECT_EQ(cases[1].status, 0);
+}
+
+struct error_case {
+  const char* text;
+  const char* error;
+};
+
+TEST(Transcript, LinesItCannotReadAreErrorsWithTheirLine) {
+  const std::vector<error_case> table = {
+      {"stray\n== c\n>> A\n", "t.txt:1: text before the first case"},
+      {"== two words\n>> A\n", "t.txt:1: a case name is letters, digits and '_'"},
+      {"== c\npreset 5200\n>> A\n", "t.txt:2: no words in: 5200"},
+      {"== c\npreset 70000 1\n>> A\n", "t.txt:2: bad address in: 70000 1"},
+      {"== c\npreset 5200 0x10000\n>> A\n", "t.txt:2: bad word 0x10000"},
+      {"== c\npreset 5200 f:1.5x\n>> A\n", "t.txt:2: bad float f:1.5x"},
+      {"== c\npreset 5200 1*0\n>> A\n", "t.txt:2: bad count in 1*0"},
+      {"== c\nsim\n>> A\n", "t.txt:2: sim without arguments"},
+      {"== c\n>> ^D\n>> A\n", "t.txt:3: input after ^D"},
+      {"== c\n>> A\nwrites/x 5120 1\n", "t.txt:3: bad function in writes/x"},
+      {"== c\n>> A\nfile a.txt\n", "t.txt:3: file NAME has LINE, or file NAME unchanged"},
+      {"== c\n>> A\nstatus -1\n", "t.txt:3: bad status -1"},
+      {"== c\nconfig a = 1\n\nstatus 1\n", "t.txt:4: no session lines"},
+  };
+  for (const error_case& t : table) {
+    std::vector<scripted_case> cases = parse_transcript(t.text, "t.txt");
+    ASSERT_FALSE(cases.empty()) << t.text;
+    EXPECT_EQ(cases[0].error, t.error) << t.text;
+  }
+}
+
+TEST(Transcript, WritesLineAndFirstDifference) {
+  EXPECT_EQ(writes_line({16, 5126, float_words(12.5f)}), "writes 5126 0x0000 0x4148");
+  EXPECT_EQ(writes_line({6, 5120, {3}}), "writes/6 5120 0x0003");
+  EXPECT_EQ(first_difference("a\nb\n", "a\nb\n"), "");
+  EXPECT_EQ(first_difference("a\nb\nc\n", "a\nB\nc\n"),
+            "line 2 differs:\n  expected: b\n  actual:   B\n");
+  EXPECT_EQ(first_difference("a\n", "a\nExit.\n"),
+            "line 2 differs:\n  expected: <end>\n  actual:   Exit.\n");
+  EXPECT_EQ(first_difference("a\n>> ", "a\n>> Exit.\n"),
+            "line 2 differs:\n  expected: >> <no line end>\n  actual:   >> Exit.\n");
+}
+
+}  // namespace
