@@ -127,13 +127,14 @@ TEST_F(ConsoleSession, HelpPrintsTheUsageAndNeitherLoadsNorConnects) {
   tool_result r = run_with_args(dir.path(), {"--help"});
   EXPECT_EQ(r.status, 0);
   EXPECT_TRUE(
-      r.out.starts_with("Usage: veltrona_tool [--help | --version]\n\n"
+      r.out.starts_with("Usage: veltrona_tool [-e | --exit-on-error | --help | --version]\n\n"
                         "Calibration and Chat utility for Veltrona modulator.\n"))
       << r.out;
   for (const char* part :
        {"\n  veltrona_tool.conf\n", "working directory", "\n  ~/.veltrona_tool_history\n",
         "/veltrona_tool/writes.log", "/veltrona_tool/calibrations.jsonl", "\n  0    normal end",
-        "\n  2    bad usage", "\n  255  the configuration"})
+        "\n  -e, --exit-on-error\n", "\n  1    with -e: a command failed", "\n  2    bad usage",
+        "\n  255  the configuration"})
     EXPECT_NE(r.out.find(part), std::string::npos) << part;
   EXPECT_TRUE(r.out.ends_with("signal handler not installed\n")) << r.out;
   EXPECT_EQ(r.err, "");
