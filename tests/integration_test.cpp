@@ -29,17 +29,32 @@ TEST_F(ConsoleSession, LoginSetsDeviceAccessLevel) {
   EXPECT_EQ(writes(), std::vector<sim_write>{session_start_login()});
 }
 
+// Only a script run with -e is told the connection failed.
 TEST_F(ConsoleSession, RefusedConnectionReportsAndExitsNormally) {
   closed_port closed;
   ASSERT_NE(closed.port(), 0);
   configure({"iPort = " + std::to_string(closed.port())});
-  tool_result r = run("");
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, "Connect to 127.0.0.1:" + std::to_string(closed.port()) +
-                       " is FAIL.\n"
-                       "Modbus Connection failed! ERRNO:[Connection refused]\n"
-                       "Exit.\n");
+  for (int exit_on_error : {0, 1}) {
+    std::vector<std::string> args;
+    if (exit_on_error) args.push_back("-e");
+    tool_result r = run_tool_batch(dir.path(), "READ 5120\n", VT_WAIT_MS, args);
+    EXPECT_EQ(r.status, exit_on_error);
+    EXPECT_EQ(r.out, "Connect to 127.0.0.1:" + std::to_string(closed.port()) +
+                         " is FAIL.\n"
+                         "Modbus Connection failed! ERRNO:[Connection refused]\n"
+                         "Exit.\n");
+  }
   EXPECT_EQ(writes(), std::vector<sim_write>{});
+}
+
+// With -e a failed login at start ends the script before its first command.
+TEST_F(ConsoleSession, FailedLoginEndsAScriptWithExitOnError) {
+  ASSERT_EQ(sim.command("FAIL WRITE 5121"), 0) << sim.error();
+  tool_result r = run_tool_batch(dir.path(), "WRITE STATE 3\ny\n", VT_WAIT_MS, {"-e"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, connect_ok_line(sim.port()) + "Login fail!\nExit.\n");
+  // The refused login is all the simulator saw: the write was never asked.
+  EXPECT_EQ(writes(), std::vector<sim_write>{session_start_login()});
 }
 
 TEST_F(ConsoleSession, CtrlCAtThePromptExitsCleanly) {
