@@ -91,7 +91,8 @@ std::string watch_csv_value(const modbus_reg_entry* entry, const uint16_t* words
       snprintf(text, sizeof text, "%u", static_cast<unsigned>(words[0]));
       break;
     case DWORD:
-      snprintf(text, sizeof text, "%lu", static_cast<unsigned long>(join_words(words)));
+      // Signed, as READ and the watch line show it, so the record agrees with the screen.
+      snprintf(text, sizeof text, "%d", static_cast<int32_t>(join_words(words)));
       break;
     default:
       return "";

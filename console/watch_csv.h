@@ -4,6 +4,7 @@
 // by a script. Console thread only.
 #pragma once
 
+#include <cstdint>
 #include <ctime>
 #include <string>
 #include <vector>
@@ -20,8 +21,8 @@ std::string watch_csv_header(const modbus_reg_entry* const* entries, int count);
 std::string csv_field(const std::string& text);
 
 // The text of one value in a row: a FLOAT with 9 significant digits (enough to give the float
-// back exactly), a WORD or DWORD in decimal; words holds the register's one or two words, or is
-// null for a failed read, which gives the empty field.
+// back exactly), a WORD or DWORD in decimal (a DWORD signed, as READ shows it); words holds the
+// register's one or two words, or is null for a failed read, which gives the empty field.
 std::string watch_csv_value(const modbus_reg_entry* entry, const uint16_t* words);
 
 // The sample's wall-clock time in UTC, ISO 8601 with milliseconds: 2026-12-09T14:03:12.000Z.

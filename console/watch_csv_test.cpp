@@ -60,6 +60,12 @@ TEST(WatchCsvFormat, ValuesAreExactPlainNumbers) {
   EXPECT_EQ(watch_csv_value(prf, words), "-1234.5");
   uint16_t word[2] = {65535, 7};
   EXPECT_EQ(watch_csv_value(state, word), "65535");
+  const modbus_reg_entry* hours = entry_named("MB_HV_HOURS_READ");
+  ASSERT_TRUE(hours && hours->type == DWORD);
+  uint16_t dword[2] = {0x019C, 0};
+  EXPECT_EQ(watch_csv_value(hours, dword), "412");
+  uint16_t all_ones[2] = {0xFFFF, 0xFFFF};
+  EXPECT_EQ(watch_csv_value(hours, all_ones), "-1");
   EXPECT_EQ(watch_csv_value(prf, nullptr), "");
 }
 
