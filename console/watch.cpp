@@ -191,6 +191,8 @@ command_status cmd_watch(const command_args& all_args) {
     if (outcome == WAIT_INPUT && at_terminal) drop_key();
     break;
   }
+  // Reads that failed are in the record as empty fields; a record that stopped is a failure.
+  bool record_lost = record.failed;
   watch_csv_close(&record);
-  return CMD_OK;
+  return record_lost ? CMD_FAILED : CMD_OK;
 }

@@ -1,6 +1,8 @@
 #include "console/watch_csv.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -131,6 +133,32 @@ TEST_F(WatchCsv, UnopenableFileIsOneLine) {
   stream_capture dir_out;
   EXPECT_EQ(watch_csv_open(dir, "time", &file), -1);
   EXPECT_EQ(dir_out.finish(), dir + ": Is a directory, not watched\n");
+}
+
+// A file that can't grow (the file-size limit stands in for a full disk): the first failed row
+// is said once, and the rows after it are not tried.
+TEST_F(WatchCsv, FailedWriteIsReportedOnceAndEndsTheRecord) {
+  watch_csv_file file;
+  ASSERT_EQ(watch_csv_open(path, "time,A", &file), 0);
+  struct sigaction ignore = {}, before_signal;
+  ignore.sa_handler = SIG_IGN;
+  sigaction(SIGXFSZ, &ignore, &before_signal);
+  rlimit before_limit;
+  getrlimit(RLIMIT_FSIZE, &before_limit);
+  rlimit small = before_limit;
+  // Room for the header and one row; the captured output, a file too, stays below it.
+  small.rlim_cur = 200;
+  setrlimit(RLIMIT_FSIZE, &small);
+  stream_capture out;
+  const std::string value(100, '1');
+  for (int i = 0; i < 3; i++) watch_csv_append(&file, {"t", value});
+  setrlimit(RLIMIT_FSIZE, &before_limit);
+  sigaction(SIGXFSZ, &before_signal, nullptr);
+  EXPECT_EQ(out.finish(), path + ": File too large, the watch goes on on screen only\n");
+  EXPECT_TRUE(file.failed);
+  watch_csv_close(&file);
+  std::string row = "t," + value + "\r\n";
+  EXPECT_EQ(file_text(path), ("time,A\r\n" + row + row).substr(0, 200));
 }
 
 }  // namespace
