@@ -33,12 +33,19 @@ void format_prompt(char* prompt, size_t size) {
 }
 
 // With --exit-on-error, a failure ends the session the way end of input does; the exit status
-// then says so. The one place that decides whether a status ends a script. Console thread.
-bool ends_script(command_status status) {
-  if (status != CMD_FAILED || !exit_on_error.load()) return false;
+// then says so. Console thread.
+bool fail_script() {
+  if (!exit_on_error.load()) return false;
   session_failed.store(true);
   quit_requested.store(1);
   return true;
+}
+
+// The one place that decides whether a command's status ends a script. A command cut short by
+// Ctrl-C (or another stop) returns failed without having printed a failure: the stop, not the
+// command, ends the session then, as it does without -e.
+bool ends_script(command_status status) {
+  return status == CMD_FAILED && !quit_requested.load() && fail_script();
 }
 
 void command_loop() {
@@ -110,7 +117,7 @@ command_status run_command_line(char* line) {
 void* console_thread_main(void*) {
   calib_console_start();
   if (link_wait_status() == -1) {
-    ends_script(CMD_FAILED);
+    fail_script();
     return nullptr;
   }
   // Ctrl-C while connecting: no login and no startup writes, which would only fail. A script
