@@ -131,11 +131,6 @@ int split_watch_args(const command_args& args, command_args* registers, std::str
       return -1;
     }
     *path = args[++i];
-    // An empty token can't come from the tokenizer; a path must name something.
-    if (path->empty()) {
-      printf("Missing file name after -o.\n");
-      return -1;
-    }
   }
   if (registers->empty()) {
     msg_missing_address();
