@@ -34,7 +34,7 @@ const char* step_refusal(uint16_t count, bool up) {
 
 }  // namespace
 
-void calib_interactive_edit(int entry) {
+command_status calib_interactive_edit(int entry) {
   printf("Press %c : increase ADC/DAC\n", 'V');
   printf("      %c : decrease ADC/DAC\n", 'v');
   printf("    r/R : re-read calibration read register\n");
@@ -45,6 +45,7 @@ void calib_interactive_edit(int entry) {
   calib_point& point = calib_session.points[entry - 1];
   calib_print_point(entry, reg_read, row);
 
+  command_status status = CMD_OK;
   key_mode mode;
   while (!quit_requested.load()) {
     int c = read_key_byte(&mode);
@@ -65,9 +66,10 @@ void calib_interactive_edit(int entry) {
       }
       uint16_t step = static_cast<uint16_t>(calib_session.iCurStep & 0xFFFF);
       point.wDacAdc = static_cast<uint16_t>(c == 'V' ? point.wDacAdc + step : point.wDacAdc - step);
-      calib_send_to_device(false);
+      if (calib_send_to_device(false) == CMD_FAILED) status = CMD_FAILED;
       calib_print_point(entry, reg_read, row);
     }
   }
   calib_history_end_interactive();
+  return status;
 }

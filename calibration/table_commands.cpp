@@ -94,10 +94,7 @@ command_status calib_edit(const command_args& args) {
     return CMD_FAILED;
   }
   int entry = static_cast<int>(n);
-  if (param == EDIT_INTERACTIVE) {
-    calib_interactive_edit(entry);
-    return CMD_OK;
-  }
+  if (param == EDIT_INTERACTIVE) return calib_interactive_edit(entry);
   return edit_normal(&calib_session.points[entry - 1], param, args);
 }
 

@@ -137,9 +137,10 @@ constexpr const char* reconnect_details[] = {
     "A running calibration session is kept.",
 };
 constexpr const char* watch_details[] = {
-    "WATCH <<address,dec> or <name,string>> [...]",
+    "WATCH <<address,dec> or <name,string>> [...] [-o <filepath,string>]",
     "Up to 8 FLOAT, WORD or DWORD registers, chosen as in READ.",
     "Any key ends the watch; with piped input, the next input line.",
+    "-o appends one CSV row per second to the file: UTC time, then each value.",
 };
 constexpr const char* compare_details[] = {
     "COMPARE <filepath,string> [<pattern> ...]",

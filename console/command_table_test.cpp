@@ -226,7 +226,29 @@ TEST(CommandTable, CommandLinesReturnTheirStatus) {
       {"ADD", "n\n", true, CMD_DECLINED},
       {"ACTUAL 9.01x", "", true, CMD_FAILED},
       {"READ", "", true, CMD_FAILED},
+      {"SEND", "y\n", true, CMD_FAILED},
+      {"EDIT 1 -i", "Vq", true, CMD_FAILED},
+      {"DAC-ADC", "", false, CMD_FAILED},
+      {"ADD", "", false, CMD_FAILED},
+      {"DEL", "", false, CMD_FAILED},
+      {"SEND", "", false, CMD_FAILED},
+      {"PRINT", "", false, CMD_FAILED},
+      {"ACTUAL 1", "", false, CMD_FAILED},
+      {"RECONNECT", "", false, CMD_FAILED},
+      {"WATCH 5120 -o", "", false, CMD_FAILED},
+      {"WATCH -O /nonexistent-dir/w.csv 5120", "", false, CMD_FAILED},
+      {"COMPARE /nonexistent-dir/dump.txt", "", false, CMD_FAILED},
+      {"RESTORE /nonexistent-dir/dump.txt 5120", "", false, CMD_FAILED},
+      {"CALHISTORY NOSUCH", "", false, CMD_FAILED},
   };
+  // Every command that can fail has a failing line above (Q and HELP can't fail).
+  for (const console_command& command : command_table) {
+    std::string word = command.word;
+    bool failing = word == "Q" || word == "HELP";
+    for (const auto& c : cases)
+      failing |= c.status == CMD_FAILED && (std::string(c.line) + " ").starts_with(word + " ");
+    EXPECT_TRUE(failing) << word;
+  }
   for (const auto& c : cases) {
     memset(&calib_session, 0, sizeof(calib_session));
     calib_console_start();
@@ -240,6 +262,7 @@ TEST(CommandTable, CommandLinesReturnTheirStatus) {
       calib_session.iPrecondition = 0;
       for (calib_point& p : calib_session.points) calib_point_make_empty(&p);
       calib_point_make_empty(&calib_session.pending);
+      calib_session.points[0].wDacAdc = 100;  // a count interactive editing may step
     }
     feed_stdin(c.answers);
     std::string line = c.line;

@@ -32,6 +32,22 @@ void format_prompt(char* prompt, size_t size) {
   }
 }
 
+// With --exit-on-error, a failure ends the session the way end of input does; the exit status
+// then says so. Console thread.
+bool fail_script() {
+  if (!exit_on_error.load()) return false;
+  session_failed.store(true);
+  quit_requested.store(1);
+  return true;
+}
+
+// The one place that decides whether a command's status ends a script. A command cut short by
+// Ctrl-C (or another stop) returns failed without having printed a failure: the stop, not the
+// command, ends the session then, as it does without -e.
+bool ends_script(command_status status) {
+  return status == CMD_FAILED && !quit_requested.load() && fail_script();
+}
+
 void command_loop() {
   while (!quit_requested.load()) {
     char prompt[80];
@@ -58,12 +74,14 @@ void command_loop() {
       case LINE_TOO_LONG:
         printf("Error: command line too long.\n");
         last_command_status = CMD_FAILED;
+        if (ends_script(last_command_status)) return;
         continue;
       case LINE_OK:
         break;
     }
     cut_at_line_end(line_buffer);
     last_command_status = run_command_line(line_buffer);
+    if (ends_script(last_command_status)) return;
   }
 }
 
@@ -98,9 +116,16 @@ command_status run_command_line(char* line) {
 
 void* console_thread_main(void*) {
   calib_console_start();
-  if (link_wait_status() == -1) return nullptr;
-  // Ctrl-C while connecting: no login and no startup writes, which would only fail.
-  if (!quit_requested.load()) start_device_session();
+  if (link_wait_status() == -1) {
+    fail_script();
+    return nullptr;
+  }
+  // Ctrl-C while connecting: no login and no startup writes, which would only fail. A script
+  // meant to stop at a failure does not run on a device it could not log in to or set up.
+  if (!quit_requested.load() && start_device_session() < 0 && ends_script(CMD_FAILED)) {
+    request_stop();
+    return nullptr;
+  }
   line_editor_start();
   command_loop();
   line_editor_stop();

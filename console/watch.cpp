@@ -1,14 +1,19 @@
 #include "console/watch.h"
 
+#include <strings.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
+#include "console/watch_csv.h"
 #include "core/input.h"
 #include "core/lifecycle.h"
+#include "core/shared_messages.h"
 #include "link/link.h"
 #include "registers/catalogue.h"
 #include "registers/register_lookup.h"
@@ -68,16 +73,19 @@ wait_outcome wait_next_second(time_t second, key_mode* mode) {
   }
 }
 
-// Reads every register once and prints one line stamped with `second`. Nothing is printed once
-// the stop is requested: its reads fail and would only show markers. With look_between, input is
-// looked at before each read after the first, so that a slow device (each read waiting for its
-// time-out) keeps no key or line waiting for the whole sample: the sample is then dropped
-// unprinted. Returns WAIT_NEXT_SECOND after a whole sample, else what ended it.
-wait_outcome print_sample(time_t second, const modbus_reg_entry* const* entries, int count,
-                          bool look_between, key_mode* mode) {
+// Reads every register once and prints one line stamped with the second of `started`; with a
+// record file, appends the sample's row too, stamped with `started` itself. Nothing is printed or
+// recorded once the stop is requested: its reads fail and would only show markers. With
+// look_between, input is looked at before each read after the first, so that a slow device (each
+// read waiting for its time-out) keeps no key or line waiting for the whole sample: the sample is
+// then dropped, neither printed nor recorded. Returns WAIT_NEXT_SECOND after a whole sample, else
+// what ended it.
+wait_outcome print_sample(const timespec& started, const modbus_reg_entry* const* entries,
+                          int count, bool look_between, key_mode* mode, watch_csv_file* record) {
   char line[WATCH_LINE_SIZE];
+  std::vector<std::string> row = {watch_csv_time(started)};
   tm local;
-  localtime_r(&second, &local);
+  localtime_r(&started.tv_sec, &local);
   size_t used = strftime(line, sizeof line, "%H:%M:%S", &local);
   for (int i = 0; i < count; i++) {
     if (i > 0 && look_between) {
@@ -88,8 +96,10 @@ wait_outcome print_sample(time_t second, const modbus_reg_entry* const* entries,
     char value[MAX_SCALAR_TEXT];
     if (modbus_cmd_read(entries[i]->address, reg_words_of_type(entries[i]->type), words) < 0) {
       snprintf(value, sizeof value, "%s", FAILED_READ_MARK);
+      row.push_back(watch_csv_value(entries[i], nullptr));
     } else {
       format_scalar_value(entries[i], words, value, sizeof value);
+      row.push_back(watch_csv_value(entries[i], words));
     }
     int n = snprintf(line + used, sizeof line - used, "  %.*s=%s", shown_length(entries[i]->name),
                      entries[i]->name, value);
@@ -100,12 +110,41 @@ wait_outcome print_sample(time_t second, const modbus_reg_entry* const* entries,
   if (quit_requested.load()) return WAIT_END;
   printf("%s\n", line);
   fflush(stdout);
+  if (record->fd >= 0) watch_csv_append(record, row);
   return WAIT_NEXT_SECOND;
+}
+
+// The tokens of WATCH: the registers, and the record file after -o (any case), which may stand
+// anywhere among them. Returns 0, or -1 after printing why the tokens can't be taken.
+int split_watch_args(const command_args& args, command_args* registers, std::string* path) {
+  for (size_t i = 0; i < args.size(); i++) {
+    if (strcasecmp(args[i].c_str(), "-o") != 0) {
+      registers->push_back(args[i]);
+      continue;
+    }
+    if (i + 1 == args.size()) {
+      printf("Missing file name after -o.\n");
+      return -1;
+    }
+    if (!path->empty()) {
+      printf("Only one -o file per watch.\n");
+      return -1;
+    }
+    *path = args[++i];
+  }
+  if (registers->empty()) {
+    msg_missing_address();
+    return -1;
+  }
+  return 0;
 }
 
 }  // namespace
 
-command_status cmd_watch(const command_args& args) {
+command_status cmd_watch(const command_args& all_args) {
+  command_args args;
+  std::string record_path;
+  if (split_watch_args(all_args, &args, &record_path) < 0) return CMD_FAILED;
   if (args.size() > WATCH_MAX_REGISTERS) {
     printf("Too many registers: WATCH shows at most %d.\n", WATCH_MAX_REGISTERS);
     return CMD_FAILED;
@@ -122,7 +161,13 @@ command_status cmd_watch(const command_args& args) {
       return CMD_FAILED;
     }
   }
+  watch_csv_file record;
+  if (!record_path.empty()) {
+    if (watch_csv_open(record_path, watch_csv_header(entries, count), &record) < 0)
+      return CMD_FAILED;
+  }
   for (int i = 0; i < count; i++) print_register_header(entries[i]);
+  if (record.fd >= 0) printf("Recording to %s.\n", record_path.c_str());
 
   bool at_terminal = isatty(STDIN_FILENO);
   if (at_terminal) printf("Press any key to end the watch.\n");
@@ -135,11 +180,14 @@ command_status cmd_watch(const command_args& args) {
   for (;;) {
     timespec now;
     clock_gettime(CLOCK_REALTIME, &now);
-    wait_outcome outcome = print_sample(now.tv_sec, entries, count, look_between, &mode);
+    wait_outcome outcome = print_sample(now, entries, count, look_between, &mode, &record);
     if (outcome == WAIT_NEXT_SECOND) outcome = wait_next_second(now.tv_sec, &mode);
     if (outcome == WAIT_NEXT_SECOND) continue;
     if (outcome == WAIT_INPUT && at_terminal) drop_key();
     break;
   }
-  return CMD_OK;
+  // Reads that failed are in the record as empty fields; a record that stopped is a failure.
+  bool record_lost = record.failed;
+  watch_csv_close(&record);
+  return record_lost ? CMD_FAILED : CMD_OK;
 }

@@ -13,7 +13,7 @@ constexpr int STATUS_BAD_USAGE = 2;
 constexpr int STATUS_WRITE_ERROR = 1;
 
 const char* const usage_lines[] = {
-    "Usage: veltrona_tool [--help | --version]",
+    "Usage: veltrona_tool [-e | --exit-on-error | --help | --version]",
     "",
     "Calibration and Chat utility for Veltrona modulator.",
     "",
@@ -21,8 +21,14 @@ const char* const usage_lines[] = {
     "shows its status and interlocks, requests device states, dumps its registers to a file,",
     "replays startup register writes and runs guided calibrations of its calibration tables.",
     "Commands are read line by line from standard input; type HELP at the prompt for the list.",
+    "A script can be given on standard input: veltrona_tool -e < setup.txt",
     "",
     "Options:",
+    "  -e, --exit-on-error",
+    "             end right after the first command that fails (a failed device request, invalid",
+    "             input, a refusal, an unknown command), as at end of input, with exit status 1;",
+    "             likewise when the connection or the login at start fails. An answer of no to a",
+    "             question is not a failure",
     "  --help     print this text and exit",
     "  --version  print the name and version and exit",
     "",
@@ -43,8 +49,9 @@ const char* const usage_lines[] = {
     "  NO_COLOR   when set and not empty, the output carries no colour escape sequences",
     "",
     "Exit status:",
-    "  0    normal end, also after a failed connection or Ctrl-C",
-    "  1    the text of --help or --version could not be written",
+    "  0    normal end, also after Ctrl-C, and without -e after a failed command or connection",
+    "  1    with -e: a command failed, or the connection or the login at start failed;",
+    "       also when the text of --help or --version could not be written",
     "  2    bad usage: an unknown argument",
     "  255  the configuration could not be loaded or the signal handler not installed",
 };
@@ -89,15 +96,24 @@ int flush_output(int status) {
 
 }  // namespace
 
-int command_line_handle(int argc, char** argv) {
-  if (argc < 2) return -1;
-  // Every argument must be one of the two options; the first one then decides.
+int command_line_handle(int argc, char** argv, bool* exit_on_error_given) {
+  // Every argument must be one of the options; the first of --help and --version then decides.
+  const char* answer = nullptr;
+  bool exit_on_error = false;
   for (int i = 1; i < argc; i++) {
-    if (strcmp(argv[i], "--help") != 0 && strcmp(argv[i], "--version") != 0) {
+    if (strcmp(argv[i], "-e") == 0 || strcmp(argv[i], "--exit-on-error") == 0) {
+      exit_on_error = true;
+    } else if (strcmp(argv[i], "--help") == 0 || strcmp(argv[i], "--version") == 0) {
+      if (!answer) answer = argv[i];
+    } else {
       fprintf(stderr, "veltrona_tool: unknown argument '%s'; try 'veltrona_tool --help'\n",
               shown_argument(argv[i]).c_str());
       return STATUS_BAD_USAGE;
     }
   }
-  return flush_output(strcmp(argv[1], "--help") == 0 ? print_usage() : print_version());
+  if (!answer) {
+    *exit_on_error_given = exit_on_error;
+    return -1;
+  }
+  return flush_output(strcmp(answer, "--help") == 0 ? print_usage() : print_version());
 }

@@ -1,12 +1,13 @@
-// The command line. The tool itself takes no arguments; --help and --version answer without
-// touching the configuration or the device, so they are safe to try on a host that controls a
-// live modulator.
+// The command line. The tool itself takes one option, -e (--exit-on-error), for scripts; --help
+// and --version answer without touching the configuration or the device, so they are safe to try
+// on a host that controls a live modulator.
 #pragma once
 
-// Handles the arguments before anything else happens. Returns -1 when there are none and the
-// tool runs as usual. Otherwise returns the exit status for main to end with: 0 after printing
-// the usage text (--help) or the name and version (--version) on standard output, 1 when that
-// text could not be written (said on standard error), 2 after naming an unknown argument on
-// standard error, its bytes other than printable ASCII escaped (\xHH, \\ for a backslash). Main
-// thread, first thing in main.
-int command_line_handle(int argc, char** argv);
+// Handles the arguments before anything else happens. Returns -1 when the tool runs as usual:
+// there are none, or only -e / --exit-on-error, which sets *exit_on_error_given. Otherwise returns
+// the exit status for main to end with: 0 after printing the usage text (--help) or the name and
+// version (--version) on standard output, 1 when that text could not be written (said on standard
+// error); the first of --help and --version decides. 2 after naming an unknown argument on standard
+// error, its bytes other than printable ASCII escaped (\xHH, \\ for a backslash). Main thread,
+// first thing in main.
+int command_line_handle(int argc, char** argv, bool* exit_on_error_given);

@@ -4,6 +4,8 @@
 #include <cstring>
 
 std::atomic<int> quit_requested{0};
+std::atomic<bool> exit_on_error{false};
+std::atomic<bool> session_failed{false};
 std::atomic<unsigned> terminal_continues{0};
 std::atomic<unsigned> terminal_resizes{0};
 cal_definition work_cal[CAL_DEFINITIONS];

@@ -14,6 +14,15 @@
 // both workers on every pass of their loops and by every wait for standard input.
 extern std::atomic<int> quit_requested;
 
+// --exit-on-error: set by the main thread from the command line before the workers start, then
+// only read (by the console thread, which ends the session at the first failure).
+extern std::atomic<bool> exit_on_error;
+
+// Set by the console thread when, with exit_on_error, it ended the session because of a failure
+// (a command that failed, the connection or the login at start); read by the main thread after
+// joining the workers, for the exit status. Never reset.
+extern std::atomic<bool> session_failed;
+
 // Job control and the window, counted by their signal handlers (core/main.cpp), which run on
 // the console thread while it runs (the other threads block these signals), so that they
 // interrupt its waits. terminal_continues: continues after a stop (Ctrl-Z and fg, SIGSTOP and

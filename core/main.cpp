@@ -214,7 +214,10 @@ void open_missing_standard_descriptors() {
 
 int main(int argc, char** argv) {
   open_missing_standard_descriptors();
-  if (int status = command_line_handle(argc, argv); status >= 0) return status;
+  bool exit_on_error_given = false;
+  if (int status = command_line_handle(argc, argv, &exit_on_error_given); status >= 0)
+    return status;
+  exit_on_error.store(exit_on_error_given);
   colours_init();
   setvbuf(stdout, nullptr, _IOLBF, 0);
   main_thread = pthread_self();
@@ -253,5 +256,5 @@ int main(int argc, char** argv) {
   if (tool_config.iStopOnQpxRun) host_service_restore(service_bits);
   printf("Exit.\n");
   fflush(stdout);
-  return 0;
+  return session_failed.load() ? 1 : 0;
 }

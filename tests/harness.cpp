@@ -383,12 +383,14 @@ closed_port::~closed_port() {
   if (fd_ >= 0) close(fd_);
 }
 
-int tool_process::start(const std::string& dir) {
+int tool_process::start(const std::string& dir, const std::vector<std::string>& args) {
   if (access(VT_TOOL_PATH, X_OK) != 0) {
     error_ = std::string("tool not built: ") + VT_TOOL_PATH;
     return -1;
   }
-  if (child_.start({VT_TOOL_PATH}, dir) < 0) {
+  std::vector<std::string> argv = {VT_TOOL_PATH};
+  argv.insert(argv.end(), args.begin(), args.end());
+  if (child_.start(argv, dir) < 0) {
     error_ = child_.error();
     return -1;
   }
@@ -407,9 +409,10 @@ tool_result tool_process::finish(int timeout_ms) {
   return result;
 }
 
-tool_result run_tool_batch(const std::string& dir, std::string_view script, int timeout_ms) {
+tool_result run_tool_batch(const std::string& dir, std::string_view script, int timeout_ms,
+                           const std::vector<std::string>& args) {
   tool_process tool;
-  if (tool.start(dir) < 0) {
+  if (tool.start(dir, args) < 0) {
     tool_result result;
     result.err = tool.error();
     return result;

@@ -191,8 +191,8 @@ struct tool_result {
 // The tool started in a directory, with standard input through a pipe.
 class tool_process {
  public:
-  // Starts VT_TOOL_PATH in dir. Returns 0 or -1 (reason in error()).
-  int start(const std::string& dir);
+  // Starts VT_TOOL_PATH in dir with args. Returns 0 or -1 (reason in error()).
+  int start(const std::string& dir, const std::vector<std::string>& args = {});
   int write_input(std::string_view text, int timeout_ms = VT_WAIT_MS) {
     return child_.write_input(text, timeout_ms);
   }
@@ -215,4 +215,4 @@ class tool_process {
 // Batch run: starts the tool in dir, feeds it the whole script, closes its input and waits for
 // the end (killing it after timeout_ms).
 tool_result run_tool_batch(const std::string& dir, std::string_view script,
-                           int timeout_ms = VT_WAIT_MS);
+                           int timeout_ms = VT_WAIT_MS, const std::vector<std::string>& args = {});

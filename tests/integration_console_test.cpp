@@ -271,7 +271,7 @@ TEST_F(ConsoleSession, HelpText) {
   std::istringstream in(help);
   for (std::string line; std::getline(in, line);) lines.push_back(line);
   // The original 127 lines, then the section of the added commands.
-  ASSERT_EQ(lines.size(), 156u);
+  ASSERT_EQ(lines.size(), 157u);
   EXPECT_EQ(lines[0], "Calibration and Chat utility for Veltrona modulator");
   EXPECT_EQ(lines[1], "-----------------------------------------------------");
   EXPECT_EQ(lines[2], "");
@@ -303,9 +303,11 @@ TEST_F(ConsoleSession, HelpText) {
                 "              A running calibration session is kept.",
                 "",
                 "  \033[32mWATCH\033[0m     : Show registers live, one line per second.",
-                "              WATCH <<address,dec> or <name,string>> [...]",
+                "              WATCH <<address,dec> or <name,string>> [...] [-o <filepath,string>]",
                 "              Up to 8 FLOAT, WORD or DWORD registers, chosen as in READ.",
                 "              Any key ends the watch; with piped input, the next input line.",
+                "              -o appends one CSV row per second to the file: UTC time, then each "
+                "value.",
                 "",
                 "  \033[32mCOMPARE\033[0m   : Compare registers with a dump file.",
                 "              COMPARE <filepath,string> [<pattern> ...]",

@@ -29,17 +29,32 @@ TEST_F(ConsoleSession, LoginSetsDeviceAccessLevel) {
   EXPECT_EQ(writes(), std::vector<sim_write>{session_start_login()});
 }
 
+// Only a script run with -e is told the connection failed.
 TEST_F(ConsoleSession, RefusedConnectionReportsAndExitsNormally) {
   closed_port closed;
   ASSERT_NE(closed.port(), 0);
   configure({"iPort = " + std::to_string(closed.port())});
-  tool_result r = run("");
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, "Connect to 127.0.0.1:" + std::to_string(closed.port()) +
-                       " is FAIL.\n"
-                       "Modbus Connection failed! ERRNO:[Connection refused]\n"
-                       "Exit.\n");
+  for (int exit_on_error : {0, 1}) {
+    std::vector<std::string> args;
+    if (exit_on_error) args.push_back("-e");
+    tool_result r = run_tool_batch(dir.path(), "READ 5120\n", VT_WAIT_MS, args);
+    EXPECT_EQ(r.status, exit_on_error);
+    EXPECT_EQ(r.out, "Connect to 127.0.0.1:" + std::to_string(closed.port()) +
+                         " is FAIL.\n"
+                         "Modbus Connection failed! ERRNO:[Connection refused]\n"
+                         "Exit.\n");
+  }
   EXPECT_EQ(writes(), std::vector<sim_write>{});
+}
+
+// With -e a failed login at start ends the script before its first command.
+TEST_F(ConsoleSession, FailedLoginEndsAScriptWithExitOnError) {
+  ASSERT_EQ(sim.command("FAIL WRITE 5121"), 0) << sim.error();
+  tool_result r = run_tool_batch(dir.path(), "WRITE STATE 3\ny\n", VT_WAIT_MS, {"-e"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, connect_ok_line(sim.port()) + "Login fail!\nExit.\n");
+  // The refused login is all the simulator saw: the write was never asked.
+  EXPECT_EQ(writes(), std::vector<sim_write>{session_start_login()});
 }
 
 TEST_F(ConsoleSession, CtrlCAtThePromptExitsCleanly) {
@@ -127,13 +142,14 @@ TEST_F(ConsoleSession, HelpPrintsTheUsageAndNeitherLoadsNorConnects) {
   tool_result r = run_with_args(dir.path(), {"--help"});
   EXPECT_EQ(r.status, 0);
   EXPECT_TRUE(
-      r.out.starts_with("Usage: veltrona_tool [--help | --version]\n\n"
+      r.out.starts_with("Usage: veltrona_tool [-e | --exit-on-error | --help | --version]\n\n"
                         "Calibration and Chat utility for Veltrona modulator.\n"))
       << r.out;
   for (const char* part :
        {"\n  veltrona_tool.conf\n", "working directory", "\n  ~/.veltrona_tool_history\n",
         "/veltrona_tool/writes.log", "/veltrona_tool/calibrations.jsonl", "\n  0    normal end",
-        "\n  2    bad usage", "\n  255  the configuration"})
+        "\n  -e, --exit-on-error\n", "\n  1    with -e: a command failed", "\n  2    bad usage",
+        "\n  255  the configuration"})
     EXPECT_NE(r.out.find(part), std::string::npos) << part;
   EXPECT_TRUE(r.out.ends_with("signal handler not installed\n")) << r.out;
   EXPECT_EQ(r.err, "");

@@ -28,7 +28,7 @@ class TranscriptCase : public ConsoleSession, public ::testing::WithParamInterfa
   // Runs one start of the tool and checks what it printed; adds its writes to *seen.
   void check_run(const scripted_case& c, const scripted_run& run, std::vector<sim_write>* seen) {
     ASSERT_EQ(sim.clear_writes(), 0) << sim.error();
-    tool_result r = run_tool_batch(dir.path(), run.input);
+    tool_result r = run_tool_batch(dir.path(), run.input, VT_WAIT_MS, c.args);
     ASSERT_FALSE(r.timed_out) << "tool killed after " << VT_WAIT_MS << " ms; stdout:\n" << r.out;
     // The session's lines, numbered from the one after the connection line.
     std::string session = r.out;

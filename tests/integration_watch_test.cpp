@@ -6,6 +6,7 @@
 #include <signal.h>
 
 #include <cctype>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -221,6 +222,69 @@ TEST_F(WatchSession, CtrlCEndsTheTool) {
   ASSERT_GE(r.out.size(), 6u);
   EXPECT_EQ(r.out.substr(r.out.size() - 6), "Exit.\n") << r.out;
   EXPECT_EQ(writes_after_login(), std::vector<sim_write>{});
+}
+
+}  // namespace
+
+namespace {
+
+// The rows of a CSV record, each without its CRLF.
+std::vector<std::string> csv_rows(const std::string& text) {
+  std::vector<std::string> rows;
+  for (size_t at = 0; at < text.size();) {
+    size_t end = text.find("\r\n", at);
+    if (end == std::string::npos) end = text.size();
+    rows.push_back(text.substr(at, end - at));
+    at = end + 2;
+  }
+  return rows;
+}
+
+// WATCH -o: one row per line on screen, stamped with the second the line shows, an empty field
+// while a read fails and the changed value; a later watch of the same registers appends, a watch
+// of other registers is refused and reads nothing.
+TEST_F(WatchSession, RecordsEverySampleToItsCsvFile) {
+  apply({{5132, float_words(1.5f)}, {5480, {3}}});
+  ASSERT_EQ(sim.fail_reads(5132), 0);
+  start();
+  ASSERT_EQ(tool.write_input("WATCH hv_set -O trend.csv 5480\n"), 0);
+  wait_for_lines(1);
+  ASSERT_EQ(sim.command("CLEAR FAILS"), 0);
+  wait_for_lines(watch_lines().size() + 1);
+  ASSERT_EQ(sim.set_registers(5132, float_words(2.25f)), 0);
+  wait_for_lines(watch_lines().size() + 2);
+  tool_result r = finish_clean();
+  EXPECT_NE(r.out.find("MB_STATE_READ (5480, WORD)\nRecording to trend.csv.\n"), std::string::npos)
+      << r.out;
+
+  std::string text;
+  ASSERT_EQ(read_text_file(dir.file("trend.csv"), &text), 0);
+  std::vector<std::string> rows = csv_rows(text), shown = watch_lines();
+  ASSERT_EQ(rows.size(), shown.size() + 1) << text;
+  EXPECT_EQ(rows[0], "time,MB_HV_SET [V],MB_STATE_READ");
+  const std::regex row(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:(\d\d)\.\d{3}Z,(.*))");
+  std::vector<std::string> values;
+  for (size_t i = 1; i < rows.size(); i++) {
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(rows[i], m, row)) << rows[i];
+    EXPECT_EQ(m[1].str(), shown[i - 1].substr(6, 2)) << rows[i] << " / " << shown[i - 1];
+    if (values.empty() || values.back() != m[2].str()) values.push_back(m[2].str());
+  }
+  EXPECT_EQ(values, (std::vector<std::string>{",3", "1.5,3", "2.25,3"})) << text;
+
+  tool_result again = run("WATCH 5132 5480 -o trend.csv\n");
+  std::string appended;
+  ASSERT_EQ(read_text_file(dir.file("trend.csv"), &appended), 0);
+  EXPECT_TRUE(appended.starts_with(text)) << appended;
+  EXPECT_TRUE(std::regex_match(appended.substr(text.size()), std::regex(R"(\S+,2\.25,3\r\n)")))
+      << appended;
+
+  ASSERT_EQ(sim.command("CLEAR READS"), 0);
+  tool_result other = run("WATCH 5132 -o trend.csv\n");
+  EXPECT_EQ(other.out, connected() + ">> trend.csv: holds other columns, not appended\n>> Exit.\n");
+  for (const sim_read& read : sim.reads()) EXPECT_EQ(read.address, 5480) << read;
+  ASSERT_EQ(read_text_file(dir.file("trend.csv"), &text), 0);
+  EXPECT_EQ(text, appended);
 }
 
 }  // namespace

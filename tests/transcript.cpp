@@ -29,7 +29,7 @@ void split_word(std::string_view line, std::string_view* word, std::string_view*
 }
 
 bool is_header_word(std::string_view word) {
-  return word == "preset" || word == "config" || word == "sim";
+  return word == "preset" || word == "config" || word == "sim" || word == "args";
 }
 
 bool is_trailer_word(std::string_view word) {
@@ -185,6 +185,12 @@ int parse_header_line(std::string_view line, scripted_case* c, std::string* why)
     c->config.emplace_back(rest);
   } else if (word == "sim") {
     c->sim_commands.emplace_back(rest);
+  } else if (word == "args") {
+    std::string_view arg;
+    while (!rest.empty()) {
+      split_word(rest, &arg, &rest);
+      if (!arg.empty()) c->args.emplace_back(arg);
+    }
   } else {
     sim_write w{0, 0, {}};
     if (parse_register_words(rest, &w, why) < 0) return -1;

@@ -5,7 +5,8 @@
 //   # a comment                        unique over all files
 //   config startup[0].iReg = 0         setup, before the session, in any order:
 //   preset 5480 3                        a configuration line for the tool's file,
-//   sim FAIL WRITE 5136                  registers set in the simulator, a control command
+//   sim FAIL WRITE 5136                  registers set in the simulator, a control command,
+//   args -e                              the tool's arguments (blank-separated), every run
 //   >> STARTUP ADD 5136 0.5            the session: the output from after the connection line,
 //   Startup entry added: 5136, ...     a line typed after a prompt written behind it
 //   >> ^D                              (^D: input ends here; the tool then prints "Exit.")
@@ -55,6 +56,7 @@ struct scripted_case {
   std::vector<std::string> config;
   std::vector<sim_write> presets;  // function unused
   std::vector<std::string> sim_commands;
+  std::vector<std::string> args;  // the tool's command line arguments
   std::vector<scripted_run> runs;
   std::vector<sim_write> writes;
   std::vector<scripted_file_check> files;

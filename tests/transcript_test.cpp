@@ -73,6 +73,7 @@ TEST(Transcript, SetupAndChecksAroundTheSession) {
       "preset 5126 f:12.5 7*2\n"
       "config use = 0\n"
       "sim DELAY 700\n"
+      "args -e  --x\n"
       ">> SETBIT 5200 1 0\n"
       "writes 5200 0x0805\n"
       "\n"
@@ -93,6 +94,7 @@ TEST(Transcript, SetupAndChecksAroundTheSession) {
             (std::vector<sim_write>{{0, 5200, {0x0805}}, {0, 5126, {0x0000, 0x4148, 7, 7}}}));
   EXPECT_EQ(c.config, std::vector<std::string>{"use = 0"});
   EXPECT_EQ(c.sim_commands, std::vector<std::string>{"DELAY 700"});
+  EXPECT_EQ(c.args, (std::vector<std::string>{"-e", "--x"}));
   ASSERT_EQ(c.runs.size(), 1u);
   EXPECT_EQ(c.runs[0].input, "SETBIT 5200 1 0\n");
   EXPECT_EQ(c.runs[0].output, ">> ");
@@ -107,6 +109,7 @@ TEST(Transcript, SetupAndChecksAroundTheSession) {
   EXPECT_EQ(cases[1].name, "second");
   EXPECT_EQ(cases[1].writes, std::vector<sim_write>{});
   EXPECT_EQ(cases[1].status, 0);
+  EXPECT_EQ(cases[1].args, std::vector<std::string>{});
 }
 
 struct error_case {
