@@ -195,7 +195,7 @@ command_status calib_end_session() {
         printf("Restored.\n");
       }
     } else {
-      printf("Restore cancelled.\n");
+      msg_restore_cancelled();
       status = CMD_DECLINED;
     }
   }

@@ -115,7 +115,7 @@ int check_restore_item(const std::string& token, const dump_file& dump,
 
 command_status cmd_compare(const command_args& args) {
   dump_file dump;
-  if (read_dump_file(args.empty() ? nullptr : args[0].c_str(), &dump) < 0) return CMD_FAILED;
+  if (read_dump_file(args[0].c_str(), &dump) < 0) return CMD_FAILED;
   std::vector<std::string> patterns;
   for (size_t i = 1; i < args.size(); i++) patterns.push_back(upper(args[i]));
   for (const std::string& p : patterns) {
@@ -161,10 +161,7 @@ command_status cmd_compare(const command_args& args) {
 }
 
 command_status cmd_restore(const command_args& args) {
-  if (args.empty()) {
-    printf("Missing filename.\n");
-    return CMD_FAILED;
-  }
+  // The table row has made sure of the file name.
   if (args.size() < 2) {
     msg_missing_address();
     return CMD_FAILED;
@@ -221,7 +218,7 @@ command_status cmd_restore(const command_args& args) {
   fflush(stdout);
   if (read_yes_no() != 1) {
     if (quit_requested.load()) return CMD_DECLINED;
-    printf("Restore cancelled.\n");
+    msg_restore_cancelled();
     print_unknown_names(dump);
     return CMD_DECLINED;
   }

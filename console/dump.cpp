@@ -7,8 +7,8 @@
 #include <cstdarg>
 #include <cstdio>
 
-#include "core/input.h"
 #include "core/lifecycle.h"
+#include "core/shared_messages.h"
 #include "link/link.h"
 #include "registers/values.h"
 
@@ -134,7 +134,7 @@ command_status cmd_dump(const command_args& args) {
   FILE* f = fd < 0 ? nullptr : fdopen(fd, "w+");
   if (f == nullptr && fd >= 0) close(fd);
   if (f == nullptr) {
-    printf("Error opening file: %s [errno=%d]\n", path, errno);
+    msg_file_open_error(path, errno);
     return CMD_FAILED;
   }
 

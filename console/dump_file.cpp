@@ -8,6 +8,7 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "core/shared_messages.h"
 #include "registers/values.h"
 
 namespace {
@@ -29,7 +30,7 @@ int read_whole_file(const char* path, std::string* content) {
   errno = 0;
   FILE* f = fopen(path, "r");
   if (f == nullptr) {
-    printf("Error opening file: %s [errno=%d]\n", path, errno);
+    msg_file_open_error(path, errno);
     return -1;
   }
   content->clear();
@@ -50,7 +51,7 @@ int read_whole_file(const char* path, std::string* content) {
   bool failed = ferror(f) != 0;
   fclose(f);
   if (failed) {
-    printf("Error opening file: %s [errno=%d]\n", path, error);
+    msg_file_open_error(path, error);
     return -1;
   }
   return 0;
@@ -174,7 +175,7 @@ int split_dump_line(const std::string& line, std::string* name, std::string* tex
 
 int read_dump_file(const char* path, dump_file* out) {
   if (path == nullptr) {
-    printf("Missing filename.\n");
+    msg_missing_filename();
     return -1;
   }
   std::string content;
