@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "core/write_all.h"
 #include "registers/values.h"
 
 namespace {
@@ -16,20 +17,6 @@ const char ROW_END[] = "\r\n";
 
 // Longest first line compared with the header: a header row of eight registers is far shorter.
 constexpr size_t FIRST_LINE_LIMIT = 4096;
-
-// Writes all of text, also when the kernel takes it in pieces. Returns 0, or -1 with errno set.
-int write_all(int fd, const std::string& text) {
-  size_t done = 0;
-  while (done < text.size()) {
-    ssize_t n = write(fd, text.data() + done, text.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return -1;
-    }
-    done += static_cast<size_t>(n);
-  }
-  return 0;
-}
 
 // The file's first line without its line end (CRLF or LF), at most FIRST_LINE_LIMIT bytes; *size
 // receives the file's size. Returns 0, or -1 with errno set.

@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "core/write_all.h"
+
 struct lim_context {
   void* item_ctx;
   void* op_ctx;
@@ -216,19 +218,6 @@ void write_quoted(FILE* f, const char* s, int size) {
     fputc(s[i], f);
   }
   fputc('"', f);
-}
-
-int write_all(int fd, const std::string& data) {
-  size_t done = 0;
-  while (done < data.size()) {
-    ssize_t n = write(fd, data.data() + done, data.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return -1;
-    }
-    done += static_cast<size_t>(n);
-  }
-  return 0;
 }
 
 // Follows symbolic links from path to the file they end at, which need not exist yet (a link

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "core/home_directory.h"
+#include "core/write_all.h"
 #include "registers/catalogue.h"
 
 namespace {
@@ -74,23 +75,6 @@ bool ends_with_cut_line(int fd) {
   if (fstat(fd, &st) != 0 || st.st_size == 0) return false;
   char last;
   return pread(fd, &last, 1, st.st_size - 1) == 1 && last != '\n';
-}
-
-// Appends len bytes. Returns 0, or -1 with errno set. A write that stops short (the disk filled
-// up, the size limit was reached) is continued once more to learn the reason.
-int append_bytes(const char* text, size_t len) {
-  size_t done = 0;
-  while (done < len) {
-    ssize_t n = write(log_fd, text + done, len - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return -1;
-    if (n == 0) {
-      errno = ENOSPC;
-      return -1;
-    }
-    done += static_cast<size_t>(n);
-  }
-  return 0;
 }
 
 // Formats onto the end of the text in buf. Returns 0, or -1 when it does not fit.
@@ -177,7 +161,7 @@ void write_log_record(int address, int count, const uint16_t* words, write_outco
   }
   // One write(2) with O_APPEND: the line lands whole at the end of the file, and is in the
   // file as soon as the call returns.
-  if (append_bytes(text, static_cast<size_t>(len)) != 0) {
+  if (write_all(log_fd, std::string_view(text, static_cast<size_t>(len))) != 0) {
     fprintf(stderr, "Write log not kept any more: %s: %s\n", log_path.c_str(), strerror(errno));
     close(log_fd);
     log_fd = -1;
