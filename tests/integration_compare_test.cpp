@@ -1,6 +1,5 @@
-// COMPARE and RESTORE against the simulator where a transcript can't go: a dump file edited
-// between sessions, registers changed through the simulator's control channel, a refused write
-// and input ending at the question. The plain sessions are in
+// COMPARE and RESTORE where a transcript can't go: an edited dump file, registers changed through
+// the simulator, a refused write, input ending at the question. See
 // tests/transcripts/compare_restore.txt.
 #include <cmath>
 #include <cstring>
@@ -103,15 +102,6 @@ TEST_F(CompareRestore, CompareCountsMissingLinesUnreadRegistersAndListsUnknownNa
                 "Not in the catalogue, ignored: MB_NEW_FEATURE\n"
                 "Compared 248 registers: 1 differ, 1 not in the file, 1 not read.\n>> ");
   for (int a : read_addresses()) EXPECT_NE(a, 5126);
-}
-
-TEST_F(CompareRestore, CompareRefusesBeforeReading) {
-  ASSERT_EQ(write_text_file(dir.file("bad.txt"), "MB_STATE_SET = 3 \nnonsense\n"), 0);
-  EXPECT_EQ(session("COMPARE\nCOMPARE none.txt\nCOMPARE bad.txt\n"),
-            ">> Missing filename.\n"
-            ">> Error opening file: none.txt [errno=2]\n"
-            ">> bad.txt, line 2: not a NAME = TEXT line.\n>> ");
-  EXPECT_EQ(read_addresses(), std::vector<int>{});
 }
 
 // A float that only rounds to the dump's six digits prints as the file's text: equal.
