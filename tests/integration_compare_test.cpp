@@ -11,24 +11,16 @@
 
 namespace {
 
-std::vector<uint16_t> concat(std::vector<std::vector<uint16_t>> parts) {
-  std::vector<uint16_t> all;
-  for (const auto& p : parts) all.insert(all.end(), p.begin(), p.end());
-  return all;
-}
-
 // The filament set table as dumped, and with the DAC count of point 2 changed to 210.
 std::vector<uint16_t> fil_table(uint16_t point2_dac) {
-  return concat({float_words(0.5f),
-                 {100},
-                 float_words(1),
-                 {point2_dac},
-                 float_words(1.5f),
-                 {300},
-                 float_words(2),
-                 {400},
-                 float_words(6.3f),
-                 {65535}});
+  const float x[] = {0.5f, 1, 1.5f, 2, 6.3f};
+  const uint16_t y[] = {100, point2_dac, 300, 400, 65535};
+  std::vector<uint16_t> words;
+  for (int i = 0; i < 5; i++) {
+    for (uint16_t w : float_words(x[i])) words.push_back(w);
+    words.push_back(y[i]);
+  }
+  return words;
 }
 const char FIL_TABLE_TEXT[] =
     "X1=0.5,Y1=100; X2=1,Y2=200; X3=1.5,Y3=300; X4=2,Y4=400; X5=6.3,Y5=65535; ";
