@@ -7,6 +7,9 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 #include "console/tokenizer.h"
@@ -54,6 +57,27 @@ class stream_capture {
   int fd_;
   int saved_;
   FILE* tmp_;
+};
+
+// A file in a fresh directory under /tmp; the file and the directory go when the object does.
+struct scratch_file {
+  scratch_file() {
+    char pattern[] = "/tmp/vt_test_XXXXXX";
+    if (mkdtemp(pattern) != nullptr) dir = pattern;
+    if (!dir.empty()) path = dir + "/file";
+  }
+  ~scratch_file() {
+    unlink(path.c_str());
+    rmdir(dir.c_str());
+  }
+  void write(const std::string& text) const { std::ofstream(path, std::ios::binary) << text; }
+  std::string read() const {
+    std::stringstream all;
+    all << std::ifstream(path, std::ios::binary).rdbuf();
+    return all.str();
+  }
+  std::string dir;
+  std::string path;
 };
 
 // What a command handler printed and the status it returned.
