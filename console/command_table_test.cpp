@@ -135,14 +135,8 @@ int calls[2];  // of the handler, of the session handler
 TEST(CommandTable, SessionHandlerRunsOnlyInASessionWithoutArguments) {
   memset(&calib_session, 0, sizeof(calib_session));
   console_command with_session = command_table[CODE_READ];
-  with_session.handler = [](const command_args&) {
-    calls[0]++;
-    return CMD_OK;
-  };
-  with_session.session_handler = [](const command_args&) {
-    calls[1]++;
-    return CMD_OK;
-  };
+  with_session.handler = [](const command_args&) { return calls[0]++, CMD_OK; };
+  with_session.session_handler = [](const command_args&) { return calls[1]++, CMD_OK; };
   console_command without_session = command_table[CODE_DUMP];
   without_session.handler = with_session.handler;
   const struct {
@@ -174,9 +168,8 @@ TEST(CommandTable, SessionHandlerRunsOnlyInASessionWithoutArguments) {
 // fails), and the operator's no. The session cases need no device before they ask.
 TEST(CommandTable, CommandLinesReturnTheirStatus) {
   const struct {
-    const char* line;
-    const char* answers;  // standard input for the questions
-    bool in_session;      // a session on slot 1 whose state check has passed
+    const char *line, *answers;  // answers: standard input for the questions
+    bool in_session;             // a session on slot 1 whose state check has passed
     command_status status;
   } cases[] = {
       {"stat", "", false, CMD_FAILED},
