@@ -3,50 +3,32 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 #include <vector>
 
 namespace {
 
+// Blanks only: a tab and a line end stay in their token; runs of blanks count as one.
 TEST(Tokenizer, CutsAtBlanksOnly) {
-  struct example {
-    const char* line;
+  const struct {
+    std::string line;
     std::vector<std::string> tokens;
-  };
-  const example examples[] = {
-      {"READ 5120", {"READ", "5120"}},
+  } examples[] = {
+      {"rw RAW 5200 1 2", {"rw", "RAW", "5200", "1", "2"}},
       {"  write   STATE  3  ", {"write", "STATE", "3"}},
-      {"READ\t5120 x", {"READ\t5120", "x"}},  // a tab is part of the token
-      {"", {}},
+      {"READ\t5120 x", {"READ\t5120", "x"}},
+      {"a\r\n", {"a\r\n"}},
       {"    ", {}},
-      {"a\r\n", {"a\r\n"}},  // the console cuts the line end before it cuts tokens
   };
-  for (const example& ex : examples) {
-    std::vector<char> buf(ex.line, ex.line + strlen(ex.line) + 1);
-    char* cursor = buf.data();
-    std::vector<std::string> tokens;
-    while (char* token = next_token(&cursor)) tokens.push_back(token);
-    EXPECT_EQ(tokens, ex.tokens) << ex.line;
-    EXPECT_EQ(next_token(&cursor), nullptr) << ex.line;
-
-    std::vector<char> again(ex.line, ex.line + strlen(ex.line) + 1);
-    cursor = again.data();
+  for (auto ex : examples) {
+    char* cursor = ex.line.data();
     EXPECT_EQ(take_all_tokens(&cursor), ex.tokens) << ex.line;
     EXPECT_EQ(next_token(&cursor), nullptr) << ex.line;
   }
-  EXPECT_EQ(next_token(nullptr), nullptr);
   char* no_line = nullptr;
+  EXPECT_EQ(next_token(nullptr), nullptr);
   EXPECT_EQ(next_token(&no_line), nullptr);
   EXPECT_TRUE(take_all_tokens(&no_line).empty());
-}
-
-// The command word is taken first; the arguments are what follows it.
-TEST(Tokenizer, ArgumentsFollowTheWord) {
-  char line[] = "rw RAW 5200 1 2";
-  char* cursor = line;
-  EXPECT_STREQ(next_token(&cursor), "rw");
-  EXPECT_EQ(take_all_tokens(&cursor), (std::vector<std::string>{"RAW", "5200", "1", "2"}));
 }
 
 }  // namespace
