@@ -111,13 +111,13 @@ int check_restore_item(const modbus_reg_entry* entry, const dump_file& dump, res
     printf("Cannot restore %s: a command register is never restored.\n", name.c_str());
     return -1;
   }
-  if (reg_is_read_back(entry)) {
-    printf("Cannot restore %s: a read-back register is never restored.\n", name.c_str());
-    return -1;
-  }
   if (!restorable_type(entry->type)) {
     printf("Cannot restore %s (%s): FLOAT, WORD, DWORD and calibration registers only.\n",
            name.c_str(), reg_type_name(entry->type));
+    return -1;
+  }
+  if (reg_is_read_back(entry)) {
+    printf("Cannot restore %s: a read-back register is never restored.\n", name.c_str());
     return -1;
   }
   if (!dump.present[item->index]) {

@@ -125,7 +125,7 @@ TEST_F(CompareRestore, RestoreRefusesWhatTheFileCannotGive) {
 TEST_F(CompareRestore, RestoreWritesNothingAtEndOfInput) {
   EXPECT_EQ(session("RESTORE before.txt MB_CT_PC_OF_MAX\n"),
             ">> MB_CT_PC_OF_MAX\n  device: 75 %\n  file:   80 %\n"
-            "Restore 1 registers? (y/n) Restore cancelled.\n>> ");
+            "Restore 1 register? (y/n) Restore cancelled.\n>> ");
   EXPECT_EQ(writes_after_login(), std::vector<sim_write>{});
 }
 
@@ -135,7 +135,7 @@ TEST_F(CompareRestore, RestoreReportsAFailedWriteAndGoesOn) {
             ">> MB_FIL_SET\n  device: 6.5 V,A\n  file:   6.3 V,A\n"
             "MB_CT_PC_OF_MAX\n  device: 75 %\n  file:   80 %\n"
             "Restore 2 registers? (y/n) MB_FIL_SET: Error write.\n"
-            "MB_CT_PC_OF_MAX: Write 1 words OK\n>> ");
+            "MB_CT_PC_OF_MAX: Write 1 word OK\n>> ");
   // The simulator logs the refused request too.
   EXPECT_EQ(writes_after_login(),
             (std::vector<sim_write>{{16, 5126, float_words(6.3f)}, {16, 6177, {80}}}));
