@@ -218,8 +218,6 @@ int read_dump_file(const char* path, dump_file* out) {
       return -1;
     }
     auto found = index.find(name);
-    // An edit that closed up "NAME  = " loses the trailing blank four names carry.
-    if (found == index.end()) found = index.find(name + " ");
     bool again;
     if (found == index.end()) {
       again = !unknown_seen.insert(name).second;

@@ -28,8 +28,7 @@ struct dump_file {
 int split_dump_line(const std::string& line, std::string* name, std::string* text);
 
 // Reads the dump file at path into *out. Lines may come in any order; names are matched exactly
-// against the catalogue, trailing blanks included, and a name that lacks the trailing blank of
-// its catalogue name is taken as that name; the last line may lack its line end. A UTF-8
+// against the catalogue, trailing blanks included; the last line may lack its line end. A UTF-8
 // byte-order mark at the start and a CR before each line end are dropped. Refuses,
 // printing one message, and returns -1: no path ("Missing filename."), a file that can't be
 // opened or read ("Error opening file: %s [errno=%d]"), a file over DUMP_FILE_MAX_BYTES, a line
