@@ -106,10 +106,8 @@ std::optional<std::string> read_mac() {
   return text;
 }
 
-// The record of the table written from points (words as sent) in the running session.
-calib_record make_record(const cal_definition& def, const calib_point* points,
-                         const uint16_t* words, const char* mode, write_outcome outcome,
-                         int sends) {
+// What every record holds: when, who, from where, with which tool, to which unit (read now).
+calib_record identity_record() {
   calib_record r;
   r.time = local_time_now();
   r.user = user_name();
@@ -120,20 +118,37 @@ calib_record make_record(const cal_definition& def, const calib_point* points,
   r.mac = read_mac();
   r.device_version = read_word(MB_VERSION_ADDR);
   r.fpga_version = read_word(MB_FPGA_VERSION_ADDR);
-  r.menu = calib_session.iSelected;
-  r.description = def.sMsg;
-  r.kind = def.iType == 0 ? "set" : "read";
-  r.calibration_register = register_of(def.iRegCal);
-  r.set_register = register_of(def.iRegSet);
-  if (def.iRegRead != 0) r.read_register = register_of(def.iRegRead);
-  r.state = def.iState;
+  return r;
+}
+
+void set_definition(calib_record* r, const cal_definition& def, int menu) {
+  r->menu = menu;
+  r->description = def.sMsg;
+  r->kind = def.iType == 0 ? "set" : "read";
+  r->calibration_register = register_of(def.iRegCal);
+  r->set_register = register_of(def.iRegSet);
+  if (def.iRegRead != 0) r->read_register = register_of(def.iRegRead);
+  r->state = def.iState;
+}
+
+void set_outcome(calib_record* r, const calib_point* points, const char* kind, const char* mode,
+                 write_outcome outcome, int sends) {
+  std::string warning = calib_order_warning(points, kind);
+  if (!warning.empty()) r->warning = warning;
+  r->mode = mode;
+  r->result = write_outcome_word(outcome);
+  r->sends = sends;
+}
+
+// The record of the table written from points (words as sent) in the running session.
+calib_record make_record(const cal_definition& def, const calib_point* points,
+                         const uint16_t* words, const char* mode, write_outcome outcome,
+                         int sends) {
+  calib_record r = identity_record();
+  set_definition(&r, def, calib_session.iSelected);
   r.as_found = found_table;
   r.as_left = calib_record_table_of(points, words, true);
-  std::string warning = calib_order_warning(points, def.iType == 0 ? "dac" : "adc");
-  if (!warning.empty()) r.warning = warning;
-  r.mode = mode;
-  r.result = write_outcome_word(outcome);
-  r.sends = sends;
+  set_outcome(&r, points, def.iType == 0 ? "dac" : "adc", mode, outcome, sends);
   return r;
 }
 
@@ -205,6 +220,32 @@ void calib_history_end_interactive() {
                                     interactive.outcome, interactive.sends));
   }
   interactive = interactive_sends{};
+}
+
+void calib_history_record_restore(const modbus_reg_entry* entry, const uint16_t* found_words,
+                                  const uint16_t* left_words, const char* file,
+                                  write_outcome outcome) {
+  bool set = entry->type == SET_CALIB;
+  calib_layout layout = set ? CALIB_LAYOUT_SET : CALIB_LAYOUT_READ;
+  calib_record r = identity_record();
+  r.kind = set ? "set" : "read";
+  r.calibration_register = register_of(entry->address);
+  for (int i = 0; i < CAL_DEFINITIONS; i++) {
+    const cal_definition& def = work_cal[i];
+    if (def.use != 0 && def.iRegCal == entry->address) {
+      set_definition(&r, def, i + 1);
+      break;
+    }
+  }
+  calib_point found[CALIB_POINTS];
+  calib_point left[CALIB_POINTS];
+  calib_table_decode(found_words, layout, found);
+  calib_table_decode(left_words, layout, left);
+  r.as_found = calib_record_table_of(found, found_words, false);
+  r.as_left = calib_record_table_of(left, left_words, true);
+  set_outcome(&r, left, set ? "dac" : "adc", "restore", outcome, 1);
+  r.file = file;
+  calib_record_append(r);
 }
 
 int calib_history_print(int reg_cal) {

@@ -6,6 +6,7 @@
 
 #include "calibration/table_layout.h"
 #include "link/link.h"
+#include "registers/catalogue.h"
 
 // Session start: the previous session's as-found table no longer applies.
 void calib_history_forget_found();
@@ -25,6 +26,15 @@ void calib_history_note_interactive_send(const uint16_t* words, write_outcome ou
 // The end of an interactive edit: when it wrote anything, appends one record of the last table
 // written, with how that write ended and how many were made.
 void calib_history_end_interactive();
+
+// RESTORE, after writing the calibration table at entry back from the dump file `file`: appends
+// a record of mode "restore" with found_words (the device's table read before the write) as
+// found, left_words (the file's) as left and how the write ended. Its definition is the
+// calibration menu's first one for that table, or an unnamed one (menu 0, kind from the type) when
+// there is none. Reads the device's identity registers first; prints nothing on standard output.
+void calib_history_record_restore(const modbus_reg_entry* entry, const uint16_t* found_words,
+                                  const uint16_t* left_words, const char* file,
+                                  write_outcome outcome);
 
 // CALHISTORY's listing: the last 10 records of the table at reg_cal (0: of every table), oldest
 // first, then a line counting the lines that are no record. Reads no device register. Returns

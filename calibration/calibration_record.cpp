@@ -197,6 +197,8 @@ bool read_record(const record_json& j, calib_record* r) {
       !get_optional_text(j, "warning", &r->warning) || !get_text(j, "mode", &r->mode) ||
       !get_text(j, "result", &r->result) || !get_int(j, "sends", &r->sends))
     return false;
+  r->file = std::nullopt;
+  if (field(j, "file") && !get_optional_text(j, "file", &r->file)) return false;
   if (read_reg->is_null()) {
     r->read_register = std::nullopt;
   } else {
@@ -294,6 +296,7 @@ std::string calib_record_to_json(const calib_record& r) {
       {"result", r.result},
       {"sends", r.sends},
   };
+  if (r.file) j["file"] = *r.file;
   // A description typed in another encoding must not cost the record: invalid UTF-8 becomes
   // U+FFFD instead of an exception.
   return j.dump(-1, ' ', false, record_json::error_handler_t::replace);

@@ -20,6 +20,9 @@
 //    "as_left":{"points":[{"set":1,"actual":1.5,"count":100},...],"words":"..."},
 //    "warning":null,"mode":"send","result":"OK","sends":1}
 //
+// A table written back by RESTORE has mode "restore" and one more member, "file": the dump
+// file's name as typed; the other modes have none.
+//
 // Floats are written as the shortest text that reads back as the same single-precision value
 // (at most 9 significant digits); an empty value (all bits one) is null, and so is a value
 // that is not a finite number, whose bits the words still hold. Texts are escaped by the JSON
@@ -75,9 +78,10 @@ struct calib_record {
   std::optional<calib_record_table> as_found;  // loaded at the session's start; nullopt: not loaded
   calib_record_table as_left;                  // written
   std::optional<std::string> warning;          // the table check's line; nullopt: none
-  std::string mode;                            // "send" or "interactive"
+  std::string mode;                            // "send", "interactive" or "restore"
   std::string result;                          // "OK", "FAIL" or "UNKNOWN", as the last write ended
   int sends = 0;                               // writes of the table this record stands for
+  std::optional<std::string> file;             // the dump file a restore wrote; nullopt otherwise
   bool operator==(const calib_record&) const = default;
 };
 

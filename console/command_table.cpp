@@ -152,6 +152,8 @@ constexpr const char* restore_details[] = {
     "Writes up to 16 registers, chosen as in READ, back to their values in a DUMP file,",
     "after showing what changes and asking. FLOAT, WORD, DWORD and calibration registers.",
     "A dump keeps floats to 6 significant digits: a restored FLOAT is that rounded value.",
+    "Never a command register, nor a read-back one (measurements and status): 5480 to 5598",
+    "and every name ending in _READ; never two registers that share a word.",
 };
 constexpr const char* calhistory_details[] = {
     "CALHISTORY [<<address,dec> or <name,string>>]",

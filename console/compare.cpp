@@ -1,11 +1,13 @@
 #include "console/compare.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "calibration/calibration_history.h"
 #include "console/dump.h"
 #include "console/dump_file.h"
 #include "core/input.h"
@@ -74,41 +76,112 @@ struct restore_item {
   int index;  // in the catalogue
   uint16_t words[RESTORE_MAX_WORDS];
   std::string device_text;
+  uint16_t device_words[MAX_WORDS];  // as read before the write: a table's as-found record
 };
 
-// Chooses the register of one RESTORE token and checks it can be restored from dump. Returns 0,
-// or -1 after printing why not (one line; two for a failed lookup).
-int check_restore_item(const std::string& token, const dump_file& dump,
-                       const std::vector<restore_item>& earlier, restore_item* item) {
-  const modbus_reg_entry* entry = find_register(token.c_str());
-  if (entry == nullptr) return -1;
-  item->entry = entry;
-  item->index = static_cast<int>(entry - modbus_reg_table);
-  for (const restore_item& e : earlier) {
-    if (e.entry == entry) {
-      printf("%s is named twice.\n", entry->name);
-      return -1;
+// A name as one word of a message: the trailing blank four names carry would stand before the
+// colon.
+std::string shown_name(const modbus_reg_entry* entry) {
+  return std::string(entry->name, static_cast<size_t>(reg_name_length(entry->name)));
+}
+
+// A file's text in a message: a CR or another control byte would move the cursor over what the
+// line says, so each shows as \xHH.
+std::string quoted_text(const std::string& text) {
+  std::string out;
+  for (unsigned char c : text) {
+    if (c < 0x20 || c == 0x7F) {
+      char hex[8];
+      snprintf(hex, sizeof hex, "\\x%02X", c);
+      out += hex;
+    } else {
+      out += static_cast<char>(c);
     }
   }
+  return out;
+}
+
+// Checks that entry can be restored from dump, whatever else was chosen. Returns 0, or -1 after
+// printing why not (one line).
+int check_restore_item(const modbus_reg_entry* entry, const dump_file& dump, restore_item* item) {
+  item->entry = entry;
+  item->index = static_cast<int>(entry - modbus_reg_table);
+  std::string name = shown_name(entry);
   if (is_command_register(entry)) {
-    printf("Cannot restore %s: a command register is never restored.\n", entry->name);
+    printf("Cannot restore %s: a command register is never restored.\n", name.c_str());
     return -1;
   }
   if (!restorable_type(entry->type)) {
     printf("Cannot restore %s (%s): FLOAT, WORD, DWORD and calibration registers only.\n",
-           entry->name, reg_type_name(entry->type));
+           name.c_str(), reg_type_name(entry->type));
+    return -1;
+  }
+  if (reg_is_read_back(entry)) {
+    printf("Cannot restore %s: a read-back register is never restored.\n", name.c_str());
     return -1;
   }
   if (!dump.present[item->index]) {
-    printf("Cannot restore %s: not in %s.\n", entry->name, dump.path.c_str());
+    printf("Cannot restore %s: not in %s.\n", name.c_str(), quoted_text(dump.path).c_str());
     return -1;
   }
   if (parse_dump_value(entry, dump.texts[item->index], item->words) < 0) {
-    printf("Cannot restore %s: \"%s\" is no %s value.\n", entry->name,
-           dump.texts[item->index].c_str(), reg_type_name(entry->type));
+    printf("Cannot restore %s: \"%s\" is no %s value.\n", name.c_str(),
+           quoted_text(dump.texts[item->index]).c_str(), reg_type_name(entry->type));
     return -1;
   }
   return 0;
+}
+
+// Two chosen registers that cover a common word would each be written, the later one over the
+// earlier's words: the device would end with a value nobody confirmed. Returns 0, or -1 after
+// printing one line naming both and the words they share.
+int check_apart(const modbus_reg_entry* earlier, const modbus_reg_entry* entry) {
+  if (earlier == entry) {
+    printf("%s is named twice.\n", shown_name(entry).c_str());
+    return -1;
+  }
+  int first = std::max<int>(earlier->address, entry->address);
+  int last = std::min(earlier->address + reg_words_of_type(earlier->type),
+                      entry->address + reg_words_of_type(entry->type)) -
+             1;
+  if (first > last) return 0;
+  printf("Cannot restore %s and %s together: they share ", shown_name(earlier).c_str(),
+         shown_name(entry).c_str());
+  if (first == last) {
+    printf("%d.\n", first);
+  } else {
+    printf("%d to %d.\n", first, last);
+  }
+  return -1;
+}
+
+// Chooses the registers of RESTORE's tokens and checks them all, printing every refusal. Returns
+// 0, or -1 when any was refused.
+int check_restore_items(const command_args& args, const dump_file& dump,
+                        std::vector<restore_item>* items) {
+  std::vector<const modbus_reg_entry*> chosen;
+  bool refused = false;
+  for (size_t i = 1; i < args.size(); i++) {
+    const modbus_reg_entry* entry = find_register(args[i].c_str());
+    if (entry == nullptr) {
+      refused = true;
+      continue;
+    }
+    bool apart = true;
+    for (const modbus_reg_entry* earlier : chosen)
+      apart = check_apart(earlier, entry) == 0 && apart;
+    // A register named twice is checked and refused once.
+    bool again = std::find(chosen.begin(), chosen.end(), entry) != chosen.end();
+    chosen.push_back(entry);
+    restore_item item{};
+    if (!again && check_restore_item(entry, dump, &item) < 0) apart = false;
+    if (!apart) {
+      refused = true;
+    } else {
+      items->push_back(item);
+    }
+  }
+  return refused ? -1 : 0;
 }
 
 }  // namespace
@@ -176,24 +249,14 @@ command_status cmd_restore(const command_args& args) {
   // Every register is checked, and every refusal shown, before any is read: a typo in the list
   // never restores half of it.
   std::vector<restore_item> items;
-  bool refused = false;
-  for (size_t i = 1; i < args.size(); i++) {
-    restore_item item{};
-    if (check_restore_item(args[i], dump, items, &item) < 0) {
-      refused = true;
-    } else {
-      items.push_back(item);
-    }
-  }
-  if (refused) {
+  if (check_restore_items(args, dump, &items) < 0) {
     printf("Nothing restored.\n");
     return CMD_FAILED;
   }
 
   std::vector<restore_item*> changes;
   for (restore_item& item : items) {
-    uint16_t words[MAX_WORDS];
-    if (read_dump_text(item.entry, words, &item.device_text) < 0) {
+    if (read_dump_text(item.entry, item.device_words, &item.device_text) < 0) {
       if (quit_requested.load()) return CMD_FAILED;
       printf("Error read %s\n", item.entry->name);
       printf("Nothing restored.\n");
@@ -202,7 +265,7 @@ command_status cmd_restore(const command_args& args) {
     // Equal texts are equal values as far as the file can tell: a float that only rounds to the
     // file's six digits is left as it is.
     if (item.device_text == dump.texts[item.index]) {
-      printf("%s: unchanged.\n", item.entry->name);
+      printf("%s: unchanged.\n", shown_name(item.entry).c_str());
     } else {
       changes.push_back(&item);
     }
@@ -214,7 +277,11 @@ command_status cmd_restore(const command_args& args) {
   }
   for (const restore_item* item : changes)
     print_texts(item->entry->name, "device:", item->device_text, "file:", dump.texts[item->index]);
-  printf("Restore %d registers? (y/n) ", static_cast<int>(changes.size()));
+  if (changes.size() == 1) {
+    printf("Restore 1 register? (y/n) ");
+  } else {
+    printf("Restore %d registers? (y/n) ", static_cast<int>(changes.size()));
+  }
   fflush(stdout);
   if (read_yes_no() != 1) {
     if (quit_requested.load()) return CMD_DECLINED;
@@ -227,13 +294,21 @@ command_status cmd_restore(const command_args& args) {
   for (const restore_item* item : changes) {
     if (quit_requested.load()) return CMD_FAILED;
     int words = reg_words_of_type(item->entry->type);
-    if (modbus_cmd_write(item->entry->address, words, item->words) < 0) {
+    std::string name = shown_name(item->entry);
+    bool written = modbus_cmd_write(item->entry->address, words, item->words) >= 0;
+    // A table put back is a calibration like a SEND: it is recorded however the write ended.
+    if (item->entry->type == SET_CALIB || item->entry->type == READ_CALIB)
+      calib_history_record_restore(item->entry, item->device_words, item->words, dump.path.c_str(),
+                                   link_last_write_outcome());
+    if (!written) {
       if (quit_requested.load()) return CMD_FAILED;
-      printf("%s: ", item->entry->name);
+      printf("%s: ", name.c_str());
       msg_error_write();
       failed++;
+    } else if (words == 1) {
+      printf("%s: Write 1 word OK\n", name.c_str());
     } else {
-      printf("%s: Write %d words OK\n", item->entry->name, words);
+      printf("%s: Write %d words OK\n", name.c_str(), words);
     }
   }
   print_unknown_names(dump);

@@ -19,9 +19,11 @@ command_status cmd_compare(const command_args& args);
 
 // RESTORE <file> <register> [<register> ...]. Registers chosen as READ chooses them, at most
 // RESTORE_MAX_REGISTERS; FLOAT, WORD, DWORD, READ_CALIB and SET_CALIB only, never a command
-// register, each in the file with a text that parses back into its type. Any refusal refuses
-// all, before anything is read. Then reads each; those whose device text equals the file's are
-// left alone; the others are shown (device, then file) and written, one request each in the
-// order given, only after a yes to "Restore %d registers? (y/n) ". CMD_DECLINED on any other
-// answer; CMD_FAILED on a refusal, a failed read (nothing written) or a failed write.
+// register nor a read-back one (reg_is_read_back), no two covering a common word, each in the
+// file with a text that parses back into its type. Any refusal refuses all, before anything is
+// read. Then reads each; those whose device text equals the file's are left alone; the others
+// are shown (device, then file) and written, one request each in the order given, only after a
+// yes to "Restore %d registers? (y/n) ". Each calibration table written leaves a calibration
+// record of mode "restore". CMD_DECLINED on any other answer; CMD_FAILED on a refusal, a failed
+// read (nothing written) or a failed write.
 command_status cmd_restore(const command_args& args);

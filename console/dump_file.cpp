@@ -64,6 +64,20 @@ bool take_float(std::string_view text, float* value) {
   return parse_float(copy.data(), FLOAT_EMPTY_REFUSED, value) == 0;
 }
 
+// A point's float of a calibration table, as bits: a finite float, or the "-nan" DUMP writes
+// for the empty marker (all bits one). The empty marker is the only non-number a table holds by
+// design, so only here does "-nan" parse; any other NaN or infinity stays refused.
+bool take_table_float(std::string_view text, uint32_t* bits) {
+  if (text == "-nan") {
+    *bits = 0xFFFFFFFFu;
+    return true;
+  }
+  float f = 0;
+  if (!take_float(text, &f)) return false;
+  *bits = float_to_bits(f);
+  return true;
+}
+
 // The whole of text as a decimal integer from lowest to highest.
 bool take_integer(std::string_view text, long long lowest, long long highest, long long* value) {
   size_t i = (!text.empty() && text[0] == '-') ? 1 : 0;
@@ -112,6 +126,7 @@ bool take_points(std::string_view text, std::string_view* xs, std::string_view* 
 int parse_dump_value(const modbus_reg_entry* entry, const std::string& text, uint16_t* words) {
   std::string_view number;
   float f = 0;
+  uint32_t bits = 0;
   long long n = 0;
   std::string_view xs[5];
   std::string_view ys[5];
@@ -136,17 +151,17 @@ int parse_dump_value(const modbus_reg_entry* entry, const std::string& text, uin
       // A read point: the ADC count, then the value it stands for.
       if (!take_points(text, xs, ys)) return -1;
       for (int j = 0; j < 5; j++) {
-        if (!take_integer(xs[j], 0, 65535, &n) || !take_float(ys[j], &f)) return -1;
+        if (!take_integer(xs[j], 0, 65535, &n) || !take_table_float(ys[j], &bits)) return -1;
         words[3 * j] = static_cast<uint16_t>(n);
-        split_words(float_to_bits(f), words + 3 * j + 1);
+        split_words(bits, words + 3 * j + 1);
       }
       return 0;
     case SET_CALIB:
       // A set point: the value, then the DAC count that produces it.
       if (!take_points(text, xs, ys)) return -1;
       for (int j = 0; j < 5; j++) {
-        if (!take_float(xs[j], &f) || !take_integer(ys[j], 0, 65535, &n)) return -1;
-        split_words(float_to_bits(f), words + 3 * j);
+        if (!take_table_float(xs[j], &bits) || !take_integer(ys[j], 0, 65535, &n)) return -1;
+        split_words(bits, words + 3 * j);
         words[3 * j + 2] = static_cast<uint16_t>(n);
       }
       return 0;
@@ -186,10 +201,14 @@ int read_dump_file(const char* path, dump_file* out) {
   std::set<std::string> unknown_seen;
   const auto& index = name_index();
   int number = 0;
-  for (size_t at = 0; at < content.size();) {
+  // A file saved by an editor elsewhere may start with a byte-order mark and end its lines with
+  // CR LF: it is the same dump without them.
+  size_t start = content.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+  for (size_t at = start; at < content.size();) {
     size_t end = content.find('\n', at);
     if (end == std::string::npos) end = content.size();
     std::string line = content.substr(at, end - at);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
     at = end + 1;
     number++;
     std::string name;

@@ -28,7 +28,8 @@ struct dump_file {
 int split_dump_line(const std::string& line, std::string* name, std::string* text);
 
 // Reads the dump file at path into *out. Lines may come in any order; names are matched exactly
-// against the catalogue, trailing blanks included; the last line may lack its line end. Refuses,
+// against the catalogue, trailing blanks included; the last line may lack its line end. A UTF-8
+// byte-order mark at the start and a CR before each line end are dropped. Refuses,
 // printing one message, and returns -1: no path ("Missing filename."), a file that can't be
 // opened or read ("Error opening file: %s [errno=%d]"), a file over DUMP_FILE_MAX_BYTES, a line
 // not of the form "NAME = TEXT" (its number given) and a name given twice (the line of the
@@ -37,7 +38,8 @@ int read_dump_file(const char* path, dump_file* out);
 
 // Parses a dump text of entry's type back into the register's words (FLOAT, WORD, DWORD,
 // READ_CALIB and SET_CALIB; as many words as the type covers): the exact form DUMP writes, unit
-// included, each float finite and each integer within its word. Returns 0, or -1 for another
+// included, each float finite (but for a table point's "-nan", the empty marker: all bits one)
+// and each integer within its word. Returns 0, or -1 for another
 // type or a text of another form (nothing printed; words may be partly filled).
 int parse_dump_value(const modbus_reg_entry* entry, const std::string& text, uint16_t* words);
 

@@ -91,6 +91,9 @@ TEST(DumpValueText, ParsesBackWhatTheDumpWrites) {
     for (uint16_t w : fw(12.5f * j)) read_cal.push_back(w);
   }
   const std::string set_text = "X1=0.5,Y1=0; X2=1,Y2=100; X3=1.5,Y3=200; X4=2,Y4=300; ";
+  // The empty point DUMP writes as -nan reads back as all bits one.
+  std::vector<uint16_t> empty_point = set_cal;
+  empty_point[12] = empty_point[13] = 0xFFFF;
   const struct {
     const char* name;
     std::string text;
@@ -102,11 +105,15 @@ TEST(DumpValueText, ParsesBackWhatTheDumpWrites) {
       {"MB_ENABLE_STANDBY_INTERLOCK", "-2 ", {0xFFFE, 0xFFFF}},
       {"MB_REMAINING_TIME", "65536 s", {0, 1}},
       {"MB_FIL_SET_CAL", set_text + "X5=2.5,Y5=65400; ", set_cal},
+      {"MB_FIL_SET_CAL", set_text + "X5=-nan,Y5=65400; ", empty_point},
       {"MB_HV_VOLT_READ_CAL",
        "X1=0,Y1=0; X2=1000,Y2=12.5; X3=2000,Y3=25; X4=3000,Y4=37.5; X5=4000,Y5=50; ", read_cal},
       {"MB_FIL_SET", "6.3 V", {}},
       {"MB_FIL_SET", "6.3V,A", {}},
       {"MB_FIL_SET", " V,A", {}},
+      {"MB_FIL_SET", "-nan V,A", {}},
+      {"MB_FIL_SET_CAL", set_text + "X5=nan,Y5=65400; ", {}},
+      {"MB_FIL_SET_CAL", set_text + "X5=-inf,Y5=65400; ", {}},
       {"MB_FIL_SET", "nan V,A", {}},
       {"MB_FIL_SET", "inf V,A", {}},
       {"MB_FIL_SET", "1e39 V,A", {}},

@@ -331,3 +331,12 @@ int reg_name_length(const char* name) {
   while (n > 0 && name[n - 1] == ' ') n--;
   return n;
 }
+
+bool reg_is_read_back(const modbus_reg_entry* entry) {
+  if (entry->address >= MB_READ_BACK_FIRST_ADDR && entry->address <= MB_READ_BACK_LAST_ADDR)
+    return true;
+  static const char suffix[] = "_READ";
+  int n = reg_name_length(entry->name);
+  int k = static_cast<int>(sizeof suffix) - 1;
+  return n >= k && strncmp(entry->name + n - k, suffix, static_cast<size_t>(k)) == 0;
+}

@@ -86,6 +86,17 @@ int reg_find_by_address(int address);
 // every word each register covers. Such words never reach a file the tool keeps.
 bool reg_words_hold_secret(int address, int count);
 
+// The device's read-back block, MB_STATE_READ (5480) through MB_TACHO_COUNT_D (5597 to 5598):
+// states, hours, the event log, readings, interlock words, versions, the message, the access
+// level, the status code, the MAC address, the clock, self-test results and tacho counts.
+constexpr uint16_t MB_READ_BACK_FIRST_ADDR = MB_STATE_READ_ADDR;
+constexpr uint16_t MB_READ_BACK_LAST_ADDR = 5598;
+
+// Whether entry holds something the device measures or reports rather than a setting: it lies
+// in the read-back block, or its name (without a trailing blank) ends in "_READ". Writing such a
+// register back from a file would put an old reading where the device keeps its own.
+bool reg_is_read_back(const modbus_reg_entry* entry);
+
 // Length of a catalogue name without the trailing blank four names carry, for showing the name
 // as one word among others (a log line, a watch line, a completion).
 int reg_name_length(const char* name);

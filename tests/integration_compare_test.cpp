@@ -1,11 +1,14 @@
 // COMPARE and RESTORE where a transcript can't go: an edited dump file, registers changed through
 // the simulator, a refused write, input ending at the question. See
 // tests/transcripts/compare_restore.txt.
+#include <unistd.h>
+
 #include <cmath>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "calibration/calibration_record.h"
 #include "registers/catalogue.h"
 #include "tests/console_fixture.h"
 
@@ -125,7 +128,7 @@ TEST_F(CompareRestore, RestoreRefusesWhatTheFileCannotGive) {
 TEST_F(CompareRestore, RestoreWritesNothingAtEndOfInput) {
   EXPECT_EQ(session("RESTORE before.txt MB_CT_PC_OF_MAX\n"),
             ">> MB_CT_PC_OF_MAX\n  device: 75 %\n  file:   80 %\n"
-            "Restore 1 registers? (y/n) Restore cancelled.\n>> ");
+            "Restore 1 register? (y/n) Restore cancelled.\n>> ");
   EXPECT_EQ(writes_after_login(), std::vector<sim_write>{});
 }
 
@@ -135,10 +138,52 @@ TEST_F(CompareRestore, RestoreReportsAFailedWriteAndGoesOn) {
             ">> MB_FIL_SET\n  device: 6.5 V,A\n  file:   6.3 V,A\n"
             "MB_CT_PC_OF_MAX\n  device: 75 %\n  file:   80 %\n"
             "Restore 2 registers? (y/n) MB_FIL_SET: Error write.\n"
-            "MB_CT_PC_OF_MAX: Write 1 words OK\n>> ");
+            "MB_CT_PC_OF_MAX: Write 1 word OK\n>> ");
   // The simulator logs the refused request too.
   EXPECT_EQ(writes_after_login(),
             (std::vector<sim_write>{{16, 5126, float_words(6.3f)}, {16, 6177, {80}}}));
+}
+
+// An editor elsewhere saved the dump with a byte-order mark and CR LF line ends: the same file
+// to COMPARE and RESTORE.
+TEST_F(CompareRestore, DumpWithBomAndCrlfReadsAsTheSame) {
+  std::string text = file("before.txt");
+  std::string edited = "\xEF\xBB\xBF";
+  for (const std::string& line : lines_of(text)) edited += line + "\r\n";
+  ASSERT_EQ(write_text_file(dir.file("edited.txt"), edited), 0);
+  std::string same = session("COMPARE before.txt\n");
+  EXPECT_EQ(session("COMPARE edited.txt\n"), same);
+  EXPECT_EQ(session("RESTORE edited.txt 6113 MB_STATE_SET\n"),
+            ">> Cannot restore MB_STATE_SET: a command register is never restored.\n"
+            "Nothing restored.\n>> ");
+  EXPECT_EQ(session("RESTORE edited.txt 6113 5288\ny\n"),
+            ">> MB_DAVARER_BALANCE: unchanged.\nMB_FIL_SET_CAL\n  device: " +
+                std::string(FIL_TABLE_CHANGED) + "\n  file:   " + FIL_TABLE_TEXT +
+                "\nRestore 1 register? (y/n) MB_FIL_SET_CAL: Write 15 words OK\n>> ");
+}
+
+// A table put back is a calibration: its record holds the device's table as found, the file's
+// as left and the file's name.
+TEST_F(CompareRestore, RestoredTableLeavesACalibrationRecord) {
+  std::string path = test_state_home() + "/veltrona_tool/calibrations.jsonl";
+  unlink(path.c_str());
+  session("RESTORE before.txt 5288 fil_set\ny\n");
+  std::string text;
+  ASSERT_EQ(read_text_file(path, &text), 0);
+  std::vector<std::string> lines = lines_of(text);
+  ASSERT_EQ(lines.size(), 1u);
+  calib_record r;
+  ASSERT_EQ(calib_record_from_json(lines[0], &r), 0) << lines[0];
+  EXPECT_EQ(r.mode, "restore");
+  EXPECT_EQ(r.result, "OK");
+  EXPECT_EQ(r.file, "before.txt");
+  EXPECT_EQ(r.calibration_register, (calib_record_register{5288, "MB_FIL_SET_CAL"}));
+  ASSERT_TRUE(r.as_found);
+  std::vector<uint16_t> found(r.as_found->words.begin(), r.as_found->words.end());
+  std::vector<uint16_t> left(r.as_left.words.begin(), r.as_left.words.end());
+  EXPECT_EQ(found, fil_table(210));
+  EXPECT_EQ(left, fil_table(200));
+  EXPECT_EQ(r.as_left.points[1].count, 200);
 }
 
 }  // namespace

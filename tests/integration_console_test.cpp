@@ -271,7 +271,7 @@ TEST_F(ConsoleSession, HelpText) {
   std::istringstream in(help);
   for (std::string line; std::getline(in, line);) lines.push_back(line);
   // The original 127 lines, then the section of the added commands.
-  ASSERT_EQ(lines.size(), 157u);
+  ASSERT_EQ(lines.size(), 159u);
   EXPECT_EQ(lines[0], "Calibration and Chat utility for Veltrona modulator");
   EXPECT_EQ(lines[1], "-----------------------------------------------------");
   EXPECT_EQ(lines[2], "");
@@ -324,6 +324,10 @@ TEST_F(ConsoleSession, HelpText) {
                 "calibration registers.",
                 "              A dump keeps floats to 6 significant digits: a restored FLOAT is "
                 "that rounded value.",
+                "              Never a command register, nor a read-back one (measurements and "
+                "status): 5480 to 5598",
+                "              and every name ending in _READ; never two registers that share a "
+                "word.",
                 "",
                 "  \033[32mCALHISTORY\033[0m : Show the last 10 recorded calibrations of a table, "
                 "oldest first.",
