@@ -155,7 +155,10 @@ int parse_dump_value(const modbus_reg_entry* entry, const std::string& text, uin
   }
 }
 
-int split_dump_line(const std::string& line, std::string* name, std::string* text) {
+// Splits one line (without its line end) at its first " = " into the name before it and the
+// text after it. The name is one or more characters without blanks, but for the blanks that end
+// it (four catalogue names end with one). Returns 0, or -1 when the line has no such form.
+static int split_dump_line(const std::string& line, std::string* name, std::string* text) {
   size_t equals = line.find(" = ");
   if (equals == std::string::npos || equals == 0) return -1;
   std::string_view left(line.data(), equals);

@@ -22,11 +22,6 @@ struct dump_file {
   std::vector<std::string> unknown_names;
 };
 
-// Splits one line (without its line end) at its first " = " into the name before it and the
-// text after it. The name is one or more characters without blanks, but for the blanks that end
-// it (four catalogue names end with one). Returns 0, or -1 when the line has no such form.
-int split_dump_line(const std::string& line, std::string* name, std::string* text);
-
 // Reads the dump file at path into *out. Lines may come in any order; names are matched exactly
 // against the catalogue, trailing blanks included; the last line may lack its line end. Refuses,
 // printing one message, and returns -1: no path ("Missing filename."), a file that can't be
