@@ -10,7 +10,6 @@
 #include <optional>
 #include <string>
 
-#include "calibration/calibration.h"
 #include "calibration/calibration_record.h"
 #include "calibration/table_check.h"
 #include "core/lifecycle.h"
@@ -107,7 +106,7 @@ std::optional<std::string> read_mac() {
 }
 
 // The record of the table written from points (words as sent) in the running session.
-calib_record make_record(const cal_definition& def, const calib_point* points,
+calib_record make_record(const cal_definition& def, int menu, const calib_point* points,
                          const uint16_t* words, const char* mode, write_outcome outcome,
                          int sends) {
   calib_record r;
@@ -120,7 +119,7 @@ calib_record make_record(const cal_definition& def, const calib_point* points,
   r.mac = read_mac();
   r.device_version = read_word(MB_VERSION_ADDR);
   r.fpga_version = read_word(MB_FPGA_VERSION_ADDR);
-  r.menu = calib_session.iSelected;
+  r.menu = menu;
   r.description = def.sMsg;
   r.kind = def.iType == 0 ? "set" : "read";
   r.calibration_register = register_of(def.iRegCal);
@@ -185,24 +184,23 @@ void calib_history_note_found(const uint16_t* words, const calib_point* points) 
   found_table = calib_record_table_of(points, words, false);
 }
 
-void calib_history_record_send(const uint16_t* words, write_outcome outcome) {
-  const cal_definition* def = calib_selected_definition();
-  if (def == nullptr) return;
-  calib_record_append(make_record(*def, calib_session.points, words, "send", outcome, 1));
+void calib_history_record_send(const cal_definition& def, int menu, const calib_point* points,
+                               const uint16_t* words, write_outcome outcome) {
+  calib_record_append(make_record(def, menu, points, words, "send", outcome, 1));
 }
 
-void calib_history_note_interactive_send(const uint16_t* words, write_outcome outcome) {
+void calib_history_note_interactive_send(const calib_point* points, const uint16_t* words,
+                                         write_outcome outcome) {
   interactive.sends++;
-  memcpy(interactive.points, calib_session.points, sizeof interactive.points);
+  memcpy(interactive.points, points, sizeof interactive.points);
   memcpy(interactive.words, words, sizeof interactive.words);
   interactive.outcome = outcome;
 }
 
-void calib_history_end_interactive() {
-  const cal_definition* def = calib_selected_definition();
+void calib_history_end_interactive(const cal_definition* def, int menu) {
   if (interactive.sends > 0 && def != nullptr) {
-    calib_record_append(make_record(*def, interactive.points, interactive.words, "interactive",
-                                    interactive.outcome, interactive.sends));
+    calib_record_append(make_record(*def, menu, interactive.points, interactive.words,
+                                    "interactive", interactive.outcome, interactive.sends));
   }
   interactive = interactive_sends{};
 }
