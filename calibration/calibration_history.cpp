@@ -13,6 +13,7 @@
 #include "calibration/calibration_record.h"
 #include "calibration/table_check.h"
 #include "core/lifecycle.h"
+#include "core/timestamp.h"
 #include "core/tool_config.h"
 #include "registers/catalogue.h"
 
@@ -43,13 +44,7 @@ std::string local_time_now() {
   timespec now;
   clock_gettime(CLOCK_REALTIME, &now);
   tzset();
-  tm local;
-  localtime_r(&now.tv_sec, &local);
-  char date[32], zone[8], text[64];
-  strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%S", &local);
-  strftime(zone, sizeof zone, "%z", &local);
-  snprintf(text, sizeof text, "%s.%03ld%.3s:%.2s", date, now.tv_nsec / 1000000, zone, zone + 3);
-  return text;
+  return format_timestamp(now, TIMESTAMP_RECORD);
 }
 
 std::string user_name() {
@@ -72,18 +67,11 @@ std::string device_address() {
   return text;
 }
 
-// The catalogue's name without the trailing blank some names carry.
-std::string trimmed_name(const modbus_reg_entry& entry) {
-  std::string name = entry.name;
-  while (!name.empty() && name.back() == ' ') name.pop_back();
-  return name;
-}
-
 calib_record_register register_of(int address) {
   calib_record_register reg;
   reg.address = address;
   int index = reg_find_by_address(address);
-  if (index >= 0) reg.name = trimmed_name(modbus_reg_table[index]);
+  if (index >= 0) reg.name = reg_trimmed_name(modbus_reg_table[index].name);
   return reg;
 }
 

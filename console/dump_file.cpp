@@ -1,6 +1,7 @@
 #include "console/dump_file.h"
 
 #include <cerrno>
+#include <charconv>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -65,15 +66,12 @@ bool take_float(std::string_view text, float* value) {
 }
 
 // The whole of text as a decimal integer from lowest to highest.
+// A minus sign at most (no plus, no blanks) and at most 12 characters, as the dump writes them.
 bool take_integer(std::string_view text, long long lowest, long long highest, long long* value) {
-  size_t i = (!text.empty() && text[0] == '-') ? 1 : 0;
-  if (i == text.size() || text.size() > 12) return false;
-  long long n = 0;
-  for (; i < text.size(); i++) {
-    if (text[i] < '0' || text[i] > '9') return false;
-    n = n * 10 + (text[i] - '0');
-  }
-  *value = text[0] == '-' ? -n : n;
+  if (text.size() > 12) return false;
+  const char* end = text.data() + text.size();
+  auto [stop, error] = std::from_chars(text.data(), end, *value);
+  if (error != std::errc() || stop != end) return false;
   return *value >= lowest && *value <= highest;
 }
 

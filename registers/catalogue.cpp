@@ -331,3 +331,7 @@ int reg_name_length(const char* name) {
   while (n > 0 && name[n - 1] == ' ') n--;
   return n;
 }
+
+std::string reg_trimmed_name(const char* name) {
+  return std::string(name, static_cast<size_t>(reg_name_length(name)));
+}
