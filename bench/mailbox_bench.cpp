@@ -109,6 +109,7 @@ int main(int argc, char** argv) {
   snprintf(params.host, sizeof(params.host), "127.0.0.1");
   params.port = link_server == "sim" ? sim.port() : minimal.port();
   link_setup(&params, nullptr);
+  set_stop_actions(link_cut_connection, link_stop_wake);
   pthread_t link;
   if (pthread_create(&link, nullptr, link_thread_main, nullptr) != 0) return 1;
   if (link_wait_status() != 1) {

@@ -106,11 +106,6 @@ command_status calib_print_tables();
 // words and asks first (any answer but y declines), and makes point 1 current again after the
 // write.
 command_status calib_send_to_device(bool confirm);
-// One point line: "Point <entry>: <count>, " and the value of the read register (reg_read 0:
-// none; row is its catalogue row). A note, when given, follows the count in brackets:
-// "Point <entry>: <count> (<note>), ".
-void calib_print_point(int entry, int reg_read, const modbus_reg_entry* row,
-                       const char* note = nullptr);
 
 // ---- Console command handlers: each hands its arguments on.
 command_status cmd_calibrate(const command_args& args);

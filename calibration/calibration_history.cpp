@@ -10,10 +10,10 @@
 #include <optional>
 #include <string>
 
-#include "calibration/calibration.h"
 #include "calibration/calibration_record.h"
 #include "calibration/table_check.h"
 #include "core/lifecycle.h"
+#include "core/timestamp.h"
 #include "core/tool_config.h"
 #include "registers/catalogue.h"
 
@@ -44,13 +44,7 @@ std::string local_time_now() {
   timespec now;
   clock_gettime(CLOCK_REALTIME, &now);
   tzset();
-  tm local;
-  localtime_r(&now.tv_sec, &local);
-  char date[32], zone[8], text[64];
-  strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%S", &local);
-  strftime(zone, sizeof zone, "%z", &local);
-  snprintf(text, sizeof text, "%s.%03ld%.3s:%.2s", date, now.tv_nsec / 1000000, zone, zone + 3);
-  return text;
+  return format_timestamp(now, TIMESTAMP_RECORD);
 }
 
 std::string user_name() {
@@ -73,18 +67,11 @@ std::string device_address() {
   return text;
 }
 
-// The catalogue's name without the trailing blank some names carry.
-std::string trimmed_name(const modbus_reg_entry& entry) {
-  std::string name = entry.name;
-  while (!name.empty() && name.back() == ' ') name.pop_back();
-  return name;
-}
-
 calib_record_register register_of(int address) {
   calib_record_register reg;
   reg.address = address;
   int index = reg_find_by_address(address);
-  if (index >= 0) reg.name = trimmed_name(modbus_reg_table[index]);
+  if (index >= 0) reg.name = reg_trimmed_name(modbus_reg_table[index].name);
   return reg;
 }
 
@@ -141,11 +128,11 @@ void set_outcome(calib_record* r, const calib_point* points, const char* kind, c
 }
 
 // The record of the table written from points (words as sent) in the running session.
-calib_record make_record(const cal_definition& def, const calib_point* points,
+calib_record make_record(const cal_definition& def, int menu, const calib_point* points,
                          const uint16_t* words, const char* mode, write_outcome outcome,
                          int sends) {
   calib_record r = identity_record();
-  set_definition(&r, def, calib_session.iSelected);
+  set_definition(&r, def, menu);
   r.as_found = found_table;
   r.as_left = calib_record_table_of(points, words, true);
   set_outcome(&r, points, def.iType == 0 ? "dac" : "adc", mode, outcome, sends);
@@ -200,24 +187,23 @@ void calib_history_note_found(const uint16_t* words, const calib_point* points) 
   found_table = calib_record_table_of(points, words, false);
 }
 
-void calib_history_record_send(const uint16_t* words, write_outcome outcome) {
-  const cal_definition* def = calib_selected_definition();
-  if (def == nullptr) return;
-  calib_record_append(make_record(*def, calib_session.points, words, "send", outcome, 1));
+void calib_history_record_send(const cal_definition& def, int menu, const calib_point* points,
+                               const uint16_t* words, write_outcome outcome) {
+  calib_record_append(make_record(def, menu, points, words, "send", outcome, 1));
 }
 
-void calib_history_note_interactive_send(const uint16_t* words, write_outcome outcome) {
+void calib_history_note_interactive_send(const calib_point* points, const uint16_t* words,
+                                         write_outcome outcome) {
   interactive.sends++;
-  memcpy(interactive.points, calib_session.points, sizeof interactive.points);
+  memcpy(interactive.points, points, sizeof interactive.points);
   memcpy(interactive.words, words, sizeof interactive.words);
   interactive.outcome = outcome;
 }
 
-void calib_history_end_interactive() {
-  const cal_definition* def = calib_selected_definition();
+void calib_history_end_interactive(const cal_definition* def, int menu) {
   if (interactive.sends > 0 && def != nullptr) {
-    calib_record_append(make_record(*def, interactive.points, interactive.words, "interactive",
-                                    interactive.outcome, interactive.sends));
+    calib_record_append(make_record(*def, menu, interactive.points, interactive.words,
+                                    "interactive", interactive.outcome, interactive.sends));
   }
   interactive = interactive_sends{};
 }

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "calibration/table_layout.h"
+#include "core/tool_config.h"
 #include "link/link.h"
 #include "registers/catalogue.h"
 
@@ -15,17 +16,20 @@ void calib_history_forget_found();
 // from them.
 void calib_history_note_found(const uint16_t* words, const calib_point* points);
 
-// SEND, after the yes and the write: appends the record of the 15 words written from the
-// session's points, with how the write ended. Reads the device's identity registers first;
-// prints nothing on standard output.
-void calib_history_record_send(const uint16_t* words, write_outcome outcome);
+// SEND, after the yes and the write: appends the record of the 15 words written from points
+// (CALIB_POINTS of them) for the definition def, chosen as menu number `menu`, with how the
+// write ended. Reads the device's identity registers first; prints nothing on standard output.
+void calib_history_record_send(const cal_definition& def, int menu, const calib_point* points,
+                               const uint16_t* words, write_outcome outcome);
 
-// Interactive editing: notes one write of the table, made from the session's points.
-void calib_history_note_interactive_send(const uint16_t* words, write_outcome outcome);
+// Interactive editing: notes one write of the table, made from points.
+void calib_history_note_interactive_send(const calib_point* points, const uint16_t* words,
+                                         write_outcome outcome);
 
-// The end of an interactive edit: when it wrote anything, appends one record of the last table
-// written, with how that write ended and how many were made.
-void calib_history_end_interactive();
+// The end of an interactive edit of def's table (menu number `menu`): when it wrote anything,
+// appends one record of the last table written, with how that write ended and how many were
+// made. def nullptr records nothing; the noted writes are forgotten either way.
+void calib_history_end_interactive(const cal_definition* def, int menu);
 
 // RESTORE, after writing the calibration table at entry back from the dump file `file`: appends
 // a record of mode "restore" with found_words (the device's table read before the write) as

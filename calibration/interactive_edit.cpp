@@ -8,7 +8,9 @@
 #include "calibration/table_layout.h"
 #include "core/input.h"
 #include "core/lifecycle.h"
+#include "link/link.h"
 #include "registers/catalogue.h"
+#include "registers/values.h"
 
 namespace {
 
@@ -32,9 +34,29 @@ const char* step_refusal(uint16_t count, bool up) {
   return nullptr;
 }
 
+// One point line: "Point <entry>: <count>, " and the value of the read register (reg_read 0:
+// none; row is its catalogue row). A note, when given, follows the count in brackets:
+// "Point <entry>: <count> (<note>), ".
+void calib_print_point(int entry, int reg_read, const modbus_reg_entry* row,
+                       const char* note = nullptr) {
+  if (note == nullptr) {
+    printf("Point %d: %d, ", entry, calib_session.points[entry - 1].wDacAdc);
+  } else {
+    printf("Point %d: %d (%s), ", entry, calib_session.points[entry - 1].wDacAdc, note);
+  }
+  uint16_t words[2];
+  if (reg_read == 0 || row == nullptr ||
+      modbus_cmd_read(static_cast<uint16_t>(reg_read), 2, words) < 0) {
+    printf("\n");
+  } else {
+    print_value_by_type(row, words, 2);
+  }
+  fflush(stdout);
+}
+
 }  // namespace
 
-command_status calib_interactive_edit(int entry) {
+command_status calib_interactive_edit(int entry, command_status (*send_table)(bool confirm)) {
   printf("Press %c : increase ADC/DAC\n", 'V');
   printf("      %c : decrease ADC/DAC\n", 'v');
   printf("    r/R : re-read calibration read register\n");
@@ -66,10 +88,10 @@ command_status calib_interactive_edit(int entry) {
       }
       uint16_t step = static_cast<uint16_t>(calib_session.iCurStep & 0xFFFF);
       point.wDacAdc = static_cast<uint16_t>(c == 'V' ? point.wDacAdc + step : point.wDacAdc - step);
-      if (calib_send_to_device(false) == CMD_FAILED) status = CMD_FAILED;
+      if (send_table(false) == CMD_FAILED) status = CMD_FAILED;
       calib_print_point(entry, reg_read, row);
     }
   }
-  calib_history_end_interactive();
+  calib_history_end_interactive(calib_selected_definition(), calib_session.iSelected);
   return status;
 }

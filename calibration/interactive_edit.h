@@ -9,5 +9,6 @@
 // there are seen. A V or v that would take the count below 0, above 65534 or off the empty
 // marker 65535 changes and sends nothing; the point line says why. On a terminal, canonical input
 // and echo are off for the duration and the saved attributes are restored on every way out.
-// Returns CMD_FAILED when any send failed ("Fail sending calibration!" was printed), else CMD_OK.
-command_status calib_interactive_edit(int entry);
+// Each change is sent with send_table(false) (the session's table sender, calibration.h); returns
+// CMD_FAILED when any send failed ("Fail sending calibration!" was printed), else CMD_OK.
+command_status calib_interactive_edit(int entry, command_status (*send_table)(bool confirm));

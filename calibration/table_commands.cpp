@@ -94,7 +94,7 @@ command_status calib_edit(const command_args& args) {
     return CMD_FAILED;
   }
   int entry = static_cast<int>(n);
-  if (param == EDIT_INTERACTIVE) return calib_interactive_edit(entry);
+  if (param == EDIT_INTERACTIVE) return calib_interactive_edit(entry, calib_send_to_device);
   return edit_normal(&calib_session.points[entry - 1], param, args);
 }
 
@@ -146,10 +146,10 @@ command_status calib_send_to_device(bool confirm) {
   if (!confirm) {
     if (modbus_cmd_write(address, CALIB_TABLE_WORDS, words) < 0) {
       printf("Fail sending calibration!\n");
-      calib_history_note_interactive_send(words, link_last_write_outcome());
+      calib_history_note_interactive_send(calib_session.points, words, link_last_write_outcome());
       return CMD_FAILED;
     }
-    calib_history_note_interactive_send(words, link_last_write_outcome());
+    calib_history_note_interactive_send(calib_session.points, words, link_last_write_outcome());
     return CMD_OK;
   }
 
@@ -173,24 +173,9 @@ command_status calib_send_to_device(bool confirm) {
     printf(" --> OK\n");
   }
   calib_session.iPoint = 0;
-  calib_history_record_send(words, link_last_write_outcome());
+  calib_history_record_send(*def, calib_session.iSelected, calib_session.points, words,
+                            link_last_write_outcome());
   return status;
-}
-
-void calib_print_point(int entry, int reg_read, const modbus_reg_entry* row, const char* note) {
-  if (note == nullptr) {
-    printf("Point %d: %d, ", entry, calib_session.points[entry - 1].wDacAdc);
-  } else {
-    printf("Point %d: %d (%s), ", entry, calib_session.points[entry - 1].wDacAdc, note);
-  }
-  uint16_t words[2];
-  if (reg_read == 0 || row == nullptr ||
-      modbus_cmd_read(static_cast<uint16_t>(reg_read), 2, words) < 0) {
-    printf("\n");
-  } else {
-    print_value_by_type(row, words, 2);
-  }
-  fflush(stdout);
 }
 
 command_status cmd_cal_edit(const command_args& args) { return calib_edit(args); }

@@ -45,12 +45,6 @@ int read_dump_text(const modbus_reg_entry* entry, uint16_t* words, std::string* 
   return 0;
 }
 
-std::string upper(const std::string& token) {
-  std::string out = token;
-  upper_case_in_place(out.data(), static_cast<int>(out.size()));
-  return out;
-}
-
 bool selected(const modbus_reg_entry& entry, const std::vector<std::string>& patterns) {
   if (patterns.empty()) return true;
   for (const std::string& p : patterns)
@@ -190,7 +184,7 @@ command_status cmd_compare(const command_args& args) {
   dump_file dump;
   if (read_dump_file(args[0].c_str(), &dump) < 0) return CMD_FAILED;
   std::vector<std::string> patterns;
-  for (size_t i = 1; i < args.size(); i++) patterns.push_back(upper(args[i]));
+  for (size_t i = 1; i < args.size(); i++) patterns.push_back(upper_cased(args[i]));
   for (const std::string& p : patterns) {
     bool any = false;
     for (const modbus_reg_entry& entry : modbus_reg_table) any = any || selected(entry, {p});

@@ -9,14 +9,9 @@
 
 #include "console/command_table.h"
 #include "registers/catalogue.h"
+#include "registers/values.h"
 
 namespace {
-
-std::string upper(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
-  return out;
-}
 
 bool begins_with(std::string_view text, std::string_view start) {
   return text.substr(0, start.size()) == start;
@@ -65,7 +60,7 @@ completion unchanged(std::string_view word) {
 
 completion complete_keyword(size_t replace, std::string_view word,
                             std::span<const char* const> words) {
-  std::string typed = upper(word);
+  std::string typed = upper_cased(std::string(word));
   std::vector<match> matches;
   for (const char* w : words)
     if (begins_with(w, typed)) matches.push_back({w, w});
@@ -83,7 +78,7 @@ const std::vector<std::string>& register_names() {
   static const std::vector<std::string> names = [] {
     std::vector<std::string> out;
     for (const modbus_reg_entry& entry : modbus_reg_table) {
-      std::string name(entry.name, static_cast<size_t>(reg_name_length(entry.name)));
+      std::string name = reg_trimmed_name(entry.name);
       if (!name.empty()) out.push_back(name);
     }
     std::sort(out.begin(), out.end());
@@ -94,7 +89,7 @@ const std::vector<std::string>& register_names() {
 }
 
 completion complete_register(size_t replace, std::string_view word) {
-  std::string typed = upper(word);
+  std::string typed = upper_cased(std::string(word));
   std::vector<match> matches;
   for (const std::string& name : register_names())
     if (begins_with(name, typed)) matches.push_back({name, name});
@@ -145,7 +140,7 @@ completion complete_line(std::string_view before_cursor) {
   }
 
   if (earlier.empty()) return complete_command(word.size(), word);
-  int code = find_command(upper(earlier[0]).c_str());
+  int code = find_command(upper_cased(std::string(earlier[0])).c_str());
   if (code < 0) return unchanged(word);
   const console_command& command = command_table[code];
   // Only the first argument completes, except where every argument is a register.

@@ -245,8 +245,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Before the session: SEND writes the table back over the words it was loaded from.
   const std::vector<device_write> expected = expected_writes();
   tool_config = default_config;
-  link_params params;
-  make_working_copies(tool_config, &params);
+  make_working_copies(tool_config);
+  link_params params = link_params_from_config(tool_config);
+  set_stop_actions(link_cut_connection, link_stop_wake);
   calib_reset_session();
   quit_requested.store(0);
   feed_stdin(

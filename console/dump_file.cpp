@@ -1,6 +1,7 @@
 #include "console/dump_file.h"
 
 #include <cerrno>
+#include <charconv>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -79,15 +80,12 @@ bool take_table_float(std::string_view text, uint32_t* bits) {
 }
 
 // The whole of text as a decimal integer from lowest to highest.
+// A minus sign at most (no plus, no blanks) and at most 12 characters, as the dump writes them.
 bool take_integer(std::string_view text, long long lowest, long long highest, long long* value) {
-  size_t i = (!text.empty() && text[0] == '-') ? 1 : 0;
-  if (i == text.size() || text.size() > 12) return false;
-  long long n = 0;
-  for (; i < text.size(); i++) {
-    if (text[i] < '0' || text[i] > '9') return false;
-    n = n * 10 + (text[i] - '0');
-  }
-  *value = text[0] == '-' ? -n : n;
+  if (text.size() > 12) return false;
+  const char* end = text.data() + text.size();
+  auto [stop, error] = std::from_chars(text.data(), end, *value);
+  if (error != std::errc() || stop != end) return false;
   return *value >= lowest && *value <= highest;
 }
 
@@ -170,7 +168,10 @@ int parse_dump_value(const modbus_reg_entry* entry, const std::string& text, uin
   }
 }
 
-int split_dump_line(const std::string& line, std::string* name, std::string* text) {
+// Splits one line (without its line end) at its first " = " into the name before it and the
+// text after it. The name is one or more characters without blanks, but for the blanks that end
+// it (four catalogue names end with one). Returns 0, or -1 when the line has no such form.
+static int split_dump_line(const std::string& line, std::string* name, std::string* text) {
   size_t equals = line.find(" = ");
   if (equals == std::string::npos || equals == 0) return -1;
   std::string_view left(line.data(), equals);

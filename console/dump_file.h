@@ -22,11 +22,6 @@ struct dump_file {
   std::vector<std::string> unknown_names;
 };
 
-// Splits one line (without its line end) at its first " = " into the name before it and the
-// text after it. The name is one or more characters without blanks, but for the blanks that end
-// it (four catalogue names end with one). Returns 0, or -1 when the line has no such form.
-int split_dump_line(const std::string& line, std::string* name, std::string* text);
-
 // Reads the dump file at path into *out. Lines may come in any order; names are matched exactly
 // against the catalogue, trailing blanks included; the last line may lack its line end. A UTF-8
 // byte-order mark at the start and a CR before each line end are dropped. Refuses,

@@ -8,6 +8,7 @@
 
 #include "console/command_table.h"
 #include "registers/catalogue.h"
+#include "registers/register_lookup.h"
 #include "registers/values.h"
 
 namespace {
@@ -26,21 +27,10 @@ std::vector<std::string> tokens_of(std::string_view line) {
   return tokens;
 }
 
-std::string upper(std::string text) {
-  upper_case_in_place(text.data(), static_cast<int>(text.size()));
-  return text;
-}
-
-// The catalogue register a READ, WRITE or SETBIT token names: all digits a decimal address,
-// anything else a partial name. nullptr when there is none.
+// The catalogue register a READ, WRITE or SETBIT token names, chosen as READ chooses it.
+// nullptr when there is none.
 const modbus_reg_entry* named_register(const std::string& token) {
-  int index;
-  if (all_digits(token.c_str())) {
-    unsigned long address = strtoul(token.c_str(), nullptr, 10);
-    index = reg_find_by_address(address > 0xFFFFFF ? -1 : static_cast<int>(address));
-  } else {
-    index = reg_find_by_name(upper(token).c_str(), MODBUS_REG_COUNT);
-  }
+  int index = register_index_of(token.c_str());
   return index < 0 ? nullptr : &modbus_reg_table[index];
 }
 
@@ -51,7 +41,7 @@ bool register_holds_secret(const modbus_reg_entry* entry) {
 // RW <type> <address> <data>...: the words the data would go to.
 bool rw_touches_secret(const std::vector<std::string>& t) {
   if (t.size() < 4) return false;
-  std::string type = upper(t[1]);
+  std::string type = upper_cased(t[1]);
   int words;
   if (type == "WORD") {
     words = 1;
@@ -62,7 +52,7 @@ bool rw_touches_secret(const std::vector<std::string>& t) {
   } else {
     return false;
   }
-  std::string token = upper(t[2]);
+  std::string token = upper_cased(t[2]);
   uint32_t value = 0;
   int base = token.compare(0, 2, "0X") == 0 ? 16 : 10;
   if (parse_unsigned(token.data(), base, &value) != 0) return false;
@@ -75,7 +65,7 @@ bool rw_touches_secret(const std::vector<std::string>& t) {
 bool history_keeps_line(std::string_view line) {
   std::vector<std::string> t = tokens_of(line);
   if (t.empty()) return true;
-  switch (find_command(upper(t[0]).c_str())) {
+  switch (find_command(upper_cased(t[0]).c_str())) {
     case CODE_WRITE:
       return t.size() < 3 || !register_holds_secret(named_register(t[1]));
     case CODE_SETBIT:

@@ -37,11 +37,7 @@ int take_address(const command_args& args) {
     return -1;
   }
   const char* token = args[1].c_str();
-  int index = -1;
-  if (all_digits(token)) {
-    unsigned long address = strtoul(token, nullptr, 10);
-    if (address <= 0xFFFF) index = reg_find_by_address(static_cast<int>(address));
-  }
+  int index = register_index_of_address(token);
   if (index < 0) msg_invalid_address(token);
   return index;
 }

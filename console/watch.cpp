@@ -30,10 +30,6 @@ constexpr size_t WATCH_LINE_SIZE = 16 + WATCH_MAX_REGISTERS * (64 + MAX_SCALAR_T
 
 bool watchable(int32_t type) { return type == FLOAT || type == WORD || type == DWORD; }
 
-// Four catalogue names end with a blank that belongs to them; in a watch line it would only
-// blur the separation between registers.
-int shown_length(const char* name) { return reg_name_length(name); }
-
 enum wait_outcome {
   WAIT_NEXT_SECOND,  // the wall clock has left the sampled second; no input came
   WAIT_INPUT,        // input is waiting: a key, a line, or end of input
@@ -101,8 +97,8 @@ wait_outcome print_sample(const timespec& started, const modbus_reg_entry* const
       format_scalar_value(entries[i], words, value, sizeof value);
       row.push_back(watch_csv_value(entries[i], words));
     }
-    int n = snprintf(line + used, sizeof line - used, "  %.*s=%s", shown_length(entries[i]->name),
-                     entries[i]->name, value);
+    int n = snprintf(line + used, sizeof line - used, "  %.*s=%s",
+                     reg_name_length(entries[i]->name), entries[i]->name, value);
     // The line has room for eight registers of the longest name and value.
     if (n < 0 || static_cast<size_t>(n) >= sizeof line - used) break;
     used += static_cast<size_t>(n);

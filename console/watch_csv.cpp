@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "core/timestamp.h"
 #include "core/write_all.h"
 #include "registers/values.h"
 
@@ -59,8 +60,7 @@ std::string csv_field(const std::string& text) {
 std::string watch_csv_header(const modbus_reg_entry* const* entries, int count) {
   std::string header = "time";
   for (int i = 0; i < count; i++) {
-    std::string column = entries[i]->name;
-    while (!column.empty() && column.back() == ' ') column.pop_back();
+    std::string column = reg_trimmed_name(entries[i]->name);
     if (entries[i]->unit[0]) column += std::string(" [") + entries[i]->unit + "]";
     header += "," + csv_field(column);
   }
@@ -87,14 +87,7 @@ std::string watch_csv_value(const modbus_reg_entry* entry, const uint16_t* words
   return text;
 }
 
-std::string watch_csv_time(const timespec& when) {
-  tm utc;
-  gmtime_r(&when.tv_sec, &utc);
-  char text[40];
-  size_t n = strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
-  snprintf(text + n, sizeof text - n, ".%03ldZ", when.tv_nsec / 1000000L);
-  return text;
-}
+std::string watch_csv_time(const timespec& when) { return format_timestamp(when, TIMESTAMP_UTC); }
 
 int watch_csv_open(const std::string& path, const std::string& header, watch_csv_file* file) {
   // O_NONBLOCK: a FIFO at the path must not stall the console before the watch begins.

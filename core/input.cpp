@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "core/input_testing.h"
 #include "core/lifecycle.h"
 #include "core/shared_messages.h"
 #include "registers/values.h"

@@ -29,10 +29,6 @@
 
 #include <cstdint>
 
-// Whether the input buffer holds bytes of stdin that were taken from the descriptor but nobody
-// has read yet. They are input that is waiting, although the descriptor may have nothing more.
-bool input_has_buffered_bytes();
-
 // Takes the next buffered byte (0 to 255), or returns -1 when the buffer is empty. Never reads.
 int take_buffered_byte();
 

@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/input_testing.h"
 #include "core/lifecycle.h"
 #include "tests/stream_capture.h"
 

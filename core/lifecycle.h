@@ -23,7 +23,7 @@ extern std::atomic<bool> exit_on_error;
 // joining the workers, for the exit status. Never reset.
 extern std::atomic<bool> session_failed;
 
-// Job control and the window, counted by their signal handlers (core/main.cpp), which run on
+// Job control and the window, counted by their signal handlers (app/main.cpp), which run on
 // the console thread while it runs (the other threads block these signals), so that they
 // interrupt its waits. terminal_continues: continues after a stop (Ctrl-Z and fg, SIGSTOP and
 // SIGCONT); terminal_resizes: changes of the window size (SIGWINCH). Never reset. Read by the
@@ -42,12 +42,25 @@ extern cal_definition work_cal[CAL_DEFINITIONS];
 enum { ILOCK_STANDBY = 0, ILOCK_HV = 1, ILOCK_TRIG = 2 };
 extern char ilock_names[3][ILOCK_NAMES][ILOCK_NAME_SIZE];
 
-// Connection parameters handed to the link thread.
-struct link_params {
-  char host[32];  // at most 31 characters of sIpAddr, always terminated
-  int port;
-};
+// Copies the calibration definitions in use and the interlock names out of the loaded record.
+// Main thread, before the workers start.
+void make_working_copies(const tool_config_t& config);
 
-// Copies the connection parameters, calibration definitions in use and interlock names out of
-// the loaded record. Main thread, before the workers start.
-void make_working_copies(const tool_config_t& config, link_params* params);
+// What a stop does beyond the flag and the input waits, set by the program before the workers
+// start (the link's connection cut and wake-up). `at_once` runs inside request_stop and
+// request_stop_from_signal, so it must be async-signal-safe; `afterwards` may take a lock and
+// runs only where no signal handler is (request_stop, finish_stop). Either may be nullptr.
+void set_stop_actions(void (*at_once)(), void (*afterwards)());
+
+// Stops the tool: sets quit_requested, wakes every wait for input and runs both stop actions.
+// The one stop sequence for every side that ends the tool outside a signal handler (the console
+// at its end, a test). Any thread but a signal handler.
+void request_stop();
+
+// The part of request_stop that a signal handler may do: the flag, the input waits' eventfd and
+// the `at_once` action. The thread the eventfd wakes (the main thread, in sleep_until_stop) then
+// calls finish_stop.
+void request_stop_from_signal();
+
+// Runs the `afterwards` stop action. After request_stop_from_signal, off the signal handler.
+void finish_stop();

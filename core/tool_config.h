@@ -52,8 +52,9 @@ struct tool_config_t {
 };
 
 // The process-wide record. Loaded by the main thread before the workers start; afterwards
-// written only by the console thread (STARTUP, CALIBRATE). The link thread reads only
-// iPrintIlockChange, the main thread iStopOnQpxRun after joining the workers.
+// written only by the console thread (STARTUP, CALIBRATE). The link thread never reads it (its
+// parameters are copied out before it starts); the main thread reads iStopOnQpxRun after joining
+// the workers.
 extern tool_config_t tool_config;
 
 // Settings-library callback of the record: hands its arguments to lim_toplevel with the item

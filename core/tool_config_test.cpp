@@ -313,8 +313,7 @@ TEST(WorkingCopies, FreeCalibrationSlotStaysZeroAndUsedSlotIsCopied) {
   r.cal[3] = {0, 1, "unused", 5300, 5301, 5302, 6, 7};
   r.cal[4] = {1, 1, "Used four", 5400, 5401, 5402, 9, 10};
   memset(&work_cal[3], 0xFF, sizeof(work_cal[3]));  // left over from an earlier copy
-  link_params params = {};
-  make_working_copies(r, &params);
+  make_working_copies(r);
   cal_definition zero = {};
   EXPECT_EQ(0, memcmp(&zero, &work_cal[3], sizeof(zero)));
   EXPECT_EQ(1, work_cal[4].use);
@@ -329,26 +328,8 @@ TEST(WorkingCopies, FreeCalibrationSlotStaysZeroAndUsedSlotIsCopied) {
   EXPECT_EQ(0, memcmp(&zero, &work_cal[1], sizeof(zero)));
 }
 
-TEST(WorkingCopies, ConnectionParametersAndInterlockNames) {
-  struct {
-    const char* address;
-    const char* expected;
-  } cases[] = {
-      {"127.0.0.1", "127.0.0.1"},
-      {"", ""},
-      {"0123456789012345678901234567890", "0123456789012345678901234567890"},
-      {"0123456789012345678901234567890123456789", "0123456789012345678901234567890"},
-  };
-  for (const auto& c : cases) {
-    tool_config_t r = default_record();
-    snprintf(r.sIpAddr, sizeof(r.sIpAddr), "%s", c.address);
-    r.iPort = 1502;
-    link_params params;
-    memset(&params, 'z', sizeof(params));
-    make_working_copies(r, &params);
-    EXPECT_STREQ(c.expected, params.host);
-    EXPECT_EQ(1502, params.port);
-  }
+TEST(WorkingCopies, InterlockNames) {
+  make_working_copies(default_record());
   EXPECT_STREQ("Filament Voltage Interlock", ilock_names[ILOCK_STANDBY][0]);
   EXPECT_STREQ("CCPS open circuit interlock", ilock_names[ILOCK_HV][31]);
   EXPECT_STREQ("Duty cycle interlock", ilock_names[ILOCK_TRIG][11]);

@@ -11,13 +11,18 @@
 #include <cerrno>
 #include <cstring>
 
-#include "core/input.h"
 #include "link/async_output.h"
 #include "link/interlock_monitor.h"
 #include "link/link_backend.h"
+#include "link/link_testing.h"
 #include "link/write_log.h"
 
 namespace {
+
+// Request codes in the mailbox's hand-over word; 0 is an idle mailbox.
+constexpr int CMD_READ = 101;
+constexpr int CMD_WRITE = 102;
+constexpr int CMD_RECONNECT = 103;
 
 // Everything one link run keeps, grouped by who may touch it when. link_setup sets it all up
 // afresh before each run of the link thread.
@@ -239,7 +244,7 @@ void poll_device() {
   }
   // After a stop the three interlock reads would only delay the end, by up to three response
   // time-outs when the device answers late.
-  if (tool_config.iPrintIlockChange && !quit_requested.load()) {
+  if (current_link.params.print_ilock_change && !quit_requested.load()) {
     interlock_monitor_pass(current_link.device, &current_link.ilocks);
     current_link.replies_out_of_step = true;
   }
@@ -340,6 +345,16 @@ int post_request(int code, uint16_t address, int count, const uint16_t* src, uin
 
 }  // namespace
 
+link_params link_params_from_config(const tool_config_t& config) {
+  link_params params = {};
+  size_t n = strnlen(config.sIpAddr, sizeof(params.host) - 1);
+  memcpy(params.host, config.sIpAddr, n);
+  params.host[n] = '\0';
+  params.port = static_cast<int>(config.iPort);
+  params.print_ilock_change = config.iPrintIlockChange != 0;
+  return params;
+}
+
 void link_setup(const link_params* params, link_backend* backend) {
   current_link.params = *params;
   current_link.params.host[sizeof(current_link.params.host) - 1] = '\0';
@@ -406,13 +421,8 @@ int link_post_raw(int code) { return post_request(code, 0, 0, nullptr, nullptr);
 
 void link_wake() { signal_all(); }
 
-void request_stop() {
-  quit_requested.store(1);
-  wake_input_waits();
-  link_cut_connection();
-  // The lock is taken only when it is free: a connect under way holds it until its time-out,
-  // and a signal handler must not wait for that. A wake-up lost while the link thread holds it
-  // between its test of the flag and its wait costs at most the rest of its poll second.
+void link_stop_wake() {
+  // The lock is taken only when it is free: a connect under way holds it until its time-out.
   if (pthread_mutex_trylock(&link_mutex) == 0) pthread_mutex_unlock(&link_mutex);
   pthread_cond_broadcast(&link_cond);
 }

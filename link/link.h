@@ -8,14 +8,23 @@
 #include <cstdint>
 
 #include "core/lifecycle.h"
+#include "core/tool_config.h"
 #include "registers/catalogue.h"
 
 class link_backend;
 
 constexpr int MAILBOX_WORDS = 64;
-constexpr int CMD_READ = 101;
-constexpr int CMD_WRITE = 102;
-constexpr int CMD_RECONNECT = 103;
+
+// Everything the link thread needs from the configuration, handed over at link_setup: the link
+// reads no configuration record while it runs.
+struct link_params {
+  char host[32];  // at most 31 characters of sIpAddr, always terminated
+  int port;
+  bool print_ilock_change;  // iPrintIlockChange: run the interlock monitor at every poll
+};
+
+// The link's parameters out of the loaded record. Main thread, before the link starts.
+link_params link_params_from_config(const tool_config_t& config);
 
 // Sets the link up afresh: the connection parameters, the way to the device (nullptr: libmodbus),
 // an idle mailbox and link_status 0 (connecting). Call while no link thread runs and nobody
@@ -72,22 +81,14 @@ const char* write_outcome_word(write_outcome outcome);
 // Console thread only.
 int link_reconnect();
 
-// Wakes the link thread so that it sees quit_requested at once. Any thread but a signal
-// handler.
-void link_wake();
-
 // Shuts the link's connection down, so that a transfer under way fails at once instead of
 // waiting for a device that answers late, trickles or not at all (libmodbus goes on waiting
 // through signals). Call it after setting quit_requested; the link thread then refuses every
-// further request and ends. Any thread; async-signal-safe (the SIGINT handler calls it).
+// further request and ends. Any thread; async-signal-safe (the stop signal handler runs it).
 void link_cut_connection();
 
-// Stops the tool: sets quit_requested, cuts the link's connection (link_cut_connection) and wakes
-// the link thread, so that it sees the flag at once. The one stop sequence for every side that
-// ends the tool: the Ctrl-C handler, the console at its end. Any thread, also a signal handler
-// on a thread that never waits on the link (the main thread): the wake does not block on the
-// link's lock.
-void request_stop();
-
-// Test hooks: posts a raw request code (an unknown code is answered like a served one).
-int link_post_raw(int code);
+// Wakes the link thread so that it sees quit_requested at once. Never waits for the link's lock:
+// a connect under way holds it until its time-out, and a wake-up lost meanwhile costs at most the
+// rest of the link's poll second. Any thread but a signal handler. With link_cut_connection, the
+// link's part of a stop (set_stop_actions, core/lifecycle.h).
+void link_stop_wake();

@@ -26,10 +26,10 @@
 #include <vector>
 
 #include "core/lifecycle.h"
-#include "core/tool_config.h"
 #include "link/async_output.h"
 #include "link/interlock_monitor.h"
 #include "link/link_backend.h"
+#include "link/link_testing.h"
 
 namespace {
 
@@ -232,7 +232,7 @@ class LinkCase : public testing::Test {
   void SetUp() override {
     // One process runs many links: each starts as the tool starts, with the stop flag clear.
     quit_requested = 0;
-    tool_config.iPrintIlockChange = 0;
+    print_ilock_change = false;
     memset(ilock_names, 0, sizeof(ilock_names));
     {
       std::lock_guard<std::mutex> lock(output_mutex);
@@ -251,6 +251,7 @@ class LinkCase : public testing::Test {
     link_params params = {};
     snprintf(params.host, sizeof(params.host), "%s", host);
     params.port = port;
+    params.print_ilock_change = print_ilock_change;
     link_setup(&params, backend ? backend : &device);
     ASSERT_EQ(0, pthread_create(&thread, nullptr, link_thread_main, nullptr));
     running = true;
@@ -298,6 +299,7 @@ class LinkCase : public testing::Test {
   fake_device device;
   pthread_t thread{};
   bool running = false;
+  bool print_ilock_change = false;  // the interlock monitor runs at every poll
 };
 
 // ---- Connecting
@@ -428,7 +430,7 @@ TEST_F(LinkCase, FailedTransferIsFollowedByAFlush) {
 
 // The monitor's reads fail unseen by the link: after a pass the next transfer is flushed too.
 TEST_F(LinkCase, MonitorPassIsFollowedByAFlush) {
-  tool_config.iPrintIlockChange = 1;
+  print_ilock_change = true;
   connect();
   ASSERT_TRUE(device.wait_for(5, [](const auto& log) {
     return std::any_of(log.begin(), log.end(),
@@ -585,7 +587,7 @@ TEST_F(LinkCase, MonitorReadsTheInterlockWordsAfterThePoll) {
   snprintf(ilock_names[ILOCK_STANDBY][0], ILOCK_NAME_SIZE, "s0");
   snprintf(ilock_names[ILOCK_STANDBY][2], ILOCK_NAME_SIZE, "s2");
   snprintf(ilock_names[ILOCK_HV][17], ILOCK_NAME_SIZE, "h17");
-  tool_config.iPrintIlockChange = 1;
+  print_ilock_change = true;
   connect();
   ASSERT_TRUE(device.wait_for(5, [](const auto& log) { return log.size() >= 5; }));
   stop();
@@ -610,7 +612,7 @@ TEST_F(LinkCase, MonitorKeepsItsWordsAcrossAReconnect) {
   device.set(5534, {1, 0});
   snprintf(ilock_names[ILOCK_STANDBY][0], ILOCK_NAME_SIZE, "s0");
   snprintf(ilock_names[ILOCK_HV][0], ILOCK_NAME_SIZE, "h0");
-  tool_config.iPrintIlockChange = 1;
+  print_ilock_change = true;
   connect();
   ASSERT_TRUE(wait_for_output("HV ilock change"));
   EXPECT_EQ(1, reconnect());
@@ -708,6 +710,29 @@ TEST_F(LinkCase, LastWriteOutcomeTellsARefusalFromAnUnknown) {
   EXPECT_EQ(WRITE_UNKNOWN, outcome_of_write(5120));
   stop();
   EXPECT_EQ(WRITE_FAILED, outcome_of_write(5120));
+}
+
+// The host is cut to 31 characters and always terminated.
+TEST(LinkParams, CopiedOutOfTheRecord) {
+  struct {
+    const char* address;
+    const char* expected;
+  } cases[] = {
+      {"127.0.0.1", "127.0.0.1"},
+      {"", ""},
+      {"0123456789012345678901234567890", "0123456789012345678901234567890"},
+      {"0123456789012345678901234567890123456789", "0123456789012345678901234567890"},
+  };
+  for (const auto& c : cases) {
+    tool_config_t r = {};
+    snprintf(r.sIpAddr, sizeof(r.sIpAddr), "%s", c.address);
+    r.iPort = 1502;
+    r.iPrintIlockChange = 1;
+    link_params params = link_params_from_config(r);
+    EXPECT_STREQ(c.expected, params.host);
+    EXPECT_EQ(1502, params.port);
+    EXPECT_TRUE(params.print_ilock_change);
+  }
 }
 
 }  // namespace

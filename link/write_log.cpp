@@ -13,6 +13,7 @@
 #include <string>
 
 #include "core/home_directory.h"
+#include "core/timestamp.h"
 #include "core/write_all.h"
 #include "registers/catalogue.h"
 
@@ -94,17 +95,13 @@ __attribute__((format(printf, 4, 5))) int append(char* buf, size_t size, size_t*
 int write_log_format(char* buf, size_t size, const timespec& when, const char* user,
                      const char* device, int address, int count, const uint16_t* words,
                      write_outcome outcome) {
-  tm local;
-  localtime_r(&when.tv_sec, &local);
-  char date[32], zone[8];
-  strftime(date, sizeof date, "%Y-%m-%d %H:%M:%S", &local);
-  strftime(zone, sizeof zone, "%z", &local);
+  std::string stamp = format_timestamp(when, TIMESTAMP_LOG);
   char name[64];
   register_name(address, name, sizeof name);
 
   size_t used = 0;
-  int rc = append(buf, size, &used, "%s.%03ld %s %s %s %d %s %d", date, when.tv_nsec / 1000000,
-                  zone, user, device, address, name, count);
+  int rc = append(buf, size, &used, "%s %s %s %d %s %d", stamp.c_str(), user, device, address, name,
+                  count);
   for (int k = 0; k < count && rc == 0; k++) {
     if (reg_words_hold_secret(address + k, 1)) {
       rc = append(buf, size, &used, " ****");

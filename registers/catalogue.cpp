@@ -340,3 +340,7 @@ bool reg_is_read_back(const modbus_reg_entry* entry) {
   int k = static_cast<int>(sizeof suffix) - 1;
   return n >= k && strncmp(entry->name + n - k, suffix, static_cast<size_t>(k)) == 0;
 }
+
+std::string reg_trimmed_name(const char* name) {
+  return std::string(name, static_cast<size_t>(reg_name_length(name)));
+}

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 // Register data type codes. A code indexes both reg_type_names and reg_type_words.
 enum reg_type : int32_t {
@@ -100,3 +101,6 @@ bool reg_is_read_back(const modbus_reg_entry* entry);
 // Length of a catalogue name without the trailing blank four names carry, for showing the name
 // as one word among others (a log line, a watch line, a completion).
 int reg_name_length(const char* name);
+
+// The name as reg_name_length cuts it (a CSV column, a record's field).
+std::string reg_trimmed_name(const char* name);

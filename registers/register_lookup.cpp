@@ -6,12 +6,22 @@
 
 #include "registers/values.h"
 
+int register_index_of_address(const char* token) {
+  if (!token || !all_digits(token)) return -1;
+  unsigned long address = strtoul(token, nullptr, 10);
+  return reg_find_by_address(address > 0xFFFFFF ? -1 : static_cast<int>(address));
+}
+
+int register_index_of(const char* token) {
+  if (!token) return -1;
+  if (all_digits(token)) return register_index_of_address(token);
+  return reg_find_by_name(upper_cased(token).c_str(), MODBUS_REG_COUNT);
+}
+
 const modbus_reg_entry* find_register(const char* token) {
   if (!token) return nullptr;
-  int index;
+  int index = register_index_of(token);
   if (all_digits(token)) {
-    unsigned long address = strtoul(token, nullptr, 10);
-    index = reg_find_by_address(address > 0xFFFFFF ? -1 : static_cast<int>(address));
     if (index < 0) {
       printf("Invalid address name: %s\n", token);
       msg_invalid_address(token);
@@ -19,7 +29,6 @@ const modbus_reg_entry* find_register(const char* token) {
     }
   } else {
     std::string name = upper_cased(token);
-    index = reg_find_by_name(name.c_str(), MODBUS_REG_COUNT);
     if (index < 0) {
       printf("Invalid reg name: %s\n", name.c_str());
       msg_invalid_address(name.c_str());

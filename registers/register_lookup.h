@@ -11,6 +11,12 @@
 // prints nothing (the console refuses a command without its register before it runs).
 const modbus_reg_entry* find_register(const char* token);
 
+// The quiet forms of find_register, for callers that print their own messages. The catalogue
+// index of the register token names as find_register chooses it, or -1 (also for a null token).
+int register_index_of(const char* token);
+// The same for a token that may only be a decimal address (STARTUP ADD and DELETE): a name is -1.
+int register_index_of_address(const char* token);
+
 // Prints a register's header line: name, address and type name.
 void print_register_header(const modbus_reg_entry* entry);
 

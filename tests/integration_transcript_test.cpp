@@ -37,6 +37,7 @@ class TranscriptCase : public ConsoleSession, public ::testing::WithParamInterfa
     } else {
       ADD_FAILURE() << "no connection line first";
     }
+    session = match_wildcards(run.output, session);
     EXPECT_EQ(session, run.output) << "session " << first_difference(run.output, session);
     EXPECT_EQ(r.err, c.err) << "stderr " << first_difference(c.err, r.err);
     EXPECT_EQ(r.status, c.status);

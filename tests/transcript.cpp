@@ -336,6 +336,61 @@ std::string writes_line(const sim_write& w) {
   return line;
 }
 
+namespace {
+
+// Whether actual matches pattern, in which "<time>" and "<port>" match as match_wildcards says.
+bool line_matches(std::string_view pattern, std::string_view actual) {
+  auto digit = [](char c) { return c >= '0' && c <= '9'; };
+  size_t a = 0;
+  for (size_t p = 0; p < pattern.size();) {
+    if (pattern.compare(p, 6, "<time>") == 0) {
+      if (actual.size() - a < 8) return false;
+      for (size_t k = 0; k < 8; k++)
+        if (k % 3 == 2 ? actual[a + k] != ':' : !digit(actual[a + k])) return false;
+      a += 8;
+      p += 6;
+    } else if (pattern.compare(p, 6, "<port>") == 0) {
+      size_t start = a;
+      while (a < actual.size() && digit(actual[a])) a++;
+      if (a == start) return false;
+      p += 6;
+    } else {
+      if (a >= actual.size() || actual[a] != pattern[p]) return false;
+      a++;
+      p++;
+    }
+  }
+  return a == actual.size();
+}
+
+std::vector<std::string_view> lines_of(std::string_view text) {
+  std::vector<std::string_view> lines;
+  size_t at = 0;
+  while (at < text.size()) {
+    size_t end = text.find('\n', at);
+    if (end == std::string_view::npos) end = text.size();
+    lines.push_back(text.substr(at, end - at));
+    at = end + 1;
+  }
+  return lines;
+}
+
+}  // namespace
+
+std::string match_wildcards(const std::string& expected, const std::string& actual) {
+  if (expected.find("<time>") == std::string::npos && expected.find("<port>") == std::string::npos)
+    return actual;
+  std::vector<std::string_view> want = lines_of(expected), got = lines_of(actual);
+  std::string out;
+  for (size_t i = 0; i < got.size(); i++) {
+    bool wild = i < want.size() && (want[i].find("<time>") != std::string_view::npos ||
+                                    want[i].find("<port>") != std::string_view::npos);
+    out += wild && line_matches(want[i], got[i]) ? want[i] : got[i];
+    if (i + 1 < got.size() || (!actual.empty() && actual.back() == '\n')) out += '\n';
+  }
+  return out;
+}
+
 std::string first_difference(const std::string& expected, const std::string& actual) {
   if (expected == actual) return "";
   size_t line = 1;

@@ -76,6 +76,12 @@ int parse_register_words(std::string_view text, sim_write* w, std::string* why);
 // A write as a transcript line, every word in hexadecimal: "writes 5126 0x0000 0x4148".
 std::string writes_line(const sim_write& w);
 
+// Wildcards in an expected output line: "<time>" stands for a wall-clock time HH:MM:SS (a WATCH
+// line), "<port>" for a port number, one or more digits (a connection line). Returns actual with
+// each line that matches its expected line's wildcards replaced by the expected line, so that a
+// plain comparison follows; lines without wildcards are left as they are.
+std::string match_wildcards(const std::string& expected, const std::string& actual);
+
 // The first line where two texts differ, numbered from 1, with both versions; "" when equal.
 std::string first_difference(const std::string& expected, const std::string& actual);
 

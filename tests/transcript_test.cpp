@@ -121,4 +121,22 @@ TEST(Transcript, WritesLineAndFirstDifference) {
             "line 2 differs:\n  expected: >> <no line end>\n  actual:   >> Exit.\n");
 }
 
+// A wildcard takes only its own shape; a line it does not fit stays as it came and differs.
+TEST(Transcript, WildcardsForATimeAndAPort) {
+  const std::string want = "<time>  A=1\nConnect to 127.0.0.1:<port> is OK.\nplain\n";
+  struct {
+    const char* actual;
+    const char* after;
+  } cases[] = {
+      {"14:03:12  A=1\nConnect to 127.0.0.1:40123 is OK.\nplain\n", want.c_str()},
+      {"14:03  A=1\nConnect to 127.0.0.1: is OK.\nplain\n",
+       "14:03  A=1\nConnect to 127.0.0.1: is OK.\nplain\n"},
+      {"14:03:12  A=2\nConnect to 127.0.0.1:1x is OK.\nplain\n",
+       "14:03:12  A=2\nConnect to 127.0.0.1:1x is OK.\nplain\n"},
+      {"14:03:12  A=1\n", "<time>  A=1\n"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(match_wildcards(want, c.actual), c.after) << c.actual;
+  EXPECT_EQ(match_wildcards("a\n", "b\n"), "b\n");
+}
+
 }  // namespace

@@ -86,8 +86,10 @@ void on_stop_signal(int) {
     if (!quit_requested.load()) pthread_kill(main_thread, SIGINT);
     return;
   }
-  // A transfer under way fails at once, whatever the device does.
-  request_stop();
+  // A transfer under way fails at once, whatever the device does. Only the flag, the eventfd and
+  // the connection's shutdown happen here; the link thread's wake-up takes a lock and follows on
+  // the main thread, which the eventfd wakes (join_worker).
+  request_stop_from_signal();
   // Only interrupts a blocking call; the workers' handlers return at once.
   if (link_state.load() == WORKER_RUNNING) pthread_kill(link_thread, SIGINT);
   if (console_state.load() == WORKER_RUNNING) pthread_kill(console_thread, SIGINT);
@@ -176,6 +178,7 @@ int install_signal_handlers() {
 // last.
 void join_worker(pthread_t thread) {
   sleep_until_stop();
+  finish_stop();
   for (;;) {
     timespec deadline;
     clock_gettime(CLOCK_REALTIME, &deadline);
@@ -236,9 +239,10 @@ int main(int argc, char** argv) {
   unsigned service_bits = 0;
   if (tool_config.iStopOnQpxRun) service_bits = host_service_check();
 
-  link_params params = {};
-  make_working_copies(tool_config, &params);
+  make_working_copies(tool_config);
+  link_params params = link_params_from_config(tool_config);
   write_log_open(params.host, params.port);
+  set_stop_actions(link_cut_connection, link_stop_wake);
 
   // A Ctrl-C during start-up (the service questions included) ends the tool before it
   // connects; the restore below still puts back what the check changed.
