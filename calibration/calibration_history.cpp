@@ -69,7 +69,7 @@ std::string computer_name() {
 std::string device_address() {
   char text[64];
   snprintf(text, sizeof text, "%.*s:%u", static_cast<int>(sizeof(link_params{}.host) - 1),
-           tool_config.sIpAddr, static_cast<unsigned>(tool_config.iPort));
+           device_in_use.host, static_cast<unsigned>(device_in_use.port));
   return text;
 }
 

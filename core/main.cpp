@@ -18,6 +18,7 @@
 #include "core/host_service.h"
 #include "core/input.h"
 #include "core/lifecycle.h"
+#include "core/script_input.h"
 #include "core/tool_config.h"
 #include "link/link.h"
 #include "link/write_log.h"
@@ -214,10 +215,15 @@ void open_missing_standard_descriptors() {
 
 int main(int argc, char** argv) {
   open_missing_standard_descriptors();
-  bool exit_on_error_given = false;
-  if (int status = command_line_handle(argc, argv, &exit_on_error_given); status >= 0)
-    return status;
-  exit_on_error.store(exit_on_error_given);
+  command_line_options options;
+  if (int status = command_line_handle(argc, argv, &options); status >= 0) return status;
+  if (!options.commands.empty() && script_input_from_commands(options.commands) < 0)
+    return STATUS_BAD_USAGE;
+  if (options.script_file && script_input_from_file(options.script_file) < 0)
+    return STATUS_BAD_USAGE;
+  exit_on_error.store(options.exit_on_error);
+  quiet_output.store(options.quiet);
+  if (options.config_file) tool_config_set_file(options.config_file);
   colours_init();
   setvbuf(stdout, nullptr, _IOLBF, 0);
   main_thread = pthread_self();
@@ -228,7 +234,7 @@ int main(int argc, char** argv) {
   }
 
   if (tool_config_load() != 1) {
-    printf("Failed to load veltrona_tool.conf");
+    printf("Failed to load %s", tool_config_file());
     fflush(stdout);
     return -1;
   }
@@ -236,16 +242,18 @@ int main(int argc, char** argv) {
   unsigned service_bits = 0;
   if (tool_config.iStopOnQpxRun) service_bits = host_service_check();
 
-  link_params params = {};
-  make_working_copies(tool_config, &params);
-  write_log_open(params.host, params.port);
+  make_working_copies(tool_config, &device_in_use);
+  // This run's device only: tool_config keeps the loaded values, which every save writes.
+  if (options.host) snprintf(device_in_use.host, sizeof device_in_use.host, "%s", options.host);
+  if (options.port) device_in_use.port = options.port;
+  write_log_open(device_in_use.host, device_in_use.port);
 
   // A Ctrl-C during start-up (the service questions included) ends the tool before it
   // connects; the restore below still puts back what the check changed.
   if (!quit_requested.load()) {
     sigset_t console_only = console_signals(), before;
     pthread_sigmask(SIG_BLOCK, &console_only, &before);
-    link_setup(&params, nullptr);
+    link_setup(&device_in_use, nullptr);
     start_worker(&link_thread, link_entry, nullptr, &link_state);
     start_worker(&console_thread, console_entry, nullptr, &console_state);
     join_worker(link_thread);
@@ -254,7 +262,7 @@ int main(int argc, char** argv) {
   }
 
   if (tool_config.iStopOnQpxRun) host_service_restore(service_bits);
-  printf("Exit.\n");
+  if (!quiet_output.load()) printf("Exit.\n");
   fflush(stdout);
   return session_failed.load() ? 1 : 0;
 }
