@@ -18,6 +18,7 @@
 #include "core/host_service.h"
 #include "core/input.h"
 #include "core/lifecycle.h"
+#include "core/script_input.h"
 #include "core/tool_config.h"
 #include "link/link.h"
 #include "link/write_log.h"
@@ -217,10 +218,15 @@ void open_missing_standard_descriptors() {
 
 int main(int argc, char** argv) {
   open_missing_standard_descriptors();
-  bool exit_on_error_given = false;
-  if (int status = command_line_handle(argc, argv, &exit_on_error_given); status >= 0)
-    return status;
-  exit_on_error.store(exit_on_error_given);
+  command_line_options options;
+  if (int status = command_line_handle(argc, argv, &options); status >= 0) return status;
+  if (!options.commands.empty() && script_input_from_commands(options.commands) < 0)
+    return STATUS_BAD_USAGE;
+  if (options.script_file && script_input_from_file(options.script_file) < 0)
+    return STATUS_BAD_USAGE;
+  exit_on_error.store(options.exit_on_error);
+  quiet_output.store(options.quiet);
+  if (options.config_file) tool_config_set_file(options.config_file);
   colours_init();
   setvbuf(stdout, nullptr, _IOLBF, 0);
   main_thread = pthread_self();
@@ -231,7 +237,7 @@ int main(int argc, char** argv) {
   }
 
   if (tool_config_load() != 1) {
-    printf("Failed to load veltrona_tool.conf");
+    printf("Failed to load %s", tool_config_file());
     fflush(stdout);
     return -1;
   }
@@ -240,7 +246,10 @@ int main(int argc, char** argv) {
   if (tool_config.iStopOnQpxRun) service_bits = host_service_check();
 
   make_working_copies(tool_config);
+  // This run's device only: tool_config keeps the loaded values, which every save writes.
   link_params params = link_params_from_config(tool_config);
+  if (options.host) snprintf(params.host, sizeof params.host, "%s", options.host);
+  if (options.port) params.port = options.port;
   write_log_open(params.host, params.port);
   set_stop_actions(link_cut_connection, link_stop_wake);
 
@@ -258,7 +267,7 @@ int main(int argc, char** argv) {
   }
 
   if (tool_config.iStopOnQpxRun) host_service_restore(service_bits);
-  printf("Exit.\n");
+  if (!quiet_output.load()) printf("Exit.\n");
   fflush(stdout);
   return session_failed.load() ? 1 : 0;
 }

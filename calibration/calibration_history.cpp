@@ -15,6 +15,7 @@
 #include "core/lifecycle.h"
 #include "core/timestamp.h"
 #include "core/tool_config.h"
+#include "link/link.h"
 #include "registers/catalogue.h"
 
 namespace {
@@ -63,7 +64,7 @@ std::string computer_name() {
 std::string device_address() {
   char text[64];
   snprintf(text, sizeof text, "%.*s:%u", static_cast<int>(sizeof(link_params{}.host) - 1),
-           tool_config.sIpAddr, static_cast<unsigned>(tool_config.iPort));
+           link_device().host, static_cast<unsigned>(link_device().port));
   return text;
 }
 

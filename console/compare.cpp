@@ -224,7 +224,8 @@ command_status cmd_compare(const command_args& args) {
   print_unknown_names(dump);
   printf("Compared %d registers: %d differ, %d not in the file, %d not read.\n", compared, differ,
          missing, not_read);
-  return not_read > 0 ? CMD_FAILED : CMD_OK;
+  // As diff says: a script learns from the status whether the device matches the file.
+  return differ > 0 || not_read > 0 ? CMD_FAILED : CMD_OK;
 }
 
 command_status cmd_restore(const command_args& args) {

@@ -10,6 +10,7 @@
 #include "console/line_editor.h"
 #include "console/startup.h"
 #include "console/tokenizer.h"
+#include "core/command_line.h"
 #include "core/input.h"
 #include "core/lifecycle.h"
 #include "core/shared_messages.h"
@@ -24,7 +25,9 @@ namespace {
 char line_buffer[512];
 
 void format_prompt(char* prompt, size_t size) {
-  if (calib_session_running()) {
+  if (quiet_output.load()) {
+    prompt[0] = '\0';
+  } else if (calib_session_running()) {
     snprintf(prompt, size, "[%s,%d]>> ", work_cal[calib_session.iSelected - 1].sMsg,
              calib_session.iPoint + 1);
   } else {
@@ -46,6 +49,13 @@ bool fail_script() {
 // command, ends the session then, as it does without -e.
 bool ends_script(command_status status) {
   return status == CMD_FAILED && !quit_requested.load() && fail_script();
+}
+
+// Under -e, the line a script stopped at, as compilers and psql name a place: source, line
+// number and the line as it was read (escaped, as a line may hold terminal control bytes).
+void name_failed_line(unsigned number, const char* line) {
+  fprintf(stderr, "veltrona_tool: %s:%u: %s\n", input_source_name(), number,
+          shown_argument(line).c_str());
 }
 
 void command_loop() {
@@ -74,14 +84,24 @@ void command_loop() {
       case LINE_TOO_LONG:
         printf("Error: command line too long.\n");
         last_command_status = CMD_FAILED;
-        if (ends_script(last_command_status)) return;
+        if (ends_script(last_command_status)) {
+          name_failed_line(input_lines_read(), "(a line too long)");
+          return;
+        }
         continue;
       case LINE_OK:
         break;
     }
     cut_at_line_end(line_buffer);
+    // The line is cut into tokens in place, and answers read after it move the count on.
+    unsigned number = input_lines_read();
+    char typed[sizeof line_buffer];
+    memcpy(typed, line_buffer, sizeof typed);
     last_command_status = run_command_line(line_buffer);
-    if (ends_script(last_command_status)) return;
+    if (ends_script(last_command_status)) {
+      name_failed_line(number, typed);
+      return;
+    }
   }
 }
 

@@ -391,6 +391,7 @@ line_read_result line_editor_read(const char* prompt, char* buf, size_t size) {
     stdin_read_failed();
   } else if (result == LINE_OK || result == LINE_TOO_LONG) {
     stdin_read_succeeded();
+    input_count_line();
   }
   return result;
 }

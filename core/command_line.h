@@ -1,13 +1,36 @@
-// The command line. The tool itself takes one option, -e (--exit-on-error), for scripts; --help
-// and --version answer without touching the configuration or the device, so they are safe to try
-// on a host that controls a live modulator.
+// The command line. Options for scripts (-e, -q, -c, -f), the device and the configuration of
+// this run (-H, -p, --config); --help and --version answer without touching the configuration or
+// the device, so they are safe to try on a host that controls a live modulator.
 #pragma once
 
-// Handles the arguments before anything else happens. Returns -1 when the tool runs as usual:
-// there are none, or only -e / --exit-on-error, which sets *exit_on_error_given. Otherwise returns
-// the exit status for main to end with: 0 after printing the usage text (--help) or the name and
-// version (--version) on standard output, 1 when that text could not be written (said on standard
-// error); the first of --help and --version decides. 2 after naming an unknown argument on standard
-// error, its bytes other than printable ASCII escaped (\xHH, \\ for a backslash). Main thread,
-// first thing in main.
-int command_line_handle(int argc, char** argv, bool* exit_on_error_given);
+#include <string>
+#include <vector>
+
+// What the options asked for. Pointers point into argv.
+struct command_line_options {
+  bool exit_on_error = false;
+  bool quiet = false;
+  const char* config_file = nullptr;  // --config; nullptr: the default file
+  const char* host = nullptr;         // -H; nullptr: the configuration's sIpAddr
+  int port = 0;                       // -p; 0: the configuration's iPort
+  std::vector<std::string> commands;  // -c, in order
+  const char* script_file = nullptr;  // -f
+};
+
+// Exit status of a command line the tool does not understand (as getopt-based tools use).
+constexpr int STATUS_BAD_USAGE = 2;
+
+// Parses the arguments (getopt_long: --opt=value, --, bundled short options) before anything
+// else happens. Returns -1 when the tool runs, with *options filled. Otherwise returns the exit
+// status for main to end with: 0 after printing the usage text (--help) or the name and version
+// (--version) on standard output, 1 when that text could not be written (said on standard
+// error); the first of --help and --version decides, and only once every argument was
+// understood. 2 after one line on standard error naming what was not understood: an unknown
+// argument (its bytes other than printable ASCII escaped, \xHH, \\ for a backslash), an option
+// without its value, an address or port that doesn't parse, -c together with -f. Main thread,
+// first thing in main; not reentrant (getopt's state).
+int command_line_handle(int argc, char** argv, command_line_options* options);
+
+// Text as it may be shown on a terminal: bytes other than printable ASCII, which could carry
+// escape sequences, and the backslash itself as C escapes.
+std::string shown_argument(const char* text);

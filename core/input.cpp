@@ -35,6 +35,11 @@ struct input_buffer {
 };
 input_buffer in;
 
+// The source's name and the lines taken so far; see input_lines_read. The name is set before the
+// workers start; the count belongs to the reading thread.
+const char* source_name = "<stdin>";
+unsigned lines_read = 0;
+
 // The wake descriptor (an eventfd, never read, so it stays readable once written): -1 until the
 // first input_wake_fd() makes it. Written once by whichever thread makes it; read by every wait
 // and by wake_input_waits, the signal handler's too.
@@ -201,6 +206,14 @@ void stdin_read_succeeded() {
 
 bool stdin_given_up() { return stdin_failures >= STDIN_FAILURE_LIMIT; }
 
+void input_set_source_name(const char* name) { source_name = name; }
+
+const char* input_source_name() { return source_name; }
+
+unsigned input_lines_read() { return lines_read; }
+
+void input_count_line() { lines_read++; }
+
 int read_line_bytes(char* buf, int size) {
   if (buf == nullptr || size <= 0) return LINE_ERROR;
   buf[0] = '\0';
@@ -220,6 +233,7 @@ int read_line_bytes(char* buf, int size) {
     if (c == '\n') break;
   }
   buf[n] = '\0';
+  lines_read++;
   return n;
 }
 

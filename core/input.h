@@ -98,6 +98,18 @@ void stdin_read_succeeded();
 // stays given up: every reader then reports end of input without reading.
 bool stdin_given_up();
 
+// Where standard input's lines come from, for naming a line in messages: "<stdin>" unless the
+// main thread names another source (-c, a -f file) before the workers start.
+void input_set_source_name(const char* name);
+const char* input_source_name();
+
+// The lines taken from standard input so far, command lines and answers alike (the last one
+// without a line end too): the number of the line a reader has just returned. Reading thread.
+unsigned input_lines_read();
+
+// Counts one line read outside this module (the line editor). Reading thread.
+void input_count_line();
+
 // Outcome of a read of standard input: 0 or more is what was read (a line, a count, a byte); a
 // negative result says why nothing was.
 enum line_read_result {

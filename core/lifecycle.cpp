@@ -7,12 +7,12 @@
 
 std::atomic<int> quit_requested{0};
 std::atomic<bool> exit_on_error{false};
+std::atomic<bool> quiet_output{false};
 std::atomic<bool> session_failed{false};
 std::atomic<unsigned> terminal_continues{0};
 std::atomic<unsigned> terminal_resizes{0};
 cal_definition work_cal[CAL_DEFINITIONS];
 char ilock_names[3][ILOCK_NAMES][ILOCK_NAME_SIZE];
-
 namespace {
 
 // Set by the main thread before the workers start and before a stop can be requested, then

@@ -18,6 +18,11 @@ extern std::atomic<int> quit_requested;
 // only read (by the console thread, which ends the session at the first failure).
 extern std::atomic<bool> exit_on_error;
 
+// --quiet: set by the main thread from the command line before the workers start, then only
+// read. Leaves out the connection line on success (a failure goes to standard error), the
+// prompts and "Exit.".
+extern std::atomic<bool> quiet_output;
+
 // Set by the console thread when, with exit_on_error, it ended the session because of a failure
 // (a command that failed, the connection or the login at start); read by the main thread after
 // joining the workers, for the exit status. Never reset.

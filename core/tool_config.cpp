@@ -273,10 +273,19 @@ int tool_config_callback(const char* group, void* record, unsigned op, lim_conte
   return lim_toplevel(group, record, op, ctx, tool_config_items);
 }
 
+namespace {
+// Set by the main thread before loading, then only read (the console's saves).
+const char* config_file = CONFIG_FILE_NAME;
+}  // namespace
+
+void tool_config_set_file(const char* path) { config_file = path; }
+
+const char* tool_config_file() { return config_file; }
+
 int tool_config_load() {
-  return lim_loadFile(CONFIG_FILE_NAME, CONFIG_GROUP_NAME, &tool_config, tool_config_callback);
+  return lim_loadFile(config_file, CONFIG_GROUP_NAME, &tool_config, tool_config_callback);
 }
 
 int tool_config_save() {
-  return lim_saveFile(CONFIG_FILE_NAME, CONFIG_GROUP_NAME, &tool_config, tool_config_callback);
+  return lim_saveFile(config_file, CONFIG_GROUP_NAME, &tool_config, tool_config_callback);
 }

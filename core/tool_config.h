@@ -66,7 +66,12 @@ int tool_config_callback(const char* group, void* record, unsigned op, lim_conte
 // library's result.
 int tool_config_items(const char* group, void* record, unsigned op, void* item_ctx, void* op_ctx);
 
-// Loads tool_config from veltrona_tool.conf. Returns 1 on success.
+// Names the file that tool_config_load and tool_config_save use (--config); CONFIG_FILE_NAME
+// until then. The text must outlive the run (argv). Main thread, before loading.
+void tool_config_set_file(const char* path);
+const char* tool_config_file();
+
+// Loads tool_config from the configuration file. Returns 1 on success.
 int tool_config_load();
 // Saves the whole group from tool_config. Returns 1 on success.
 int tool_config_save();

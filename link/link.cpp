@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "link/async_output.h"
@@ -117,23 +118,37 @@ void wait_for_work() {
 // Connects to the device and prints the connection line; on failure also the error line.
 // Returns 1 or -1, also published in link_status. The attempt runs under the mutex, as the
 // status change does; libmodbus bounds it by its response time-out, and a signal ends it.
+// Quiet (--quiet), a success says nothing and a failure goes to standard error, whole once the
+// outcome is known, so that a script's output holds only what its commands print.
 int connect_device() {
-  link_printf("Connect to %s:%d is ", current_link.params.host, current_link.params.port);
+  const char* host = current_link.params.host;
+  int port = current_link.params.port;
+  bool quiet = quiet_output.load();
+  if (!quiet) link_printf("Connect to %s:%d is ", host, port);
   pthread_mutex_lock(&link_mutex);
-  int rc = current_link.device->connect(current_link.params.host, current_link.params.port);
+  int rc = current_link.device->connect(host, port);
   int connect_errno = errno;
   if (rc == -1) {
     current_link.link_status.store(-1);
-    link_printf("FAIL.\n");
+    if (quiet) {
+      fprintf(stderr, "Connect to %s:%d is FAIL.\n", host, port);
+    } else {
+      link_printf("FAIL.\n");
+    }
   } else {
     current_link.link_status.store(1);
     current_link.serving.store(true);
-    link_printf("OK.\n");
+    if (!quiet) link_printf("OK.\n");
   }
   pthread_mutex_unlock(&link_mutex);
   pthread_cond_broadcast(&link_cond);
   if (rc == -1) {
-    link_printf("%s ERRNO:[%s]\n", "Modbus Connection failed!", modbus_strerror(connect_errno));
+    if (quiet) {
+      fprintf(stderr, "%s ERRNO:[%s]\n", "Modbus Connection failed!",
+              modbus_strerror(connect_errno));
+    } else {
+      link_printf("%s ERRNO:[%s]\n", "Modbus Connection failed!", modbus_strerror(connect_errno));
+    }
     return -1;
   }
   publish_socket(current_link.device->socket());
@@ -371,6 +386,8 @@ void link_setup(const link_params* params, link_backend* backend) {
   current_link.link_status.store(0);
   current_link.serving.store(false);
 }
+
+const link_params& link_device() { return current_link.params; }
 
 void* link_thread_main(void*) {
   if (connect_device() == -1) return nullptr;

@@ -31,6 +31,10 @@ link_params link_params_from_config(const tool_config_t& config);
 // waits on the link, before starting the link thread.
 void link_setup(const link_params* params, link_backend* backend);
 
+// The parameters of the link set up last: the device this run talks to (-H and -p over the
+// configuration), which the calibration records name. Constant while the link runs.
+const link_params& link_device();
+
 // Link thread entry (no argument). Connects and prints the connection line; when the connection
 // fails it ends at once, without setting quit_requested. Otherwise it serves requests and polls
 // until quit_requested is set, then closes the connection, sets quit_requested and ends.

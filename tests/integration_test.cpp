@@ -142,14 +142,16 @@ TEST_F(ConsoleSession, HelpPrintsTheUsageAndNeitherLoadsNorConnects) {
   tool_result r = run_with_args(dir.path(), {"--help"});
   EXPECT_EQ(r.status, 0);
   EXPECT_TRUE(
-      r.out.starts_with("Usage: veltrona_tool [-e | --exit-on-error | --help | --version]\n\n"
+      r.out.starts_with("Usage: veltrona_tool [OPTION]...\n\n"
                         "Calibration and Chat utility for Veltrona modulator.\n"))
       << r.out;
   for (const char* part :
        {"\n  veltrona_tool.conf\n", "working directory", "\n  ~/.veltrona_tool_history\n",
         "/veltrona_tool/writes.log", "/veltrona_tool/calibrations.jsonl", "\n  0    normal end",
         "\n  -e, --exit-on-error\n", "\n  1    with -e: a command failed", "\n  2    bad usage",
-        "\n  255  the configuration"})
+        "\n  255  the configuration", "\n  --config FILE\n", "\n  -H, --host ADDR\n",
+        "\n  -p, --port PORT\n", "\n  -c, --command CMD\n", "\n  -f, --file FILE\n",
+        "\n  -q, --quiet\n", "COMPARE fails when a register differs"})
     EXPECT_NE(r.out.find(part), std::string::npos) << part;
   EXPECT_TRUE(r.out.ends_with("signal handler not installed\n")) << r.out;
   EXPECT_EQ(r.err, "");
@@ -205,6 +207,75 @@ TEST_F(ConsoleSession, UnknownArgumentIsNamedWithStatus2AndNoConnection) {
   }
   EXPECT_EQ(sim_traffic(sim), "accepted 0\nrequests 0\n");
   EXPECT_EQ(writes(), std::vector<sim_write>{});
+}
+
+// Options whose value is missing or doesn't parse, or that don't go together: one line naming
+// it, status 2, and neither the configuration read nor the device reached.
+TEST_F(ConsoleSession, BadOptionValuesAreNamedWithStatus2AndNoConnection) {
+  configure({kUnreadConfigItem});
+  const std::string help = "; try 'veltrona_tool --help'\n";
+  struct {
+    std::vector<std::string> args;
+    std::string err;
+  } cases[] = {
+      {{"-H", "10.0.0"}, "bad address '10.0.0' (an IPv4 address expected)"},
+      {{"--host=modulator.local"}, "bad address 'modulator.local' (an IPv4 address expected)"},
+      {{"-p", "0"}, "bad port '0' (1 to 65535 expected)"},
+      {{"--port=65536"}, "bad port '65536' (1 to 65535 expected)"},
+      {{"-qp", "502x"}, "bad port '502x' (1 to 65535 expected)"},
+      {{"-H"}, "missing value of '-H'"},
+      {{"-q", "--config"}, "missing value of '--config'"},
+      {{"-eqc"}, "missing value of '-c'"},
+      {{"-qz"}, "unknown argument '-z'"},
+      {{"--quiet=yes"}, "unknown argument '--quiet=yes'"},
+      {{"--", "-q"}, "unknown argument '-q'"},
+      {{"-c", "READ 5120", "-f", "script.txt"}, "-c and -f can't be used together"},
+      {{"--help", "-p", "x"}, "bad port 'x' (1 to 65535 expected)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.err);
+    tool_result r = run_with_args(dir.path(), c.args);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "veltrona_tool: " + c.err + help);
+  }
+  tool_result missing = run_with_args(dir.path(), {"-f", "no-such-script.txt"});
+  EXPECT_EQ(missing.status, 2);
+  EXPECT_EQ(missing.err, "veltrona_tool: no-such-script.txt: No such file or directory\n");
+  EXPECT_EQ(sim_traffic(sim), "accepted 0\nrequests 0\n");
+}
+
+// Long and short forms, values glued on or apart, bundles: each run reads one register of the
+// device the options name, quietly, the configuration pointing at a closed port.
+TEST_F(ConsoleSession, OptionFormsReachTheDeviceTheyName) {
+  configure({"iPort = 21"});
+  const std::string port = std::to_string(sim.port());
+  const std::string read = "MB_STATE_SET (5120, WORD)\n0 (0x0000)\n";
+  std::vector<std::string> forms[] = {
+      {"-qp" + port, "-cREAD 5120"},
+      {"-qep", port, "-H", "127.0.0.1", "--command", "READ 5120"},
+      {"-c", "READ 5120", "--host=127.0.0.1", "--port", port, "--quiet", "--"},
+  };
+  for (const auto& args : forms) {
+    SCOPED_TRACE(args[0]);
+    tool_result r = run_with_args(dir.path(), args);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, read);
+    EXPECT_EQ(r.err, "");
+  }
+}
+
+// Quiet, a failed connection still says so, on standard error, and -e still fails the run.
+TEST_F(ConsoleSession, QuietRefusedConnectionIsSaidOnStandardError) {
+  closed_port closed;
+  ASSERT_NE(closed.port(), 0);
+  tool_result r = run_with_args(
+      dir.path(), {"-q", "-e", "-p", std::to_string(closed.port()), "-c", "READ 5120"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "Connect to 127.0.0.1:" + std::to_string(closed.port()) +
+                       " is FAIL.\n"
+                       "Modbus Connection failed! ERRNO:[Connection refused]\n");
 }
 
 }  // namespace

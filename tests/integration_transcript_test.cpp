@@ -28,13 +28,20 @@ class TranscriptCase : public ConsoleSession, public ::testing::WithParamInterfa
   // Runs one start of the tool and checks what it printed; adds its writes to *seen.
   void check_run(const scripted_case& c, const scripted_run& run, std::vector<sim_write>* seen) {
     ASSERT_EQ(sim.clear_writes(), 0) << sim.error();
-    tool_result r = run_tool_batch(dir.path(), run.input, VT_WAIT_MS, c.args);
+    std::vector<std::string> args;
+    bool quiet = false;
+    for (const std::string& arg : c.args) {
+      args.push_back(with_port(arg));
+      quiet = quiet || arg == "-q" || arg == "--quiet";
+    }
+    tool_result r = run_tool_batch(dir.path(), run.input, VT_WAIT_MS, args);
     ASSERT_FALSE(r.timed_out) << "tool killed after " << VT_WAIT_MS << " ms; stdout:\n" << r.out;
     // The session's lines, numbered from the one after the connection line.
     std::string session = r.out;
     if (session.compare(0, connected().size(), connected()) == 0) {
       session.erase(0, connected().size());
-    } else {
+      if (quiet) ADD_FAILURE() << "a connection line under -q";
+    } else if (!quiet) {
       ADD_FAILURE() << "no connection line first";
     }
     session = match_wildcards(run.output, session);
@@ -47,6 +54,12 @@ class TranscriptCase : public ConsoleSession, public ::testing::WithParamInterfa
       return;
     }
     seen->insert(seen->end(), all.begin() + 1, all.end());
+  }
+
+  std::string with_port(std::string text) {
+    for (size_t at; (at = text.find("${port}")) != std::string::npos;)
+      text.replace(at, 7, std::to_string(sim.port()));
+    return text;
   }
 
   std::string file_text(const std::string& name) {
@@ -65,6 +78,11 @@ TEST_P(TranscriptCase, Session) {
     ASSERT_EQ(sim.set_registers(p.address, p.values), 0) << sim.error();
   for (const std::string& command : c.sim_commands)
     ASSERT_EQ(sim.command(command), 0) << "sim " << command << ": " << sim.error();
+  for (const scripted_file_check& p : c.puts) {
+    std::string text = file_text(p.name);
+    if (text == "<missing>") text.clear();
+    ASSERT_EQ(write_text_file(dir.file(p.name), text + with_port(p.line) + "\n"), 0) << p.name;
+  }
   std::vector<std::string> before;
   for (const scripted_file_check& f : c.files) before.push_back(file_text(f.name));
 

@@ -84,6 +84,14 @@ class WriteLogSession : public ConsoleSession {
 
 const std::string login_line = "5121 MB_LOG_IN 5 **** **** **** **** **** OK";
 
+// The log names the device the session used: -H over the configuration's address.
+TEST_F(WriteLogSession, LinesNameTheHostGivenOnTheCommandLine) {
+  configure({"sIpAddr = \"127.0.0.2\""});
+  tool_result r = run_tool_batch(dir.path(), "WRITE STATE 3\ny\n", VT_WAIT_MS, {"-H", "127.0.0.1"});
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(logged(), (std::vector<std::string>{login_line, "5120 MB_STATE_SET 1 0003 OK"}));
+}
+
 // A whole session: the login and the startup replay at start, WRITE, an RW that touches the
 // login register's words, a calibration send, the restore at the end of the session, and a
 // write the device refuses. Every write the device saw is one line, in order.

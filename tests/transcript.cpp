@@ -29,7 +29,7 @@ void split_word(std::string_view line, std::string_view* word, std::string_view*
 }
 
 bool is_header_word(std::string_view word) {
-  return word == "preset" || word == "config" || word == "sim" || word == "args";
+  return word == "preset" || word == "config" || word == "sim" || word == "args" || word == "put";
 }
 
 bool is_trailer_word(std::string_view word) {
@@ -188,9 +188,24 @@ int parse_header_line(std::string_view line, scripted_case* c, std::string* why)
   } else if (word == "args") {
     std::string_view arg;
     while (!rest.empty()) {
+      // 'several words' is one argument, as a shell takes it.
+      if (rest[0] == '\'') {
+        size_t close = rest.find('\'', 1);
+        if (close == std::string_view::npos) {
+          *why = "unterminated quote in args";
+          return -1;
+        }
+        c->args.emplace_back(rest.substr(1, close - 1));
+        rest.remove_prefix(close + 1);
+        continue;
+      }
       split_word(rest, &arg, &rest);
       if (!arg.empty()) c->args.emplace_back(arg);
     }
+  } else if (word == "put") {
+    std::string_view name, line;
+    split_word(rest, &name, &line);
+    c->puts.push_back({std::string(name), std::string(line)});
   } else {
     sim_write w{0, 0, {}};
     if (parse_register_words(rest, &w, why) < 0) return -1;

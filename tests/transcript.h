@@ -6,7 +6,9 @@
 //   config startup[0].iReg = 0         setup, before the session, in any order:
 //   preset 5480 3                        a configuration line for the tool's file,
 //   sim FAIL WRITE 5136                  registers set in the simulator, a control command,
-//   args -e                              the tool's arguments (blank-separated), every run
+//   args -e -c 'READ 5120'               the tool's arguments (blank-separated, or one in
+//                                        single quotes), every run
+//   put script.txt READ 5120             a line of a file made in the tool's directory
 //   >> STARTUP ADD 5136 0.5            the session: the output from after the connection line,
 //   Startup entry added: 5136, ...     a line typed after a prompt written behind it
 //   >> ^D                              (^D: input ends here; the tool then prints "Exit.")
@@ -24,6 +26,9 @@
 // before it to the expected output without a line end, and its text and a line end to the input.
 // A line "--- restart" inside the session starts the tool again in the same directory (the saved
 // configuration kept); writes are then listed across both sessions, each one's login left out.
+//
+// In args and put lines, ${port} stands for the simulator's port. With -q or --quiet among the
+// args there is no connection line (and no prompt: typed lines are in braces).
 //
 // Words, in presets and writes: decimal or 0x hexadecimal (0 to 65535), f:VALUE for the two words
 // of a float (low half first), any of them followed by *N for N copies. "writes" is a function 16
@@ -56,7 +61,8 @@ struct scripted_case {
   std::vector<std::string> config;
   std::vector<sim_write> presets;  // function unused
   std::vector<std::string> sim_commands;
-  std::vector<std::string> args;  // the tool's command line arguments
+  std::vector<std::string> args;          // the tool's command line arguments
+  std::vector<scripted_file_check> puts;  // lines of files made before the first run (name, line)
   std::vector<scripted_run> runs;
   std::vector<sim_write> writes;
   std::vector<scripted_file_check> files;

@@ -46,7 +46,8 @@ TEST(Transcript, SetupAndChecksAroundTheSession) {
       "preset 5126 f:12.5 7*2\n"
       "config use = 0\n"
       "sim DELAY 700\n"
-      "args -e  --x\n"
+      "args -e  --x -c 'READ 5120' -q\n"
+      "put s.txt READ 5120\n"
       ">> SETBIT 5200 1 0\n"
       "writes 5200 0x0805\n"
       "\n"
@@ -67,7 +68,9 @@ TEST(Transcript, SetupAndChecksAroundTheSession) {
             (std::vector<sim_write>{{0, 5200, {0x0805}}, {0, 5126, {0x0000, 0x4148, 7, 7}}}));
   EXPECT_EQ(c.config, std::vector<std::string>{"use = 0"});
   EXPECT_EQ(c.sim_commands, std::vector<std::string>{"DELAY 700"});
-  EXPECT_EQ(c.args, (std::vector<std::string>{"-e", "--x"}));
+  EXPECT_EQ(c.args, (std::vector<std::string>{"-e", "--x", "-c", "READ 5120", "-q"}));
+  ASSERT_EQ(c.puts.size(), 1u);
+  EXPECT_EQ(c.puts[0].name + "|" + c.puts[0].line, "s.txt|READ 5120");
   ASSERT_EQ(c.runs.size(), 1u);
   EXPECT_EQ(c.runs[0].input, "SETBIT 5200 1 0\n");
   EXPECT_EQ(c.runs[0].output, ">> ");
