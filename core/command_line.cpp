@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -29,6 +30,10 @@ const char* const usage_lines[] = {
     "             input, a refusal, an unknown command), as at end of input, with exit status 1;",
     "             likewise when the connection or the login at start fails. An answer of no to a",
     "             question is not a failure",
+    "  --max-block N",
+    "             read at most N registers (1 to 125, 125 when not given) in one request where",
+    "             a command reads many registers at once (COMPARE, RESTORE, WATCH); 1 reads each",
+    "             register on its own, for a device or gateway that takes fewer",
     "  --help     print this text and exit",
     "  --version  print the name and version and exit",
     "",
@@ -52,7 +57,7 @@ const char* const usage_lines[] = {
     "  0    normal end, also after Ctrl-C, and without -e after a failed command or connection",
     "  1    with -e: a command failed, or the connection or the login at start failed;",
     "       also when the text of --help or --version could not be written",
-    "  2    bad usage: an unknown argument",
+    "  2    bad usage: an unknown argument, or --max-block without a number from 1 to 125",
     "  255  the configuration could not be loaded or the signal handler not installed",
 };
 
@@ -94,17 +99,36 @@ int flush_output(int status) {
   return STATUS_WRITE_ERROR;
 }
 
+// The number after --max-block: 1 to MAX_BLOCK_WORDS in decimal. Returns it, or -1.
+constexpr long MAX_BLOCK_WORDS = 125;
+int parse_max_block(const char* text) {
+  if (text == nullptr || *text < '0' || *text > '9') return -1;
+  char* end = nullptr;
+  errno = 0;
+  long n = strtol(text, &end, 10);
+  if (errno != 0 || *end != '\0' || n < 1 || n > MAX_BLOCK_WORDS) return -1;
+  return static_cast<int>(n);
+}
+
 }  // namespace
 
-int command_line_handle(int argc, char** argv, bool* exit_on_error_given) {
+int command_line_handle(int argc, char** argv, bool* exit_on_error_given, int* max_block_given) {
   // Every argument must be one of the options; the first of --help and --version then decides.
   const char* answer = nullptr;
   bool exit_on_error = false;
+  int max_block = -1;
   for (int i = 1; i < argc; i++) {
     if (strcmp(argv[i], "-e") == 0 || strcmp(argv[i], "--exit-on-error") == 0) {
       exit_on_error = true;
     } else if (strcmp(argv[i], "--help") == 0 || strcmp(argv[i], "--version") == 0) {
       if (!answer) answer = argv[i];
+    } else if (strcmp(argv[i], "--max-block") == 0 || strncmp(argv[i], "--max-block=", 12) == 0) {
+      const char* value = argv[i][11] == '=' ? argv[i] + 12 : (i + 1 < argc ? argv[++i] : nullptr);
+      max_block = parse_max_block(value);
+      if (max_block < 0) {
+        fprintf(stderr, "veltrona_tool: --max-block takes a number from 1 to 125\n");
+        return STATUS_BAD_USAGE;
+      }
     } else {
       fprintf(stderr, "veltrona_tool: unknown argument '%s'; try 'veltrona_tool --help'\n",
               shown_argument(argv[i]).c_str());
@@ -113,6 +137,7 @@ int command_line_handle(int argc, char** argv, bool* exit_on_error_given) {
   }
   if (!answer) {
     *exit_on_error_given = exit_on_error;
+    if (max_block > 0) *max_block_given = max_block;
     return -1;
   }
   return flush_output(strcmp(answer, "--help") == 0 ? print_usage() : print_version());

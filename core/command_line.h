@@ -1,13 +1,16 @@
-// The command line. The tool itself takes one option, -e (--exit-on-error), for scripts; --help
+// The command line. The tool itself takes -e (--exit-on-error), for scripts, and --max-block N,
+// for a device that reads fewer registers in one request; --help
 // and --version answer without touching the configuration or the device, so they are safe to try
 // on a host that controls a live modulator.
 #pragma once
 
 // Handles the arguments before anything else happens. Returns -1 when the tool runs as usual:
-// there are none, or only -e / --exit-on-error, which sets *exit_on_error_given. Otherwise returns
+// there are none, or only -e / --exit-on-error, which sets *exit_on_error_given, and --max-block N
+// or --max-block=N (N from 1 to 125), which sets *max_block_given to N. Otherwise returns
 // the exit status for main to end with: 0 after printing the usage text (--help) or the name and
 // version (--version) on standard output, 1 when that text could not be written (said on standard
 // error); the first of --help and --version decides. 2 after naming an unknown argument on standard
-// error, its bytes other than printable ASCII escaped (\xHH, \\ for a backslash). Main thread,
+// error, its bytes other than printable ASCII escaped (\xHH, \\ for a backslash), or after saying
+// that --max-block needs a number from 1 to 125. Main thread,
 // first thing in main.
-int command_line_handle(int argc, char** argv, bool* exit_on_error_given);
+int command_line_handle(int argc, char** argv, bool* exit_on_error_given, int* max_block_given);

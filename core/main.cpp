@@ -20,7 +20,9 @@
 #include "core/lifecycle.h"
 #include "core/tool_config.h"
 #include "link/link.h"
+#include "link/planned_reads.h"
 #include "link/write_log.h"
+#include "registers/read_plan.h"
 
 namespace {
 
@@ -215,9 +217,11 @@ void open_missing_standard_descriptors() {
 int main(int argc, char** argv) {
   open_missing_standard_descriptors();
   bool exit_on_error_given = false;
-  if (int status = command_line_handle(argc, argv, &exit_on_error_given); status >= 0)
+  int max_block = READ_BLOCK_MAX;
+  if (int status = command_line_handle(argc, argv, &exit_on_error_given, &max_block); status >= 0)
     return status;
   exit_on_error.store(exit_on_error_given);
+  read_block_limit = max_block;
   colours_init();
   setvbuf(stdout, nullptr, _IOLBF, 0);
   main_thread = pthread_self();

@@ -33,8 +33,7 @@ bool refused_for_its_span(int exception) { return exception == 2 || exception ==
 
 // Reads one register alone. Returns false when the stop was requested.
 bool read_alone(entry_read* read) {
-  read->result =
-      link_read(read->entry->address, reg_words_of_type(read->entry->type), read->words);
+  read->result = link_read(read->entry->address, reg_words_of_type(read->entry->type), read->words);
   return read->result != REQUEST_STOPPED;
 }
 

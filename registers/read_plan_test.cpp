@@ -17,8 +17,8 @@ std::vector<word_span> requests(const std::vector<modbus_reg_entry>& entries, in
   std::vector<const modbus_reg_entry*> pointers;
   for (const modbus_reg_entry& e : entries) pointers.push_back(&e);
   std::vector<word_span> out;
-  for (const read_block& b : plan_reads(pointers.data(), static_cast<int>(pointers.size()), limit,
-                                        apart).blocks)
+  for (const read_block& b :
+       plan_reads(pointers.data(), static_cast<int>(pointers.size()), limit, apart).blocks)
     out.push_back(b.words);
   return out;
 }
@@ -56,33 +56,56 @@ TEST(ReadPlan, MergesTouchingAndOverlappingNeverAGapTheLimitOrAnEntry) {
     std::vector<word_span> expected;
   };
   const plan_case cases[] = {
-      {"touching, given out of order", {{5122, "", FLOAT, ""}, {5120, "", DWORD, ""}}, 125, {},
+      {"touching, given out of order",
+       {{5122, "", FLOAT, ""}, {5120, "", DWORD, ""}},
+       125,
+       {},
        {{5120, 4}}},
-      {"a gap of one word", {{5120, "", WORD, ""}, {5122, "", WORD, ""}}, 125, {},
+      {"a gap of one word",
+       {{5120, "", WORD, ""}, {5122, "", WORD, ""}},
+       125,
+       {},
        {{5120, 1}, {5122, 1}}},
       {"the same address twice is read once",
-       {{6129, "", FLOAT, ""}, {6129, "", FLOAT, ""}, {6131, "", FLOAT, ""}}, 125, {},
+       {{6129, "", FLOAT, ""}, {6129, "", FLOAT, ""}, {6131, "", FLOAT, ""}},
+       125,
+       {},
        {{6129, 4}}},
-      {"an entry inside another", {{5288, "", SET_CALIB, ""}, {5290, "", WORD, ""}}, 15, {},
+      {"an entry inside another",
+       {{5288, "", SET_CALIB, ""}, {5290, "", WORD, ""}},
+       15,
+       {},
        {{5288, 15}}},
       {"the limit is never passed, an entry never split",
-       {{5000, "", DWORD_ARRAY_10, ""}, {5020, "", DWORD_ARRAY_10, ""},
-        {5040, "", SET_CALIB, ""}},
-       40, {}, {{5000, 40}, {5040, 15}}},
+       {{5000, "", DWORD_ARRAY_10, ""}, {5020, "", DWORD_ARRAY_10, ""}, {5040, "", SET_CALIB, ""}},
+       40,
+       {},
+       {{5000, 40}, {5040, 15}}},
       {"125 words in one, the next word in another",
-       {{5000, "", DWORD_ARRAY_10, ""}, {5020, "", DWORD_ARRAY_10, ""},
-        {5040, "", DWORD_ARRAY_10, ""}, {5060, "", DWORD_ARRAY_10, ""},
-        {5080, "", DWORD_ARRAY_10, ""}, {5100, "", DWORD_ARRAY_10, ""},
-        {5120, "", CHAR_ARRAY_10, ""}, {5125, "", WORD, ""}},
-       125, {}, {{5000, 125}, {5125, 1}}},
-      {"limit 1: each entry alone, and whole", {{5120, "", FLOAT, ""}, {5122, "", WORD, ""}}, 1,
-       {}, {{5120, 2}, {5122, 1}}},
+       {{5000, "", DWORD_ARRAY_10, ""},
+        {5020, "", DWORD_ARRAY_10, ""},
+        {5040, "", DWORD_ARRAY_10, ""},
+        {5060, "", DWORD_ARRAY_10, ""},
+        {5080, "", DWORD_ARRAY_10, ""},
+        {5100, "", DWORD_ARRAY_10, ""},
+        {5120, "", CHAR_ARRAY_10, ""},
+        {5125, "", WORD, ""}},
+       125,
+       {},
+       {{5000, 125}, {5125, 1}}},
+      {"limit 1: each entry alone, and whole",
+       {{5120, "", FLOAT, ""}, {5122, "", WORD, ""}},
+       1,
+       {},
+       {{5120, 2}, {5122, 1}}},
       {"an entry in a refused span stands alone",
        {{5120, "", WORD, ""}, {5121, "", FLOAT, ""}, {5123, "", WORD, ""}, {5124, "", WORD, ""}},
-       125, {{5122, 2}}, {{5120, 1}, {5121, 2}, {5123, 1}, {5124, 1}}},
+       125,
+       {{5122, 2}},
+       {{5120, 1}, {5121, 2}, {5123, 1}, {5124, 1}}},
   };
-  for (const plan_case& c : cases) EXPECT_EQ(requests(c.entries, c.limit, c.apart), c.expected)
-      << c.what;
+  for (const plan_case& c : cases)
+    EXPECT_EQ(requests(c.entries, c.limit, c.apart), c.expected) << c.what;
 }
 
 }  // namespace
