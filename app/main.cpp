@@ -21,7 +21,9 @@
 #include "core/script_input.h"
 #include "core/tool_config.h"
 #include "link/link.h"
+#include "link/planned_reads.h"
 #include "link/write_log.h"
+#include "registers/read_plan.h"
 
 namespace {
 
@@ -226,6 +228,7 @@ int main(int argc, char** argv) {
     return STATUS_BAD_USAGE;
   exit_on_error.store(options.exit_on_error);
   quiet_output.store(options.quiet);
+  read_block_limit = options.max_block;
   if (options.config_file) tool_config_set_file(options.config_file);
   colours_init();
   setvbuf(stdout, nullptr, _IOLBF, 0);

@@ -6,10 +6,12 @@
 //                                             DUMP from the command to "Dumped to", K dumps in
 //                                             one session after W unmeasured ones; then the
 //                                             tool's peak resident size before it exits
-//   process_bench compare [--dumps K] [--warmup W]
+//   process_bench compare [--dumps K] [--warmup W] [--delay MS]
 //                                             DUMP and COMPARE of a whole dump of the same
 //                                             device, alternating, K of each in one session
-//                                             after W unmeasured pairs; then their ratio
+//                                             after W unmeasured pairs; then their ratio. With
+//                                             --delay the simulator waits MS before each reply
+//                                             (a device on a slow link) from the first pair on
 //   process_bench idle [--seconds S]          CPU the tool uses idle at its prompt for S seconds,
 //                                             and the state polls the simulator saw meanwhile
 //
@@ -36,6 +38,7 @@ struct options {
   int dumps = 20;
   int warmup = 2;
   int seconds = 10;
+  int delay_ms = 0;
 };
 
 // The simulator and a scratch directory with a configuration pointing the tool at it.
@@ -169,6 +172,10 @@ int run_compare(const options& o) {
   if (start_tool(s, &tool) < 0) return 1;
   std::string base = s.dir.file("base.txt");
   if (timed_command(&tool, "DUMP " + base + "\n", "Dumped to " + base + "\n") < 0) return 1;
+  if (o.delay_ms > 0 && s.sim.set_delay_ms(o.delay_ms) < 0) {
+    fprintf(stderr, "process_bench: simulator: %s\n", s.sim.error().c_str());
+    return 1;
+  }
   const std::string same = "Compared 248 registers: 0 differ, 0 not in the file, 0 not read.\n";
   std::vector<double> dumps;
   std::vector<double> compares;
@@ -252,6 +259,8 @@ int main(int argc, char** argv) {
       o.warmup = value;
     } else if (strcmp(argv[i], "--seconds") == 0) {
       o.seconds = value;
+    } else if (strcmp(argv[i], "--delay") == 0) {
+      o.delay_ms = value;
     } else {
       mode.clear();
     }
@@ -262,6 +271,6 @@ int main(int argc, char** argv) {
   if (mode == "idle" && o.seconds > 0) return run_idle(o);
   fprintf(stderr,
           "usage: process_bench startup [--runs R] | dump [--dumps K] [--warmup W] | "
-          "compare [--dumps K] [--warmup W] | idle [--seconds S]\n");
+          "compare [--dumps K] [--warmup W] [--delay MS] | idle [--seconds S]\n");
   return 2;
 }

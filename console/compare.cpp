@@ -10,18 +10,18 @@
 #include "calibration/calibration_history.h"
 #include "console/dump.h"
 #include "console/dump_file.h"
+#include "console/read_progress.h"
 #include "core/input.h"
 #include "core/lifecycle.h"
 #include "core/shared_messages.h"
 #include "link/link.h"
+#include "link/planned_reads.h"
 #include "registers/catalogue.h"
 #include "registers/register_lookup.h"
 #include "registers/values.h"
 
 namespace {
 
-// The widest register COMPARE reads (DWORD_ARRAY_10) covers 20 words.
-constexpr int MAX_WORDS = 20;
 // The widest register RESTORE writes (a calibration table) covers 15 words.
 constexpr int RESTORE_MAX_WORDS = 15;
 
@@ -35,14 +35,25 @@ void print_texts(const char* name, const char* first_label, const std::string& f
   printf("  %-7s %s\n", second_label, second.c_str());
 }
 
-// Reads entry and formats it as DUMP writes it. Returns 0, or -1 when the read failed (nothing
-// printed).
-int read_dump_text(const modbus_reg_entry* entry, uint16_t* words, std::string* text) {
-  if (modbus_cmd_read(entry->address, reg_words_of_type(entry->type), words) < 0) return -1;
+// A register read as DUMP writes it. Returns 0, or -1 when its read failed (nothing printed).
+int dump_text_of(const entry_read& read, std::string* text) {
+  if (read.result != REQUEST_SERVED) return -1;
   char buf[DUMP_VALUE_TEXT_SIZE];
-  dump_value_text(entry, words, buf, sizeof buf);
+  dump_value_text(read.entry, read.words, buf, sizeof buf);
   *text = buf;
   return 0;
+}
+
+// Reads *reads, showing at a terminal how far a long read is. Returns read_entries' result.
+int read_with_progress(std::vector<entry_read>* reads) {
+  read_progress progress;
+  read_progress_start(&progress, static_cast<int>(reads->size()));
+  int rc = read_entries(reads, [&progress](int done) {
+    read_progress_update(&progress, done);
+    return true;
+  });
+  read_progress_erase(&progress);
+  return rc;
 }
 
 bool selected(const modbus_reg_entry& entry, const std::vector<std::string>& patterns) {
@@ -70,7 +81,7 @@ struct restore_item {
   int index;  // in the catalogue
   uint16_t words[RESTORE_MAX_WORDS];
   std::string device_text;
-  uint16_t device_words[MAX_WORDS];  // as read before the write: a table's as-found record
+  uint16_t device_words[ENTRY_MAX_WORDS];  // as read before the write: a table's as-found record
 };
 
 // A name as one word of a message: the trailing blank four names carry would stand before the
@@ -194,11 +205,21 @@ command_status cmd_compare(const command_args& args) {
     }
   }
 
+  // Every register is read before anything is shown, in few requests (see link/planned_reads.h);
+  // Ctrl-C during the reads ends the tool with nothing more printed.
+  std::vector<entry_read> reads;
+  std::vector<int> read_of(MODBUS_REG_COUNT, -1);
+  for (int i = 0; i < MODBUS_REG_COUNT; i++) {
+    if (!selected(modbus_reg_table[i], patterns) || !dump.present[i]) continue;
+    read_of[i] = static_cast<int>(reads.size());
+    reads.push_back({&modbus_reg_table[i]});
+  }
+  if (read_with_progress(&reads) < 0) return CMD_FAILED;
+
   int compared = 0;
   int differ = 0;
   int missing = 0;
   int not_read = 0;
-  uint16_t words[MAX_WORDS];
   for (int i = 0; i < MODBUS_REG_COUNT; i++) {
     const modbus_reg_entry* entry = &modbus_reg_table[i];
     if (!selected(*entry, patterns)) continue;
@@ -207,11 +228,8 @@ command_status cmd_compare(const command_args& args) {
       missing++;
       continue;
     }
-    // Ctrl-C ends the tool: the registers left are not read and nothing more is printed.
-    if (quit_requested.load()) return CMD_FAILED;
     std::string device_text;
-    if (read_dump_text(entry, words, &device_text) < 0) {
-      if (quit_requested.load()) return CMD_FAILED;
+    if (dump_text_of(reads[read_of[i]], &device_text) < 0) {
       printf("Error read %s\n", entry->name);
       not_read++;
       continue;
@@ -249,10 +267,15 @@ command_status cmd_restore(const command_args& args) {
     return CMD_FAILED;
   }
 
+  std::vector<entry_read> reads;
+  for (const restore_item& item : items) reads.push_back({item.entry});
+  if (read_entries(&reads) < 0) return CMD_FAILED;
   std::vector<restore_item*> changes;
-  for (restore_item& item : items) {
-    if (read_dump_text(item.entry, item.device_words, &item.device_text) < 0) {
-      if (quit_requested.load()) return CMD_FAILED;
+  for (size_t k = 0; k < items.size(); k++) {
+    restore_item& item = items[k];
+    memcpy(item.device_words, reads[k].words,
+           sizeof(uint16_t) * static_cast<size_t>(reg_words_of_type(item.entry->type)));
+    if (dump_text_of(reads[k], &item.device_text) < 0) {
       printf("Error read %s\n", item.entry->name);
       printf("Nothing restored.\n");
       return CMD_FAILED;

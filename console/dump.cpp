@@ -7,6 +7,7 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "console/read_progress.h"
 #include "core/lifecycle.h"
 #include "core/shared_messages.h"
 #include "link/link.h"
@@ -145,15 +146,20 @@ command_status cmd_dump(const command_args& args) {
   int error = 0;
   bool read_failed = false;
   uint16_t words[DUMP_MAX_WORDS];
+  read_progress progress;
+  read_progress_start(&progress, MODBUS_REG_COUNT);
   for (int i = 0; i < MODBUS_REG_COUNT; ++i) {
+    read_progress_update(&progress, i);
     // Ctrl-C ends the tool: the registers left are not read and get no line on the screen.
     if (quit_requested.load()) {
+      read_progress_erase(&progress);
       fclose(f);
       return CMD_FAILED;
     }
     const modbus_reg_entry* entry = &modbus_reg_table[i];
     if (entry->address == 0) continue;
     if (modbus_cmd_read(entry->address, reg_words_of_type(entry->type), words) < 0) {
+      read_progress_erase(&progress);
       if (!quit_requested.load()) printf("Error read %s\n", entry->name);
       read_failed = true;
       continue;
@@ -164,6 +170,7 @@ command_status cmd_dump(const command_args& args) {
       break;
     }
   }
+  read_progress_erase(&progress);
   errno = 0;
   if (fclose(f) != 0 && !failed) {
     failed = true;

@@ -20,6 +20,7 @@ namespace {
 void say_written(int words) { printf("Write %d words OK\n", words); }
 
 constexpr int RR_MAX_WORDS = 1024;
+constexpr int RR_PIECE_WORDS = 64;
 constexpr int RW_RAW_MAX_TOKENS = 32;
 
 // Value buffer of the console thread; holds the longest RR RAW read.
@@ -186,9 +187,10 @@ command_status cmd_rr(const command_args& args) {
     if (count == 0) return CMD_OK;
     words = static_cast<int>(count);
   }
-  // The mailbox carries at most 64 registers; longer RAW reads go in pieces.
-  for (int done = 0; done < words; done += MAILBOX_WORDS) {
-    int n = words - done < MAILBOX_WORDS ? words - done : MAILBOX_WORDS;
+  // Longer RAW reads go in pieces of 64 registers, each a request of its own, as they always
+  // have: a device that takes 64 need not take the mailbox's 125.
+  for (int done = 0; done < words; done += RR_PIECE_WORDS) {
+    int n = words - done < RR_PIECE_WORDS ? words - done : RR_PIECE_WORDS;
     if (modbus_cmd_read(static_cast<uint16_t>(address + done), n, value_buf + done) < 0) {
       msg_error_read();
       return CMD_FAILED;

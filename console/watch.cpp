@@ -15,6 +15,7 @@
 #include "core/lifecycle.h"
 #include "core/shared_messages.h"
 #include "link/link.h"
+#include "link/planned_reads.h"
 #include "registers/catalogue.h"
 #include "registers/register_lookup.h"
 #include "registers/values.h"
@@ -72,10 +73,10 @@ wait_outcome wait_next_second(time_t second, key_mode* mode) {
 // Reads every register once and prints one line stamped with the second of `started`; with a
 // record file, appends the sample's row too, stamped with `started` itself. Nothing is printed or
 // recorded once the stop is requested: its reads fail and would only show markers. With
-// look_between, input is looked at before each read after the first, so that a slow device (each
-// read waiting for its time-out) keeps no key or line waiting for the whole sample: the sample is
-// then dropped, neither printed nor recorded. Returns WAIT_NEXT_SECOND after a whole sample, else
-// what ended it.
+// look_between, input is looked at before each request after the first, so that a slow device
+// (each request waiting for its time-out) keeps no key or line waiting for the whole sample: the
+// sample is then dropped, neither printed nor recorded. Returns WAIT_NEXT_SECOND after a whole
+// sample, else what ended it.
 wait_outcome print_sample(const timespec& started, const modbus_reg_entry* const* entries,
                           int count, bool look_between, key_mode* mode, watch_csv_file* record) {
   char line[WATCH_LINE_SIZE];
@@ -83,19 +84,23 @@ wait_outcome print_sample(const timespec& started, const modbus_reg_entry* const
   tm local;
   localtime_r(&started.tv_sec, &local);
   size_t used = strftime(line, sizeof line, "%H:%M:%S", &local);
+  // One request per block of adjacent registers (link/planned_reads.h).
+  std::vector<entry_read> reads;
+  for (int i = 0; i < count; i++) reads.push_back({entries[i]});
+  wait_outcome interrupted = WAIT_END;
+  if (read_entries(&reads, [&](int) {
+        interrupted = look_between ? look_at_input(0, mode) : WAIT_NEXT_SECOND;
+        return interrupted == WAIT_NEXT_SECOND;
+      }) < 0)
+    return interrupted == WAIT_NEXT_SECOND ? WAIT_END : interrupted;
   for (int i = 0; i < count; i++) {
-    if (i > 0 && look_between) {
-      wait_outcome outcome = look_at_input(0, mode);
-      if (outcome != WAIT_NEXT_SECOND) return outcome;
-    }
-    uint16_t words[2] = {0, 0};
     char value[MAX_SCALAR_TEXT];
-    if (modbus_cmd_read(entries[i]->address, reg_words_of_type(entries[i]->type), words) < 0) {
+    if (reads[i].result != REQUEST_SERVED) {
       snprintf(value, sizeof value, "%s", FAILED_READ_MARK);
       row.push_back(watch_csv_value(entries[i], nullptr));
     } else {
-      format_scalar_value(entries[i], words, value, sizeof value);
-      row.push_back(watch_csv_value(entries[i], words));
+      format_scalar_value(entries[i], reads[i].words, value, sizeof value);
+      row.push_back(watch_csv_value(entries[i], reads[i].words));
     }
     int n = snprintf(line + used, sizeof line - used, "  %.*s=%s",
                      reg_name_length(entries[i]->name), entries[i]->name, value);

@@ -14,7 +14,7 @@ namespace {
 constexpr int STATUS_WRITE_ERROR = 1;
 
 // Codes of the options without a short form, beyond every character.
-enum { OPT_CONFIG = 256, OPT_HELP, OPT_VERSION };
+enum { OPT_CONFIG = 256, OPT_HELP, OPT_VERSION, OPT_MAX_BLOCK };
 
 // One option: its long name, its short letter (or an OPT_ code), the name of its value in the
 // usage text (nullptr: it takes none) and its lines there. getopt_long and --help both read this
@@ -66,6 +66,12 @@ const option_row option_rows[] = {
      nullptr,
      {"no connection line when the connection succeeds, no prompts, no Exit.; everything",
       "else as without it. A failed connection is said on standard error"}},
+    {"max-block",
+     OPT_MAX_BLOCK,
+     "N",
+     {"read at most N registers (1 to 125, 125 when not given) in one request where a",
+      "command reads many registers at once (COMPARE, RESTORE, WATCH); 1 reads each",
+      "register on its own, for a device or gateway that takes fewer"}},
 };
 
 const char* const usage_head[] = {
@@ -110,8 +116,8 @@ const char* const usage_tail[] = {
     "  1    with -e: a command failed (a COMPARE found a difference, say), or the connection or",
     "       the login at start failed; also when the text of --help or --version could not be",
     "       written",
-    "  2    bad usage: an unknown argument, an option without its value, an address or port",
-    "       that doesn't parse, a -f FILE that can't be read",
+    "  2    bad usage: an unknown argument, an option without its value, an address, port or",
+    "       block size that doesn't parse, a -f FILE that can't be read",
     "  255  the configuration could not be loaded or the signal handler not installed",
 };
 
@@ -182,6 +188,17 @@ bool parse_port(const char* text, int* port) {
   return true;
 }
 
+// The number after --max-block: 1 to READ_BLOCK_MAX in decimal, digits only.
+bool parse_max_block(const char* text, int* max_block) {
+  if (*text < '0' || *text > '9') return false;
+  char* end = nullptr;
+  errno = 0;
+  long n = strtol(text, &end, 10);
+  if (errno != 0 || *end != '\0' || n < 1 || n > READ_BLOCK_MAX) return false;
+  *max_block = static_cast<int>(n);
+  return true;
+}
+
 // Builds getopt_long's tables from option_rows: ':' first, so a missing value is told apart.
 void getopt_tables(option* longs, char* shorts) {
   int s = 0;
@@ -234,6 +251,10 @@ int take_option(int code, char** argv, command_line_options* options, int* answe
     case 'p':
       if (!parse_port(optarg, &options->port))
         return bad_usage("bad port", optarg, " (1 to 65535 expected)");
+      return -1;
+    case OPT_MAX_BLOCK:
+      if (!parse_max_block(optarg, &options->max_block))
+        return bad_usage("bad block size", optarg, " (1 to 125 expected)");
       return -1;
     case 'c':
       options->commands.emplace_back(optarg);

@@ -46,6 +46,7 @@ struct link_record {
   int cmd_words = 0;
   uint16_t cmd_buf[MAILBOX_WORDS] = {};
   int cmd_result = 0;
+  int cmd_errno = 0;                         // of a failed transfer: why, as the library said
   write_outcome cmd_outcome = WRITE_FAILED;  // of a write request
 
   // Guarded by the mutex: written under it by the link thread, atomic so that a waiter's test
@@ -60,6 +61,10 @@ struct link_record {
   // back to 0, and socket is -1 whenever no link thread runs.
   std::atomic<int> socket{-1};
   std::atomic<int> cutters{0};
+
+  // Written by the link thread at every connection attempt, read by anyone. Not reset by
+  // link_setup, so that a new link run is a new connection to whoever remembers the old one.
+  std::atomic<unsigned> connection_serial{0};
 };
 
 // The process's one link.
@@ -125,6 +130,7 @@ int connect_device() {
   int port = current_link.params.port;
   bool quiet = quiet_output.load();
   if (!quiet) link_printf("Connect to %s:%d is ", host, port);
+  current_link.connection_serial.fetch_add(1);
   pthread_mutex_lock(&link_mutex);
   int rc = current_link.device->connect(host, port);
   int connect_errno = errno;
@@ -198,6 +204,7 @@ int read_registers(int address, int count, uint16_t* dest) {
   if (current_link.replies_out_of_step) current_link.device->flush();
   current_link.replies_out_of_step = false;
   int rc = current_link.device->read_registers(address, count, dest);
+  current_link.cmd_errno = rc < 0 ? errno : 0;
   after_transfer(rc);
   return rc;
 }
@@ -232,6 +239,7 @@ void serve_request(int code) {
     // Posted just before the stop (Ctrl-C): after it nothing more reaches the device, and a
     // read is not worth waiting for either.
     current_link.cmd_result = -1;
+    current_link.cmd_errno = 0;
     current_link.cmd_outcome = WRITE_FAILED;
   } else if (code == CMD_READ) {
     current_link.cmd_result =
@@ -320,10 +328,12 @@ void serve_loop() {
 }
 
 // Posts one request and waits for its completion. Returns cmd_result, or -1 when the link
-// thread does not serve (any more). A write's outcome goes to *outcome when given.
+// thread does not serve (any more). A write's outcome goes to *outcome when given; a read's
+// errno to *err when given (0 when the request was not carried out).
 int post_request(int code, uint16_t address, int count, const uint16_t* src, uint16_t* dest,
-                 write_outcome* outcome = nullptr) {
+                 write_outcome* outcome = nullptr, int* err = nullptr) {
   if (outcome) *outcome = WRITE_FAILED;
+  if (err) *err = 0;
   if (count > MAILBOX_WORDS || count < 0) return -1;
   pthread_mutex_lock(&link_mutex);
   while (current_link.new_cmd.load(std::memory_order_acquire) > 0 && current_link.serving.load())
@@ -355,6 +365,7 @@ int post_request(int code, uint16_t address, int count, const uint16_t* src, uin
     memcpy(dest, current_link.cmd_buf,
            sizeof(uint16_t) * static_cast<size_t>(current_link.cmd_words));
   if (outcome) *outcome = current_link.cmd_outcome;
+  if (err) *err = current_link.cmd_errno;
   return current_link.cmd_result;
 }
 
@@ -382,6 +393,7 @@ void link_setup(const link_params* params, link_backend* backend) {
   current_link.cmd_words = 0;
   memset(current_link.cmd_buf, 0, sizeof(current_link.cmd_buf));
   current_link.cmd_result = 0;
+  current_link.cmd_errno = 0;
   current_link.cmd_outcome = WRITE_FAILED;
   current_link.link_status.store(0);
   current_link.serving.store(false);
@@ -413,6 +425,28 @@ int link_wait_status() {
 int modbus_cmd_read(uint16_t address, int count, uint16_t* dest) {
   return post_request(CMD_READ, address, count, nullptr, dest);
 }
+
+request_result link_read(uint16_t address, int count, uint16_t* dest, int* exception) {
+  if (exception) *exception = 0;
+  if (count > MAILBOX_WORDS || count < 0) return REQUEST_NOT_SENT;
+  uint16_t words[MAILBOX_WORDS];
+  int err = 0;
+  int rc = post_request(CMD_READ, address, count, nullptr, words, nullptr, &err);
+  if (rc >= 0) {
+    memcpy(dest, words, sizeof(uint16_t) * static_cast<size_t>(count));
+    return REQUEST_SERVED;
+  }
+  // A transfer the stop cut short fails like a silent device; it is the stop all the same.
+  if (quit_requested.load()) return REQUEST_STOPPED;
+  if (err >= EMBXILFUN && err <= EMBXGTAR) {
+    if (exception) *exception = err - MODBUS_ENOBASE;
+    return REQUEST_REFUSED;
+  }
+  if (err == 0 || err == ENOTCONN) return REQUEST_NOT_SENT;
+  return REQUEST_FAILED;
+}
+
+unsigned link_connection_serial() { return current_link.connection_serial.load(); }
 
 int modbus_cmd_write(uint16_t address, int count, const uint16_t* src) {
   return post_request(CMD_WRITE, address, count, src, nullptr, &last_write_outcome);

@@ -13,7 +13,8 @@
 
 class link_backend;
 
-constexpr int MAILBOX_WORDS = 64;
+// A Modbus read carries at most 125 registers; the mailbox carries one whole such read.
+constexpr int MAILBOX_WORDS = 125;
 
 // Everything the link thread needs from the configuration, handed over at link_setup: the link
 // reads no configuration record while it runs.
@@ -53,6 +54,27 @@ int link_wait_status();
 // After a failure the link thread discards replies that come late, so that requests and replies
 // get back in step once the device answers in time again.
 int modbus_cmd_read(uint16_t address, int count, uint16_t* dest);
+
+// What came of one request to the device: the one vocabulary for device requests.
+enum request_result {
+  REQUEST_SERVED,    // the device answered as asked
+  REQUEST_REFUSED,   // the device answered with a Modbus exception: it did not carry it out
+  REQUEST_FAILED,    // sent, but no usable answer came (a time-out, the connection lost on the
+                     // way, a reply that does not fit the request): a write may have happened
+  REQUEST_NOT_SENT,  // never left the tool: no connection, too many words, the link no longer
+                     // serves
+  REQUEST_STOPPED,   // the stop was requested before or while it went out
+};
+
+// Reads like modbus_cmd_read and says what happened. On REQUEST_REFUSED *exception (when given)
+// receives the device's exception code (2: illegal data address, 3: illegal data value), 0 on
+// every other result. dest is filled only on REQUEST_SERVED. Console thread only.
+request_result link_read(uint16_t address, int count, uint16_t* dest, int* exception = nullptr);
+
+// Counts the connections the link thread has opened or tried to open; it moves on at every
+// RECONNECT, so that what a caller learnt about the device on one connection can be dropped once
+// the connection is another. Any thread.
+unsigned link_connection_serial();
 
 // Writes `count` registers from src at `address` (function 16, also for one register).
 // Returns the number of registers written, or -1; fails like modbus_cmd_read, so that nothing

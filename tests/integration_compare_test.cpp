@@ -186,4 +186,47 @@ TEST_F(CompareRestore, RestoredTableLeavesACalibrationRecord) {
   EXPECT_EQ(r.as_left.points[1].count, 200);
 }
 
+// The device refuses any read touching 6177, as a device with an unmapped word would: the block
+// around it (6153 to 6187) is asked once, then its registers one by one, with the summary of a
+// register read alone. The next COMPARE on the connection asks those registers alone at once;
+// after RECONNECT the block is tried again.
+TEST_F(CompareRestore, RefusedBlockIsReadRegisterByRegisterAndRememberedUntilReconnect) {
+  ASSERT_EQ(sim.fail_reads(6177), 0);
+  std::vector<sim_read> alone;
+  for (const modbus_reg_entry& e : modbus_reg_table)
+    if (e.address >= 6153 && e.address < 6188)
+      alone.push_back({3, e.address, reg_words_of_type(e.type)});
+  const std::string compared = ">> MB_FIL_SET\n  file:   6.3 V,A\n  device: 6.5 V,A\n" +
+                               FIL_TABLE_DIFF +
+                               "Error read MB_CT_PC_OF_MAX\n"
+                               "Compared 248 registers: 2 differ, 0 not in the file, 1 not read.\n";
+  EXPECT_EQ(session("COMPARE before.txt\nCOMPARE before.txt\nRECONNECT\nCOMPARE before.txt\n"),
+            compared + compared + ">> " + connected() + compared + ">> ");
+  std::vector<sim_read> seen;
+  for (const sim_read& r : sim.reads())
+    if (r.address >= 6153 && r.address < 6188) seen.push_back(r);
+  std::vector<sim_read> expected = {{3, 6153, 35}};
+  // The block on the first pass and after RECONNECT only; every pass then reads each alone.
+  for (int pass : {1, 2, 3}) {
+    if (pass == 3) expected.push_back({3, 6153, 35});
+    expected.insert(expected.end(), alone.begin(), alone.end());
+  }
+  EXPECT_EQ(seen, expected);
+  EXPECT_EQ(read_addresses().size(), 3 * 11 + 3 * alone.size() + 2);
+}
+
+// A block that times out is not asked again register by register: its registers are not read.
+TEST_F(CompareRestore, TimedOutBlockCountsItsRegistersNotRead) {
+  start();
+  ASSERT_EQ(sim.set_delay_ms(700), 0);
+  type_until("COMPARE before.txt MB_FIL_SET\n",
+             "Error read MB_FIL_SET\nError read MB_FIL_SET_2\nError read MB_FIL_SET_H_LIM\n"
+             "Error read MB_FIL_SET_L_LIM\nError read MB_FIL_SET_CAL\n"
+             "Compared 5 registers: 0 differ, 0 not in the file, 5 not read.\n>> ");
+  ASSERT_EQ(sim.set_delay_ms(0), 0);
+  finish_clean();
+  for (const sim_read& r : sim.reads())
+    EXPECT_TRUE(r.address == 5480 || r.count == 4 || r.count == 15) << r;
+}
+
 }  // namespace

@@ -210,6 +210,22 @@ TEST_F(WatchSession, NextLineEndsTheWatchOfASlowDevice) {
   EXPECT_EQ(writes_after_login(), std::vector<sim_write>{});
 }
 
+// Adjacent registers are one request per sample, given in any order and shown as given.
+TEST_F(WatchSession, AdjacentRegistersAreOneReadPerSample) {
+  apply({{5126, float_words(6.3f)}, {5128, float_words(1.5f)}, {5132, float_words(22000)}});
+  ASSERT_EQ(sim.clear_reads(), 0);
+  tool_result r = run("WATCH 5132 5126 5130 5128\n");
+  std::string rest = r.out.substr(r.out.rfind("(5128, FLOAT)\n") + 14);
+  ASSERT_TRUE(timed(rest)) << r.out;
+  EXPECT_EQ(untimed(rest),
+            "  MB_HV_SET=22000V  MB_FIL_SET=6.3V,A  MB_FIL_RAMP_SPEED=0.5V/s,A/s  "
+            "MB_FIL_SET_2=1.5V,A\n>> Exit.\n");
+  std::vector<sim_read> reads;
+  for (const sim_read& read : sim.reads())
+    if (read.address != 5480) reads.push_back(read);
+  EXPECT_EQ(reads, (std::vector<sim_read>{{3, 5126, 8}}));
+}
+
 TEST_F(WatchSession, CtrlCEndsTheTool) {
   start();
   ASSERT_EQ(tool.write_input("WATCH 5480\n"), 0);

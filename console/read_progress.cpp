@@ -1,0 +1,43 @@
+#include "console/read_progress.h"
+
+#include <time.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+namespace {
+
+// A read that ends sooner needs no progress: the line would only flicker.
+constexpr int64_t SHOW_AFTER_MS = 500;
+
+int64_t monotonic_ms() {
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+}  // namespace
+
+void read_progress_start(read_progress* progress, int total) {
+  *progress = read_progress{};
+  progress->total = total;
+  progress->started_ms = monotonic_ms();
+  progress->at_terminal = isatty(STDERR_FILENO) == 1;
+}
+
+void read_progress_update(read_progress* progress, int done) {
+  if (!progress->at_terminal || monotonic_ms() - progress->started_ms < SHOW_AFTER_MS) return;
+  // Standard output is line-buffered and ends its lines before this one is drawn.
+  fflush(stdout);
+  int n = fprintf(stderr, "\rReading %d of %d registers...", done, progress->total);
+  if (n > 1) progress->shown_length = n - 1;
+  fflush(stderr);
+}
+
+void read_progress_erase(read_progress* progress) {
+  if (progress->shown_length == 0) return;
+  // Blanks rather than a terminal's erase sequence: every terminal takes them.
+  fprintf(stderr, "\r%*s\r", progress->shown_length, "");
+  fflush(stderr);
+  progress->shown_length = 0;
+}
