@@ -26,11 +26,14 @@ constexpr int RESTORE_MAX_WORDS = 15;
 // A register whose two texts differ: its name on a line, then each text on a line of its own,
 // the texts starting in one column, so that a changed point of a calibration table stands right
 // under the file's.
-void print_texts(const char* name, const char* first_label, const std::string& first,
+// The access codes and passwords are compared but never shown, as the write log keeps them; a
+// file's text can hold any byte, so it is made printable here.
+void print_texts(const modbus_reg_entry* entry, const char* first_label, const std::string& first,
                  const char* second_label, const std::string& second) {
-  printf("%s\n", name);
-  printf("  %-7s %s\n", first_label, first.c_str());
-  printf("  %-7s %s\n", second_label, second.c_str());
+  bool secret = reg_words_hold_secret(entry->address, reg_words_of_type(entry->type));
+  printf("%s\n", entry->name);
+  printf("  %-7s %s\n", first_label, secret ? "****" : printable_text(first).c_str());
+  printf("  %-7s %s\n", second_label, secret ? "****" : printable_text(second).c_str());
 }
 
 // Reads entry and formats it as DUMP writes it. Returns 0, or -1 when the read failed (nothing
@@ -105,7 +108,7 @@ int check_restore_item(const std::string& token, const dump_file& dump,
   }
   if (parse_dump_value(entry, dump.texts[item->index], item->words) < 0) {
     printf("Cannot restore %s: \"%s\" is no %s value.\n", entry->name,
-           dump.texts[item->index].c_str(), reg_type_name(entry->type));
+           printable_text(dump.texts[item->index]).c_str(), reg_type_name(entry->type));
     return -1;
   }
   return 0;
@@ -150,7 +153,7 @@ command_status cmd_compare(const command_args& args) {
       continue;
     }
     if (device_text != dump.texts[i]) {
-      print_texts(entry->name, "file:", dump.texts[i], "device:", device_text);
+      print_texts(entry, "file:", dump.texts[i], "device:", device_text);
       differ++;
     }
   }
@@ -213,7 +216,7 @@ command_status cmd_restore(const command_args& args) {
     return CMD_OK;
   }
   for (const restore_item* item : changes)
-    print_texts(item->entry->name, "device:", item->device_text, "file:", dump.texts[item->index]);
+    print_texts(item->entry, "device:", item->device_text, "file:", dump.texts[item->index]);
   printf("Restore %d registers? (y/n) ", static_cast<int>(changes.size()));
   fflush(stdout);
   if (read_yes_no() != 1) {
