@@ -184,10 +184,11 @@ command_status calib_end_session() {
   // A NaN on either side fails the comparison and so counts as a change.
   if (!(std::fabs(backup - now) < 1e-7f)) {
     const char* unit = unit_of(def->iRegSet);
-    printf("Restore reg %d value from %g %s to %g %s? (y/n) ", def->iRegSet, now, unit, backup,
-           unit);
-    fflush(stdout);
-    if (read_yes_no() == 1) {
+    char question[160];
+    snprintf(question, sizeof question, "Restore reg %d value from %g %s to %g %s? (y/n) ",
+             def->iRegSet, now, unit, backup, unit);
+    yes_no_answer answer = ask_yes_no(question, 1, OTHER_IS_NO);
+    if (answer == ANSWER_YES) {
       if (write_float(def->iRegSet, backup) < 0) {
         msg_error_write();
         status = CMD_FAILED;
@@ -196,7 +197,7 @@ command_status calib_end_session() {
       }
     } else {
       msg_restore_cancelled();
-      status = CMD_DECLINED;
+      status = answer == ANSWER_NO ? CMD_DECLINED : CMD_FAILED;
     }
   }
   calib_reset_session();

@@ -217,13 +217,16 @@ command_status cmd_restore(const command_args& args) {
   }
   for (const restore_item* item : changes)
     print_texts(item->entry, "device:", item->device_text, "file:", dump.texts[item->index]);
-  printf("Restore %d registers? (y/n) ", static_cast<int>(changes.size()));
-  fflush(stdout);
-  if (read_yes_no() != 1) {
-    if (quit_requested.load()) return CMD_DECLINED;
+  char question[64];
+  snprintf(question, sizeof question, "Restore %d registers? (y/n) ",
+           static_cast<int>(changes.size()));
+  yes_no_answer answer = ask_yes_no(question, 1, OTHER_IS_NO);
+  if (answer != ANSWER_YES) {
+    command_status declined = answer == ANSWER_NO ? CMD_DECLINED : CMD_FAILED;
+    if (quit_requested.load()) return declined;
     msg_restore_cancelled();
     print_unknown_names(dump);
-    return CMD_DECLINED;
+    return declined;
   }
 
   int failed = 0;

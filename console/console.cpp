@@ -80,6 +80,7 @@ void command_loop() {
         break;
     }
     cut_at_line_end(line_buffer);
+    if (is_comment_line(line_buffer)) continue;
     last_command_status = run_command_line(line_buffer);
     if (ends_script(last_command_status)) return;
   }

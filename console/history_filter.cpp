@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "console/command_table.h"
+#include "console/tokenizer.h"
 #include "registers/catalogue.h"
 #include "registers/values.h"
 
@@ -73,6 +74,7 @@ bool rw_touches_secret(const std::vector<std::string>& t) {
 }  // namespace
 
 bool history_keeps_line(std::string_view line) {
+  if (is_comment_line(line)) return false;
   std::vector<std::string> t = tokens_of(line);
   if (t.empty()) return true;
   switch (find_command(upper(t[0]).c_str())) {
