@@ -76,6 +76,8 @@ command_status point_set(const cal_definition* def, const command_args& args) {
   }
   printf("Write %f to %d.\n", value, def->iRegSet);
   calib_session.pending.fSet = value;
+  calib_session.fLeft = value;
+  calib_session.iSetWritten = 1;
   return CMD_OK;
 }
 

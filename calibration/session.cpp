@@ -141,6 +141,7 @@ int calib_start_session(int n) {
 
   calib_session.iActive = 1;
   calib_session.iPoint = 0;
+  calib_session.iSetWritten = 0;
   for (calib_point& point : calib_session.points) calib_point_make_empty(&point);
   calib_point_make_empty(&calib_session.pending);
   printf("Calibration started.\n");
@@ -158,6 +159,18 @@ void calib_reset_session() {
   calib_session.iPoint = 0;
   calib_session.fBackup = 0;
   calib_session.iBackedUp = 0;
+  calib_session.iSetWritten = 0;
+}
+
+void calib_say_left_behind() {
+  const cal_definition* def = calib_selected_definition();
+  if (!calib_session_running() || !calib_session.iBackedUp || !calib_session.iSetWritten) return;
+  float left = calib_session.fLeft;
+  float backup = calib_session.fBackup;
+  if (std::fabs(backup - left) < 1e-7f) return;
+  const char* unit = unit_of(def->iRegSet);
+  fprintf(stderr, "Set register %d left at %g %s; backed-up value %g %s not restored.\n",
+          def->iRegSet, left, unit, backup, unit);
 }
 
 command_status calib_end_session() {

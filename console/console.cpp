@@ -130,6 +130,7 @@ void* console_thread_main(void*) {
   line_editor_start();
   command_loop();
   line_editor_stop();
+  calib_say_left_behind();
   request_stop();
   return nullptr;
 }

@@ -1,5 +1,6 @@
 #include "registers/values.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -52,6 +53,12 @@ size_t utf8_sequence_length(const unsigned char* bytes, size_t size) {
 }
 
 }  // namespace
+
+std::string shortest_float_text(float value) {
+  char text[32];
+  std::to_chars_result r = std::to_chars(text, text + sizeof text, value);
+  return std::string(text, r.ptr);
+}
 
 std::string printable_text(const char* bytes, size_t size) {
   const unsigned char* b = reinterpret_cast<const unsigned char*>(bytes);
