@@ -39,10 +39,8 @@ TEST(WatchCsvFormat, ValuesAreExactPlainNumbers) {
     uint16_t words[2];
     const char* text;
   } cases[] = {
-      {"MB_PRF_READ", {0xCCCD, 0x3DCC}, "0.100000001"},
-      {"MB_PRF_READ", {0x5000, 0xC49A}, "-1234.5"},
-      {"MB_STATE_READ", {65535, 7}, "65535"},
-      {"MB_HV_HOURS_READ", {0x019C, 0}, "412"},
+      {"MB_PRF_READ", {0xCCCD, 0x3DCC}, "0.1"},     {"MB_PRF_READ", {0x5000, 0xC49A}, "-1234.5"},
+      {"MB_STATE_READ", {65535, 7}, "65535"},       {"MB_HV_HOURS_READ", {0x019C, 0}, "412"},
       {"MB_HV_HOURS_READ", {0xFFFF, 0xFFFF}, "-1"},
   };
   for (const auto& c : cases) EXPECT_EQ(watch_csv_value(entry_named(c.name), c.words), c.text);
