@@ -82,7 +82,7 @@ int open_state_file(const std::string& path, int flags) {
   std::string dir = path.substr(0, path.rfind('/'));
   struct stat st;
   if (stat(dir.empty() ? "/" : dir.c_str(), &st) == 0 &&
-      (st.st_uid != geteuid() || (st.st_mode & (S_IWGRP | S_IWOTH)) != 0))
+      ((st.st_uid != geteuid() && st.st_uid != 0) || (st.st_mode & (S_IWGRP | S_IWOTH)) != 0))
     return STATE_DIR_UNSAFE;
   return open_checked(path.c_str(), flags | O_NOFOLLOW);
 }

@@ -33,6 +33,7 @@ int open_regular_file(const char* path, int flags);
 
 // open_regular_file for the tool's own state (the write log, the calibration records, the
 // history): a symbolic link at path is not followed (FILE_IS_LINK), and nothing is opened in a
-// directory that is not the user's own or is writable by group or others (STATE_DIR_UNSAFE), so
-// that nobody else can point the tool's writes at a file of their choosing. Any thread.
+// directory that is neither the user's nor root's, or is writable by group or others
+// (STATE_DIR_UNSAFE), so that nobody else can point the tool's writes at a file of their
+// choosing. Any thread.
 int open_state_file(const std::string& path, int flags);
