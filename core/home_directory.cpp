@@ -58,14 +58,22 @@ const char* file_refusal_text(int result) {
 
 namespace {
 
+// What stands at the path decides before anything is opened, as a device file may act on being
+// opened; the open does not block either, and what it opened is checked again, in case the path
+// changed meanwhile.
 int open_checked(const char* path, int flags) {
+  struct stat st;
+  bool follow = (flags & O_NOFOLLOW) == 0;
+  if ((follow ? stat(path, &st) : lstat(path, &st)) == 0) {
+    if (S_ISLNK(st.st_mode)) return FILE_IS_LINK;
+    if (!S_ISREG(st.st_mode)) return FILE_NOT_REGULAR;
+  }
   int fd = open(path, flags | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0600);
   if (fd < 0) {
     if (errno == EISDIR || errno == ENXIO) return FILE_NOT_REGULAR;
     if (errno == ELOOP && (flags & O_NOFOLLOW)) return FILE_IS_LINK;
     return -1;
   }
-  struct stat st;
   if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     close(fd);
     return FILE_NOT_REGULAR;
