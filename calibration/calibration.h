@@ -27,6 +27,8 @@ struct calib_session_t {
                         // -2 the state read failed
   float fBackup;        // set register value read at session start; 0 when none was read
   int iBackedUp;        // 1 when fBackup holds a value read from the device
+  float fLeft;          // the last value SET wrote to the set register in this session
+  int iSetWritten;      // 1 when fLeft holds one
   int iCurStep;         // DAC/ADC step of interactive editing; its low 16 bits count
   calib_point pending;  // point being collected by SET, ACTUAL and DAC-ADC
   calib_point points[CALIB_POINTS];  // entry number k is element k - 1
@@ -58,6 +60,12 @@ void calib_reset_session();
 // Q inside a session: compares the set register with its backup, offers to restore it, then
 // resets the session. Declined when the operator keeps the present value.
 command_status calib_end_session();
+
+// The tool ends while a session runs (end of input, Ctrl-C, a failure under -e): Q's offer to
+// restore the set register is never made, and nothing is written unasked. When SET left the
+// register at another value than its backup, says so in one line on standard error:
+// "Set register <reg> left at <value> <unit>; backed-up value <value> <unit> not restored."
+void calib_say_left_behind();
 
 // Reads MB_STATE_READ and compares it with the selected definition's iState; sets and
 // returns iPrecondition (0, -1 or -2).

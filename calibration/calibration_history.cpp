@@ -12,11 +12,13 @@
 
 #include "calibration/calibration_record.h"
 #include "calibration/table_check.h"
+#include "core/home_directory.h"
 #include "core/lifecycle.h"
 #include "core/timestamp.h"
 #include "core/tool_config.h"
 #include "link/link.h"
 #include "registers/catalogue.h"
+#include "registers/values.h"
 
 namespace {
 
@@ -164,11 +166,13 @@ std::string point_side(const char* side, const calib_record_point* point, const 
 }
 
 void print_record(const calib_record& r, bool with_table) {
-  printf("%s %s %s %s %s", r.time.c_str(), r.user.c_str(), r.device.c_str(), r.result.c_str(),
-         r.mode.c_str());
+  // A record file can be edited by anyone who owns it: its texts are made printable.
+  printf("%s %s %s %s %s", printable_text(r.time).c_str(), printable_text(r.user).c_str(),
+         printable_text(r.device).c_str(), printable_text(r.result).c_str(),
+         printable_text(r.mode).c_str());
   if (with_table) {
-    printf(" %s (%d)", r.calibration_register.name ? r.calibration_register.name->c_str() : "-",
-           r.calibration_register.address);
+    const std::optional<std::string>& name = r.calibration_register.name;
+    printf(" %s (%d)", name ? printable_text(*name).c_str() : "-", r.calibration_register.address);
   }
   printf("\n");
   const char* label = r.kind == "set" ? "dac" : "adc";
@@ -177,7 +181,7 @@ void print_record(const calib_record& r, bool with_table) {
     printf("  %d : %s | %s\n", k + 1, point_side("found", found, label).c_str(),
            point_side("left", &r.as_left.points[k], label).c_str());
   }
-  if (r.warning) printf("  %s\n", r.warning->c_str());
+  if (r.warning) printf("  %s\n", printable_text(*r.warning).c_str());
 }
 
 }  // namespace
@@ -243,9 +247,14 @@ int calib_history_print(int reg_cal) {
     return -1;
   }
   if (calib_history_read(path, reg_cal, HISTORY_LIMIT, &history) != 0) {
-    printf("Calibration records not readable: %s: %s\n", path.c_str(), strerror(errno));
+    printf("Calibration records not readable: %s: %s\n", path.c_str(),
+           history.refused ? file_refusal_text(history.refused) : strerror(errno));
     return -1;
   }
+  // Ctrl-C ends the tool: nothing more is listed.
+  if (history.stopped || quit_requested.load()) return -1;
+  if (history.older)
+    printf("Read the last 64 MiB of %s only; older records are not listed.\n", path.c_str());
   std::string title = reg_cal != 0 ? table_title(reg_cal) : "every table";
   if (history.records.empty()) {
     printf("No calibration of %s recorded.\n", title.c_str());
@@ -255,7 +264,10 @@ int calib_history_print(int reg_cal) {
   } else {
     printf("Calibrations of %s:\n", title.c_str());
   }
-  for (const calib_record& record : history.records) print_record(record, reg_cal == 0);
+  for (const calib_record& record : history.records) {
+    if (quit_requested.load()) return -1;
+    print_record(record, reg_cal == 0);
+  }
   if (history.skipped > 0)
     printf("Skipped %d line(s) of %s that are no calibration record.\n", history.skipped,
            path.c_str());

@@ -13,8 +13,11 @@
 #include <deque>
 #include <exception>
 #include <nlohmann/json.hpp>
+#include <utility>
 
 #include "core/home_directory.h"
+#include "core/lifecycle.h"
+#include "core/write_all.h"
 
 namespace {
 
@@ -229,19 +232,20 @@ int say_not_kept(const std::string& path, const char* reason) {
   return -1;
 }
 
-// Writes all of line in one write(2): with O_APPEND it lands whole at the end of the file, so
-// records of tools running side by side never mix. Returns 0, or -1 with errno set (EIO for a
-// short write).
+// Whether the file ends with a line without its line end.
+bool ends_with_cut_line(int fd) {
+  struct stat st;
+  if (fstat(fd, &st) != 0 || st.st_size == 0) return false;
+  char last;
+  return pread(fd, &last, 1, st.st_size - 1) == 1 && last != '\n';
+}
+
+// Writes all of line, normally in one write(2): with O_APPEND it lands whole at the end of the
+// file, so records of tools running side by side never mix. Returns 0, or -1 with errno set.
 int write_line(int fd, const std::string& line) {
-  ssize_t n;
-  do {
-    n = write(fd, line.data(), line.size());
-  } while (n < 0 && errno == EINTR);
-  if (n < 0) return -1;
-  if (static_cast<size_t>(n) != line.size()) {
-    errno = EIO;
-    return -1;
-  }
+  // Once the first write took part of the line only, the next one says why (EFBIG at the
+  // file-size limit, ENOSPC): that reason is the one reported.
+  if (write_all(fd, line) != 0) return -1;
   // A record is written once per calibration: worth having on the disk, not just in the cache.
   return fdatasync(fd);
 }
@@ -329,8 +333,11 @@ int calib_record_append(const calib_record& record) {
   }
   int fd = -1;
   if (make_private_directories(path.substr(0, path.rfind('/'))) == 0)
-    fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+    fd = open_state_file(path, O_RDWR | O_APPEND | O_CREAT);
+  if (fd < -1) return say_not_kept(path, file_refusal_text(fd));
   if (fd < 0) return say_not_kept(path, strerror(errno));
+  // A line that a full disk or the file-size limit cut short must not swallow this record.
+  if (ends_with_cut_line(fd)) line.insert(line.begin(), '\n');
   int rc = write_line(fd, line);
   int write_errno = errno;
   close(fd);
@@ -340,14 +347,39 @@ int calib_record_append(const calib_record& record) {
 
 int calib_history_read(const std::string& path, int reg_cal, size_t limit, calib_history* history) {
   *history = calib_history{};
-  FILE* file = fopen(path.c_str(), "re");
-  if (!file) return errno == ENOENT ? 0 : -1;
+  int fd = open_state_file(path, O_RDONLY);
+  if (fd < -1) {
+    history->refused = fd;
+    return -1;
+  }
+  if (fd < 0) return errno == ENOENT ? 0 : -1;
+  struct stat st;
+  if (fstat(fd, &st) == 0 && st.st_size > CALIB_HISTORY_MAX_BYTES) {
+    history->older = lseek(fd, st.st_size - CALIB_HISTORY_MAX_BYTES, SEEK_SET) >= 0;
+  }
+  FILE* file = fdopen(fd, "r");
+  if (!file) {
+    int error = errno;
+    close(fd);
+    errno = error;
+    return -1;
+  }
   std::deque<calib_record> kept;
   char* buf = nullptr;
   size_t size = 0;
   ssize_t n;
-  while ((n = getline(&buf, &size, file)) >= 0) {
+  // The file may grow while it is read (another tool appending): the bound holds still.
+  long long taken = 0;
+  bool first = true;
+  while (taken < CALIB_HISTORY_MAX_BYTES && (n = getline(&buf, &size, file)) >= 0) {
+    taken += n;
+    if (quit_requested.load()) {
+      history->stopped = true;
+      break;
+    }
     std::string line(buf, static_cast<size_t>(n));
+    // Reading from the middle of the file starts in the middle of a line.
+    if (std::exchange(first, false) && history->older) continue;
     if (!line.empty() && line.back() == '\n') line.pop_back();
     if (line.empty()) continue;
     calib_record record;

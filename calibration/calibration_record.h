@@ -114,9 +114,17 @@ struct calib_history {
   std::vector<calib_record> records;  // oldest first; the last `limit` that matched
   int matched = 0;                    // records that matched, kept or not
   int skipped = 0;                    // lines that are no record
+  int refused = 0;       // FILE_NOT_REGULAR, FILE_IS_LINK or STATE_DIR_UNSAFE: nothing read
+  bool older = false;    // the file is larger than CALIB_HISTORY_MAX_BYTES: only its end was read
+  bool stopped = false;  // Ctrl-C came while reading: what was read so far
 };
 
+// The most of the record file CALHISTORY reads: its last 64 MiB, many years of calibrations.
+constexpr long long CALIB_HISTORY_MAX_BYTES = 64LL << 20;
+
 // Reads the file at path, keeping the last `limit` records whose calibration register is
-// reg_cal (0: every record). A missing file has no records. Returns 0, or -1 with errno set
-// when the file can't be read.
+// reg_cal (0: every record), from at most the last CALIB_HISTORY_MAX_BYTES of it, and no more
+// once quit_requested is set. A missing file has no records. Returns 0, or -1 with errno set when
+// the file can't be read, or -1 with history->refused set when it is not opened (no regular file
+// or a link at path, an unsafe directory: open_state_file, core/home_directory.h).
 int calib_history_read(const std::string& path, int reg_cal, size_t limit, calib_history* history);

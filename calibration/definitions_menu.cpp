@@ -139,14 +139,14 @@ command_status delete_definition() {
     printf("Calibration menu %d is not used!\n", n);
     return CMD_FAILED;
   }
-  printf("Delete calibration menu %d [%s]? (y/n): ", n, def.sMsg);
-  fflush(stdout);
-  int answer = read_yes_no();
-  if (answer < 0) {
+  char question[128];
+  snprintf(question, sizeof question, "Delete calibration menu %d [%s]? (y/n): ", n, def.sMsg);
+  yes_no_answer answer = ask_yes_no(question, 1, OTHER_IS_NONE);
+  if (answer == ANSWER_NONE) {
     msg_answer_failed();
     return CMD_FAILED;
   }
-  if (answer == 0) {
+  if (answer == ANSWER_NO) {
     printf("Calibration menu %d not deleted.\n", n);
     return CMD_DECLINED;
   }

@@ -76,6 +76,8 @@ command_status point_set(const cal_definition* def, const command_args& args) {
   }
   printf("Write %f to %d.\n", value, def->iRegSet);
   calib_session.pending.fSet = value;
+  calib_session.fLeft = value;
+  calib_session.iSetWritten = 1;
   return CMD_OK;
 }
 
@@ -103,14 +105,13 @@ command_status point_add(const command_args& args) {
   if (entry_arg(args) < 0) return CMD_FAILED;
   calib_point& pending = calib_session.pending;
   if (calib_float_is_empty(pending.fSet)) {
-    printf("Set is empty. Do you want to continue? (y/n): ");
-    fflush(stdout);
-    int answer = read_yes_no();
-    if (answer < 0) {
+    yes_no_answer answer =
+        ask_yes_no("Set is empty. Do you want to continue? (y/n): ", 1, OTHER_IS_NONE);
+    if (answer == ANSWER_NONE) {
       msg_answer_failed();
       return CMD_FAILED;
     }
-    if (answer == 0) {
+    if (answer == ANSWER_NO) {
       printf("Calibration point %d not added.\n", calib_session.iPoint + 1);
       return CMD_DECLINED;
     }

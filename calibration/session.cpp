@@ -141,6 +141,7 @@ int calib_start_session(int n) {
 
   calib_session.iActive = 1;
   calib_session.iPoint = 0;
+  calib_session.iSetWritten = 0;
   for (calib_point& point : calib_session.points) calib_point_make_empty(&point);
   calib_point_make_empty(&calib_session.pending);
   printf("Calibration started.\n");
@@ -158,6 +159,18 @@ void calib_reset_session() {
   calib_session.iPoint = 0;
   calib_session.fBackup = 0;
   calib_session.iBackedUp = 0;
+  calib_session.iSetWritten = 0;
+}
+
+void calib_say_left_behind() {
+  const cal_definition* def = calib_selected_definition();
+  if (!calib_session_running() || !calib_session.iBackedUp || !calib_session.iSetWritten) return;
+  float left = calib_session.fLeft;
+  float backup = calib_session.fBackup;
+  if (std::fabs(backup - left) < 1e-7f) return;
+  const char* unit = unit_of(def->iRegSet);
+  fprintf(stderr, "Set register %d left at %g %s; backed-up value %g %s not restored.\n",
+          def->iRegSet, left, unit, backup, unit);
 }
 
 command_status calib_end_session() {
@@ -184,10 +197,11 @@ command_status calib_end_session() {
   // A NaN on either side fails the comparison and so counts as a change.
   if (!(std::fabs(backup - now) < 1e-7f)) {
     const char* unit = unit_of(def->iRegSet);
-    printf("Restore reg %d value from %g %s to %g %s? (y/n) ", def->iRegSet, now, unit, backup,
-           unit);
-    fflush(stdout);
-    if (read_yes_no() == 1) {
+    char question[160];
+    snprintf(question, sizeof question, "Restore reg %d value from %g %s to %g %s? (y/n) ",
+             def->iRegSet, now, unit, backup, unit);
+    yes_no_answer answer = ask_yes_no(question, 1, OTHER_IS_NO);
+    if (answer == ANSWER_YES) {
       if (write_float(def->iRegSet, backup) < 0) {
         msg_error_write();
         status = CMD_FAILED;
@@ -196,7 +210,7 @@ command_status calib_end_session() {
       }
     } else {
       msg_restore_cancelled();
-      status = CMD_DECLINED;
+      status = answer == ANSWER_NO ? CMD_DECLINED : CMD_FAILED;
     }
   }
   calib_reset_session();

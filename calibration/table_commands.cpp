@@ -158,12 +158,11 @@ command_status calib_send_to_device(bool confirm) {
   for (int i = 0; i < CALIB_TABLE_WORDS; i++)
     printf("%04X (%u)%s", static_cast<unsigned>(words[i]), static_cast<unsigned>(words[i]),
            i % 3 == 2 ? ", " : " ");
-  printf(" send? (y=send, other-key=cancel) ");
-  fflush(stdout);
   // Any answer but y cancels, as the question says.
-  if (read_yes_no() != 1) {
+  yes_no_answer answer = ask_yes_no(" send? (y=send, other-key=cancel) ", 1, OTHER_IS_NO);
+  if (answer != ANSWER_YES) {
     printf("not sent.\n");
-    return CMD_DECLINED;
+    return answer == ANSWER_NO ? CMD_DECLINED : CMD_FAILED;
   }
   command_status status = CMD_OK;
   if (modbus_cmd_write(address, CALIB_TABLE_WORDS, words) < 0) {

@@ -28,11 +28,14 @@ constexpr int RESTORE_MAX_WORDS = 15;
 // A register whose two texts differ: its name on a line, then each text on a line of its own,
 // the texts starting in one column, so that a changed point of a calibration table stands right
 // under the file's.
-void print_texts(const char* name, const char* first_label, const std::string& first,
+// The access codes and passwords are compared but never shown, as the write log keeps them; a
+// file's text can hold any byte, so it is made printable here.
+void print_texts(const modbus_reg_entry* entry, const char* first_label, const std::string& first,
                  const char* second_label, const std::string& second) {
-  printf("%s\n", name);
-  printf("  %-7s %s\n", first_label, first.c_str());
-  printf("  %-7s %s\n", second_label, second.c_str());
+  bool secret = reg_words_hold_secret(entry->address, reg_words_of_type(entry->type));
+  printf("%s\n", entry->name);
+  printf("  %-7s %s\n", first_label, secret ? "****" : printable_text(first).c_str());
+  printf("  %-7s %s\n", second_label, secret ? "****" : printable_text(second).c_str());
 }
 
 // A register read as DUMP writes it. Returns 0, or -1 when its read failed (nothing printed).
@@ -84,34 +87,12 @@ struct restore_item {
   uint16_t device_words[ENTRY_MAX_WORDS];  // as read before the write: a table's as-found record
 };
 
-// A name as one word of a message: the trailing blank four names carry would stand before the
-// colon.
-std::string shown_name(const modbus_reg_entry* entry) {
-  return std::string(entry->name, static_cast<size_t>(reg_name_length(entry->name)));
-}
-
-// A file's text in a message: a CR or another control byte would move the cursor over what the
-// line says, so each shows as \xHH.
-std::string quoted_text(const std::string& text) {
-  std::string out;
-  for (unsigned char c : text) {
-    if (c < 0x20 || c == 0x7F) {
-      char hex[8];
-      snprintf(hex, sizeof hex, "\\x%02X", c);
-      out += hex;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out;
-}
-
 // Checks that entry can be restored from dump, whatever else was chosen. Returns 0, or -1 after
 // printing why not (one line).
 int check_restore_item(const modbus_reg_entry* entry, const dump_file& dump, restore_item* item) {
   item->entry = entry;
   item->index = static_cast<int>(entry - modbus_reg_table);
-  std::string name = shown_name(entry);
+  std::string name = reg_trimmed_name(entry->name);
   if (is_command_register(entry)) {
     printf("Cannot restore %s: a command register is never restored.\n", name.c_str());
     return -1;
@@ -126,12 +107,12 @@ int check_restore_item(const modbus_reg_entry* entry, const dump_file& dump, res
     return -1;
   }
   if (!dump.present[item->index]) {
-    printf("Cannot restore %s: not in %s.\n", name.c_str(), quoted_text(dump.path).c_str());
+    printf("Cannot restore %s: not in %s.\n", name.c_str(), printable_text(dump.path).c_str());
     return -1;
   }
   if (parse_dump_value(entry, dump.texts[item->index], item->words) < 0) {
     printf("Cannot restore %s: \"%s\" is no %s value.\n", name.c_str(),
-           quoted_text(dump.texts[item->index]).c_str(), reg_type_name(entry->type));
+           printable_text(dump.texts[item->index]).c_str(), reg_type_name(entry->type));
     return -1;
   }
   return 0;
@@ -142,7 +123,7 @@ int check_restore_item(const modbus_reg_entry* entry, const dump_file& dump, res
 // printing one line naming both and the words they share.
 int check_apart(const modbus_reg_entry* earlier, const modbus_reg_entry* entry) {
   if (earlier == entry) {
-    printf("%s is named twice.\n", shown_name(entry).c_str());
+    printf("%s is named twice.\n", reg_trimmed_name(entry->name).c_str());
     return -1;
   }
   int first = std::max<int>(earlier->address, entry->address);
@@ -150,8 +131,8 @@ int check_apart(const modbus_reg_entry* earlier, const modbus_reg_entry* entry) 
                       entry->address + reg_words_of_type(entry->type)) -
              1;
   if (first > last) return 0;
-  printf("Cannot restore %s and %s together: they share ", shown_name(earlier).c_str(),
-         shown_name(entry).c_str());
+  printf("Cannot restore %s and %s together: they share ", reg_trimmed_name(earlier->name).c_str(),
+         reg_trimmed_name(entry->name).c_str());
   if (first == last) {
     printf("%d.\n", first);
   } else {
@@ -235,7 +216,7 @@ command_status cmd_compare(const command_args& args) {
       continue;
     }
     if (device_text != dump.texts[i]) {
-      print_texts(entry->name, "file:", dump.texts[i], "device:", device_text);
+      print_texts(entry, "file:", dump.texts[i], "device:", device_text);
       differ++;
     }
   }
@@ -283,7 +264,7 @@ command_status cmd_restore(const command_args& args) {
     // Equal texts are equal values as far as the file can tell: a float that only rounds to the
     // file's six digits is left as it is.
     if (item.device_text == dump.texts[item.index]) {
-      printf("%s: unchanged.\n", shown_name(item.entry).c_str());
+      printf("%s: unchanged.\n", reg_trimmed_name(item.entry->name).c_str());
     } else {
       changes.push_back(&item);
     }
@@ -294,25 +275,28 @@ command_status cmd_restore(const command_args& args) {
     return CMD_OK;
   }
   for (const restore_item* item : changes)
-    print_texts(item->entry->name, "device:", item->device_text, "file:", dump.texts[item->index]);
+    print_texts(item->entry, "device:", item->device_text, "file:", dump.texts[item->index]);
+  char question[64];
   if (changes.size() == 1) {
-    printf("Restore 1 register? (y/n) ");
+    snprintf(question, sizeof question, "Restore 1 register? (y/n) ");
   } else {
-    printf("Restore %d registers? (y/n) ", static_cast<int>(changes.size()));
+    snprintf(question, sizeof question, "Restore %d registers? (y/n) ",
+             static_cast<int>(changes.size()));
   }
-  fflush(stdout);
-  if (read_yes_no() != 1) {
-    if (quit_requested.load()) return CMD_DECLINED;
+  yes_no_answer answer = ask_yes_no(question, 1, OTHER_IS_NO);
+  if (answer != ANSWER_YES) {
+    command_status declined = answer == ANSWER_NO ? CMD_DECLINED : CMD_FAILED;
+    if (quit_requested.load()) return declined;
     msg_restore_cancelled();
     print_unknown_names(dump);
-    return CMD_DECLINED;
+    return declined;
   }
 
   int failed = 0;
   for (const restore_item* item : changes) {
     if (quit_requested.load()) return CMD_FAILED;
     int words = reg_words_of_type(item->entry->type);
-    std::string name = shown_name(item->entry);
+    std::string name = reg_trimmed_name(item->entry->name);
     bool written = modbus_cmd_write(item->entry->address, words, item->words) >= 0;
     // A table put back is a calibration like a SEND: it is recorded however the write ended.
     if (item->entry->type == SET_CALIB || item->entry->type == READ_CALIB)

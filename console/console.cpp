@@ -93,6 +93,7 @@ void command_loop() {
         break;
     }
     cut_at_line_end(line_buffer);
+    if (is_comment_line(line_buffer)) continue;
     // The line is cut into tokens in place, and answers read after it move the count on.
     unsigned number = input_lines_read();
     char typed[sizeof line_buffer];
@@ -149,6 +150,7 @@ void* console_thread_main(void*) {
   line_editor_start();
   command_loop();
   line_editor_stop();
+  calib_say_left_behind();
   request_stop();
   return nullptr;
 }

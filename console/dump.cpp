@@ -78,12 +78,8 @@ void put_value_text(dump_stream* out, const modbus_reg_entry* e, const uint16_t*
       for (int i = 0; i < 6; ++i) put(out, "%02X ", (w[i / 2] >> (8 * (i % 2))) & 0xFF);
       break;
     case CHAR_ARRAY_10:
-      // Low byte first in each word; the text ends before the first NUL or after ten characters.
-      for (int i = 0; i < 10; ++i) {
-        char c = static_cast<char>((w[i / 2] >> (8 * (i % 2))) & 0xFF);
-        if (c == '\0') break;
-        put_char(out, c);
-      }
+      // Control bytes as \xHH, as on screen: a line end in a password must not cut the file's line.
+      put(out, "%s", char_array_text(w).c_str());
       break;
     case DWORD_ARRAY_10:
       // The event log holds ten values; the dump keeps the first five (words 0 to 9).
@@ -177,6 +173,7 @@ command_status cmd_dump(const command_args& args) {
     error = errno;
   }
   if (failed) {
+    if (error == EINTR && quit_requested.load()) return CMD_FAILED;
     printf("Error writing file: %s [errno=%d]\n", path, error);
     return CMD_FAILED;
   }

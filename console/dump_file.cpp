@@ -1,5 +1,8 @@
 #include "console/dump_file.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <charconv>
 #include <cstdint>
@@ -9,6 +12,7 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "core/home_directory.h"
 #include "core/shared_messages.h"
 #include "registers/values.h"
 
@@ -29,8 +33,15 @@ const std::unordered_map<std::string_view, int>& name_index() {
 // endless device file) is seen without reading it all. Returns 0, or -1 after printing why.
 int read_whole_file(const char* path, std::string* content) {
   errno = 0;
-  FILE* f = fopen(path, "r");
+  // A FIFO or a device at the path would hang the command until a signal.
+  int fd = open_regular_file(path, O_RDONLY);
+  if (fd == FILE_NOT_REGULAR) {
+    printf("%s: %s\n", path, file_refusal_text(fd));
+    return -1;
+  }
+  FILE* f = fd < 0 ? nullptr : fdopen(fd, "r");
   if (f == nullptr) {
+    if (fd >= 0) close(fd);
     msg_file_open_error(path, errno);
     return -1;
   }
@@ -239,6 +250,6 @@ int read_dump_file(const char* path, dump_file* out) {
 void print_unknown_names(const dump_file& dump) {
   if (dump.unknown_names.empty()) return;
   printf("Not in the catalogue, ignored:");
-  for (const std::string& name : dump.unknown_names) printf(" %s", name.c_str());
+  for (const std::string& name : dump.unknown_names) printf(" %s", printable_text(name).c_str());
   printf("\n");
 }

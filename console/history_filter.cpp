@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "console/command_table.h"
+#include "console/tokenizer.h"
 #include "registers/catalogue.h"
 #include "registers/register_lookup.h"
 #include "registers/values.h"
@@ -63,6 +64,7 @@ bool rw_touches_secret(const std::vector<std::string>& t) {
 }  // namespace
 
 bool history_keeps_line(std::string_view line) {
+  if (is_comment_line(line)) return false;
   std::vector<std::string> t = tokens_of(line);
   if (t.empty()) return true;
   switch (find_command(upper_cased(t[0]).c_str())) {

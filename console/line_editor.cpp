@@ -261,7 +261,15 @@ void save_history() {
   if (history_path.empty()) return;
   HistEvent event;
   errno = 0;
-  FILE* file = fopen(history_path.c_str(), "w");
+  int fd = open_state_file(history_path, O_WRONLY | O_CREAT | O_TRUNC);
+  if (fd < -1) {
+    fprintf(stderr, "History not kept any more: %s: %s\n", history_path.c_str(),
+            file_refusal_text(fd));
+    history_path.clear();
+    return;
+  }
+  FILE* file = fd < 0 ? nullptr : fdopen(fd, "w");
+  if (file == nullptr && fd >= 0) close(fd);
   bool saved = file != nullptr && history(history_list, &event, H_SAVE_FP, file) >= 0 &&
                fflush(file) == 0 && !ferror(file);
   int error = errno;
@@ -273,6 +281,23 @@ void save_history() {
   fprintf(stderr, "History not kept any more: %s: %s\n", history_path.c_str(),
           strerror(error != 0 ? error : EIO));
   history_path.clear();
+}
+
+// Loads the history through a descriptor that was checked (no FIFO to hang on, no link
+// followed); libedit reads it by the descriptor's name.
+void load_history() {
+  int fd = open_state_file(history_path, O_RDONLY);
+  if (fd < -1) {
+    fprintf(stderr, "History not kept: %s: %s\n", history_path.c_str(), file_refusal_text(fd));
+    history_path.clear();
+    return;
+  }
+  if (fd < 0) return;
+  char name[32];
+  snprintf(name, sizeof name, "/dev/fd/%d", fd);
+  HistEvent event;
+  history(history_list, &event, H_LOAD, name);
+  close(fd);
 }
 
 void remember(const char* text, size_t len) {
@@ -337,7 +362,7 @@ bool line_editor_start() {
   history(history_list, &event, H_SETSIZE, HISTORY_LINES);
   history(history_list, &event, H_SETUNIQUE, 1);
   history_path = find_history_path();
-  if (!history_path.empty()) history(history_list, &event, H_LOAD, history_path.c_str());
+  if (!history_path.empty()) load_history();
   el_set(editor, EL_HIST, history, history_list);
 
   link_set_output_hook(queue_output);

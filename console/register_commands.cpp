@@ -43,16 +43,12 @@ void store_value(uint32_t value, int words) {
   }
 }
 
-// Asks up to three times; returns 1 only for a yes.
-int confirm_write(const char* token) {
-  for (int prompt = 0; prompt < 3; prompt++) {
-    printf("Confirm write \"%s\"? (Y/N): ", token);
-    fflush(stdout);
-    int answer = read_yes_no();
-    if (answer >= 0) return answer;
-    if (quit_requested.load()) break;
-  }
-  return -1;
+// Asks up to three times.
+yes_no_answer confirm_write(const char* token) {
+  // A command line has at most 511 characters, so the question always holds the whole token.
+  char question[560];
+  snprintf(question, sizeof question, "Confirm write \"%s\"? (Y/N): ", token);
+  return ask_yes_no(question, 3, OTHER_IS_NONE);
 }
 
 enum typed_kind { TYPED_RAW, TYPED_FLOAT, TYPED_WORD, TYPED_DWORD };
@@ -154,10 +150,10 @@ command_status cmd_write(const command_args& args) {
     return CMD_FAILED;
   }
   // A plain no declines; no usable answer in three prompts fails.
-  int answer = confirm_write(data.c_str());
-  if (answer != 1) {
+  yes_no_answer answer = confirm_write(data.c_str());
+  if (answer != ANSWER_YES) {
     msg_no_write();
-    return answer == 0 ? CMD_DECLINED : CMD_FAILED;
+    return answer == ANSWER_NO ? CMD_DECLINED : CMD_FAILED;
   }
   store_value(value, words);
   if (modbus_cmd_write(entry->address, words, value_buf) < 0) {

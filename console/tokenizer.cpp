@@ -20,3 +20,8 @@ command_args take_all_tokens(char** cursor) {
   while (char* token = next_token(cursor)) tokens.emplace_back(token);
   return tokens;
 }
+
+bool is_comment_line(std::string_view line) {
+  size_t first = line.find_first_not_of(" \t");
+  return first != std::string_view::npos && line[first] == '#';
+}

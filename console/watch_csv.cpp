@@ -72,8 +72,7 @@ std::string watch_csv_value(const modbus_reg_entry* entry, const uint16_t* words
   char text[64];
   switch (entry->type) {
     case FLOAT:
-      snprintf(text, sizeof text, "%.9g", static_cast<double>(bits_to_float(join_words(words))));
-      break;
+      return shortest_float_text(bits_to_float(join_words(words)));
     case WORD:
       snprintf(text, sizeof text, "%u", static_cast<unsigned>(words[0]));
       break;
@@ -117,7 +116,9 @@ int watch_csv_open(const std::string& path, const std::string& header, watch_csv
   // A row cut by a full disk or a crash must not take the next row's beginning as its end.
   char last = '\n';
   if (size > 0 && pread(fd, &last, 1, size - 1) != 1) last = '\n';
+  // A row cut between its CR and its LF needs the LF only, or it would end in CR CR LF.
   std::string start = size == 0 ? header + ROW_END : (last == '\n' ? "" : ROW_END);
+  if (last == '\r') start = "\n";
   if (!start.empty() && write_all(fd, start) != 0) {
     printf("%s: %s, not watched\n", path.c_str(), strerror(errno));
     close(fd);

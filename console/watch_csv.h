@@ -20,9 +20,10 @@ std::string watch_csv_header(const modbus_reg_entry* const* entries, int count);
 // LF; as it is otherwise.
 std::string csv_field(const std::string& text);
 
-// The text of one value in a row: a FLOAT with 9 significant digits (enough to give the float
-// back exactly), a WORD or DWORD in decimal (a DWORD signed, as READ shows it); words holds the
-// register's one or two words, or is null for a failed read, which gives the empty field.
+// The text of one value in a row: a FLOAT as the shortest text that gives the float back
+// exactly (shortest_float_text, registers/values.h), a WORD or DWORD in decimal (a DWORD signed, as
+// READ shows it); words holds the register's one or two words, or is null for a failed read, which
+// gives the empty field.
 std::string watch_csv_value(const modbus_reg_entry* entry, const uint16_t* words);
 
 // The sample's wall-clock time in UTC, ISO 8601 with milliseconds: 2026-12-09T14:03:12.000Z.

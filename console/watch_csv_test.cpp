@@ -21,7 +21,7 @@ std::string unit_of(const modbus_reg_entry* e) {
 TEST(WatchCsvFormat, FieldsHeaderAndTime) {
   const std::pair<std::string, std::string> cases[] = {
       {"MB_PRF_READ", "MB_PRF_READ"},   {"a,b", "\"a,b\""}, {"say \"hi\"", "\"say \"\"hi\"\"\""},
-      {"two\nlines", "\"two\nlines\""}, {"", ""},
+      {"two\nlines", "\"two\nlines\""}, {"", ""},           {"lone\rCR", "\"lone\rCR\""},
   };
   for (const auto& [text, field] : cases) EXPECT_EQ(csv_field(text), field) << text;
   const modbus_reg_entry* both[] = {entry_named("MB_PRF_READ"), entry_named("MB_DAVARER_BALANCE ")};
@@ -39,10 +39,8 @@ TEST(WatchCsvFormat, ValuesAreExactPlainNumbers) {
     uint16_t words[2];
     const char* text;
   } cases[] = {
-      {"MB_PRF_READ", {0xCCCD, 0x3DCC}, "0.100000001"},
-      {"MB_PRF_READ", {0x5000, 0xC49A}, "-1234.5"},
-      {"MB_STATE_READ", {65535, 7}, "65535"},
-      {"MB_HV_HOURS_READ", {0x019C, 0}, "412"},
+      {"MB_PRF_READ", {0xCCCD, 0x3DCC}, "0.1"},     {"MB_PRF_READ", {0x5000, 0xC49A}, "-1234.5"},
+      {"MB_STATE_READ", {65535, 7}, "65535"},       {"MB_HV_HOURS_READ", {0x019C, 0}, "412"},
       {"MB_HV_HOURS_READ", {0xFFFF, 0xFFFF}, "-1"},
   };
   for (const auto& c : cases) EXPECT_EQ(watch_csv_value(entry_named(c.name), c.words), c.text);
@@ -70,6 +68,11 @@ TEST(WatchCsv, AppendsToItsOwnHeaderOnlyAndHealsACutRow) {
   watch_csv_append(&file, {"t3", "3"});
   watch_csv_close(&file);
   EXPECT_EQ(f.read(), "time,A\nt1,1\nt2,\r\nt3,3\r\n");
+  f.write("time,A\r\nt1,1\r");  // cut between CR and LF
+  ASSERT_EQ(watch_csv_open(f.path, "time,A", &file), 0);
+  watch_csv_append(&file, {"t2", "2"});
+  watch_csv_close(&file);
+  EXPECT_EQ(f.read(), "time,A\r\nt1,1\r\nt2,2\r\n");
   stream_capture out;
   EXPECT_EQ(watch_csv_open(f.dir + "/no/such.csv", "time", &file), -1);
   EXPECT_EQ(watch_csv_open(f.dir, "time", &file), -1);

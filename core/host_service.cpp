@@ -78,11 +78,7 @@ int wait_for_shell(pid_t pid, int* status) {
 bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f'; }
 
 // Asks a yes/no question; only a yes counts.
-bool ask(const char* question) {
-  printf("%s", question);
-  fflush(stdout);
-  return read_yes_no() == 1;
-}
+bool ask(const char* question) { return ask_yes_no(question, 1, OTHER_IS_NO) == ANSWER_YES; }
 
 // Disables the modulator thread, then starts or restarts the service and checks it again.
 // After a Ctrl-C during one of the commands nothing further is run; the bits then say what may

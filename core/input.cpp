@@ -24,6 +24,9 @@ constexpr int INT_ANSWER_BUF = 256;
 // Failed reads of standard input in a row; see STDIN_FAILURE_LIMIT. Written and read only by the
 // thread that reads standard input.
 int stdin_failures = 0;
+// Whether the last read_yes_no failed to read (end of input, an error, Ctrl-C) rather than read
+// a line that is no answer. Reading thread.
+bool input_failed_last = false;
 
 // Bytes read from standard input's descriptor that no reader has taken yet, and whether the
 // descriptor has reported end of input. Reading thread only.
@@ -271,13 +274,28 @@ int read_answer_line(char* buf, int size) {
 
 int read_yes_no() {
   char line[YES_NO_BUF];
-  if (read_answer_line(line, sizeof line) < 0) {
+  input_failed_last = read_answer_line(line, sizeof line) < 0;
+  if (input_failed_last) {
     msg_answer_read_error();
     return -1;
   }
   if (line[0] == 'Y' || line[0] == 'y') return 1;
   if (line[0] == 'N' || line[0] == 'n') return 0;
   return -1;
+}
+
+yes_no_answer ask_yes_no(const char* question, int tries, other_answer other) {
+  for (int asked = 0; asked < tries; asked++) {
+    printf("%s", question);
+    fflush(stdout);
+    int answer = read_yes_no();
+    if (answer == 1) return ANSWER_YES;
+    if (answer == 0) return ANSWER_NO;
+    if (quit_requested.load()) break;
+    // read_yes_no said "Error reading answer." for a failed read; an unusable line it did not.
+    if (other == OTHER_IS_NO && !input_failed_last) return ANSWER_NO;
+  }
+  return ANSWER_NONE;
 }
 
 int read_int_in_range(int32_t* value, int32_t lowest, int32_t highest) {

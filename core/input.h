@@ -146,6 +146,22 @@ int read_answer_line(char* buf, int size);
 // "Error reading answer." to stderr.
 int read_yes_no();
 
+// The outcome of a yes/no question. ANSWER_NONE: the operator gave none (end of input, a read
+// error, Ctrl-C or another stop, or no usable answer in the tries allowed). Nothing was agreed
+// then, and a script that ended before its answer did not do what it meant: every command counts
+// it as a failure, a plain no as declined.
+enum yes_no_answer { ANSWER_YES, ANSWER_NO, ANSWER_NONE };
+
+// How an answer that is neither Y nor N (an empty line too) counts: as a no where the question
+// says "other-key=cancel" or cancels anything but a yes, or as no answer, asked again while
+// tries are left.
+enum other_answer { OTHER_IS_NO, OTHER_IS_NONE };
+
+// The one yes/no question of every command: prints question ("%s", stdout flushed) and reads the
+// answer with read_yes_no, at most `tries` times. A failed read is asked again too (WRITE asks
+// three times whatever the reason), unless quit_requested is set. Returns the answer.
+yes_no_answer ask_yes_no(const char* question, int tries, other_answer other);
+
 // Reads a decimal integer answer line and checks lowest <= number <= highest, compared as unsigned
 // 32-bit numbers. Lines are judged on their first 255 characters without the line end (a last
 // line without one counts whole); an empty line reads as 0. Returns 0 with *value stored; -1 at end

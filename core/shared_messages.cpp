@@ -1,6 +1,9 @@
 #include "core/shared_messages.h"
 
+#include <cerrno>
 #include <cstdio>
+
+#include "core/lifecycle.h"
 
 void msg_error_read() { printf("Error read.\n"); }
 void msg_error_write() { printf("Error write.\n"); }
@@ -18,6 +21,8 @@ void msg_invalid_float(const char* token) { printf("Invalid data float: %s\n", t
 void msg_invalid_argument(const char* token) { printf("Invalid argument: %s\n", token); }
 void msg_missing_filename() { printf("%s\n", missing_filename_text); }
 void msg_file_open_error(const char* path, int error) {
+  // An open that Ctrl-C interrupted (a FIFO DUMP waited for) is the stop, not a fault of the file.
+  if (error == EINTR && quit_requested.load()) return;
   printf("Error opening file: %s [errno=%d]\n", path, error);
 }
 void msg_calib_load_failed() { printf("Error in loading calibration data from device.\n"); }

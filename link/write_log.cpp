@@ -51,24 +51,6 @@ void register_name(int address, char* name, size_t size) {
   snprintf(name, size, "%.*s", reg_name_length(full), full);
 }
 
-// What stands at the log's path decides before anything is opened: a FIFO would block the open
-// until a reader comes, a device file may act on being opened. The open itself does not block
-// either (O_NONBLOCK), and what it opened is checked again, in case the path changed meanwhile.
-// Returns the descriptor, -1 with errno set, or -2 when the path holds no regular file.
-int open_regular(const char* path) {
-  struct stat st;
-  if (stat(path, &st) == 0 && !S_ISREG(st.st_mode)) return -2;
-  // Read access too: the last byte tells whether the file ends with a whole line.
-  int fd = open(path, O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0600);
-  if (fd < 0) return errno == EISDIR ? -2 : -1;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    close(fd);
-    return -2;
-  }
-  fcntl(fd, F_SETFL, O_APPEND);
-  return fd;
-}
-
 // Whether the file holds a line without its line end: one that a full disk or a size limit cut
 // short, in this tool or another one appending to the same log.
 bool ends_with_cut_line(int fd) {
@@ -128,10 +110,12 @@ int write_log_open(const char* host, int port) {
   }
   std::string dir = base + "/" + LOG_DIRECTORY;
   log_path = dir + "/" + LOG_FILE;
-  if (make_private_directories(dir) == 0) log_fd = open_regular(log_path.c_str());
-  if (log_fd == -2) {
+  // Read access too: the last byte tells whether the file ends with a whole line.
+  if (make_private_directories(dir) == 0)
+    log_fd = open_state_file(log_path, O_RDWR | O_APPEND | O_CREAT);
+  if (log_fd < -1) {
+    fprintf(stderr, "Write log not kept: %s: %s\n", log_path.c_str(), file_refusal_text(log_fd));
     log_fd = -1;
-    fprintf(stderr, "Write log not kept: %s: not a regular file\n", log_path.c_str());
     return -1;
   }
   if (log_fd < 0) {

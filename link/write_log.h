@@ -27,9 +27,10 @@
 // Opens (creating it and its directories, mode 0700, the file 0600) the write log for a
 // session with the device at host:port. When it can't, or something other than a regular file
 // stands at its path ("Write log not kept: <path>: not a regular file"; a FIFO there is never
-// waited for), says so once on standard error and the session goes on unlogged. Returns 0, or -1
-// when the log is not kept. Call once at start, before the link thread runs; later calls do
-// nothing.
+// waited for), or a symbolic link, or its directory is not the user's own or others may write
+// it (open_state_file, core/home_directory.h), says so once on standard error and the session goes
+// on unlogged. Returns 0, or -1 when the log is not kept. Call once at start, before the link
+// thread runs; later calls do nothing.
 int write_log_open(const char* host, int port);
 
 // Appends the line of one write request: `count` words from `words` at `address` and its

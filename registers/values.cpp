@@ -1,5 +1,6 @@
 #include "registers/values.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -24,7 +25,76 @@ void print_calib_set_points(const uint16_t* w) {
   }
 }
 
+// The length of the valid UTF-8 sequence at bytes[0] (2 to 4), or 0 when there is none: no
+// overlong forms, no surrogates, nothing above U+10FFFF, no C1 control.
+size_t utf8_sequence_length(const unsigned char* bytes, size_t size) {
+  unsigned char lead = bytes[0];
+  size_t length = 0;
+  unsigned char low = 0x80, high = 0xBF;  // the range of the second byte
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  } else {
+    return 0;
+  }
+  if (size < length || bytes[1] < low || bytes[1] > high) return 0;
+  for (size_t i = 2; i < length; ++i)
+    if (bytes[i] < 0x80 || bytes[i] > 0xBF) return 0;
+  // U+0080 to U+009F: some terminals take them as the controls they stand for.
+  if (lead == 0xC2 && bytes[1] <= 0x9F) return 0;
+  return length;
+}
+
 }  // namespace
+
+std::string shortest_float_text(float value) {
+  char text[32];
+  std::to_chars_result r = std::to_chars(text, text + sizeof text, value);
+  return std::string(text, r.ptr);
+}
+
+std::string printable_text(const char* bytes, size_t size) {
+  const unsigned char* b = reinterpret_cast<const unsigned char*>(bytes);
+  std::string out;
+  size_t i = 0;
+  while (i < size) {
+    if (b[i] >= 0x20 && b[i] < 0x7F) {
+      out += static_cast<char>(b[i++]);
+      continue;
+    }
+    size_t length = b[i] >= 0x80 ? utf8_sequence_length(b + i, size - i) : 0;
+    if (length > 0) {
+      out.append(bytes + i, length);
+      i += length;
+      continue;
+    }
+    char hex[5];
+    snprintf(hex, sizeof hex, "\\x%02X", b[i++]);
+    out += hex;
+  }
+  return out;
+}
+
+std::string printable_text(const std::string& text) {
+  return printable_text(text.data(), text.size());
+}
+
+std::string char_array_text(const uint16_t* words) {
+  char bytes[10];
+  size_t n = 0;
+  for (; n < 10; ++n) {
+    bytes[n] = static_cast<char>((words[n / 2] >> (8 * (n % 2))) & 0xFF);
+    if (bytes[n] == '\0') break;
+  }
+  return printable_text(bytes, n);
+}
 
 uint32_t join_words(const uint16_t* words) {
   return static_cast<uint32_t>(words[0]) | (static_cast<uint32_t>(words[1]) << 16);
@@ -82,16 +152,9 @@ void print_value_by_type(const modbus_reg_entry* entry, const uint16_t* words, i
       for (int i = 0; i < 6; ++i) printf("%02X ", (w[i / 2] >> (8 * (i % 2))) & 0xFF);
       printf("\n");
       break;
-    case CHAR_ARRAY_10: {
-      char text[11] = {};
-      for (int i = 0; i < 10; ++i) {
-        char c = static_cast<char>((w[i / 2] >> (8 * (i % 2))) & 0xFF);
-        if (c == '\0') break;
-        text[i] = c;
-      }
-      printf("%s\n", text);
+    case CHAR_ARRAY_10:
+      printf("%s\n", char_array_text(w).c_str());
       break;
-    }
     case DWORD_ARRAY_10:
       // The log holds ten values; the line shows the first five (words 0 to 9).
       for (int i = 0; i < 5; ++i) {

@@ -97,3 +97,19 @@ std::string upper_cased(std::string text);
 // Cuts text at its first CR or LF: a token, an answer or a line of a file may still carry the
 // end of the line it came from.
 void cut_at_line_end(char* text);
+
+// The shortest text that reads back as the same single-precision value ("6.3", not
+// "6.30000019"), as the calibration records write their floats; "nan", "inf" or "-inf" for the
+// values that are no number.
+std::string shortest_float_text(float value);
+
+// The text of bytes as it may stand on a terminal or in one line of a file: every byte below
+// 0x20, 0x7F, the C1 controls (U+0080 to U+009F) and every byte that is not part of a valid UTF-8
+// sequence are written as \xHH (capital hex digits); all else, a backslash too, stands as it is.
+// A device or a file can then never move the cursor, hide the screen or end a line.
+std::string printable_text(const char* bytes, size_t size);
+std::string printable_text(const std::string& text);
+
+// The printable_text of a CHAR_ARRAY_10 value: its bytes, low byte first in each of the five
+// words, up to the first NUL or all ten.
+std::string char_array_text(const uint16_t* words);

@@ -2,6 +2,7 @@
 // calibrations.jsonl, checked against the device's table and its write list, and CALHISTORY's
 // listing of the records.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -76,7 +77,7 @@ TEST_F(CalHistory, DeclinedSendLeavesNoRecordAndASendOneOfTheTableFoundAndTheWor
   tool_result r = run(session_start + "SEND\nn\nSET 1\nACTUAL 1.25\nADD\nSEND\ny\n");
   EXPECT_NE(r.out.find("not sent.\n"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find(" --> OK\n"), std::string::npos) << r.out;
-  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.err, "Set register 5126 left at 1 V,A; backed-up value 6.3 V,A not restored.\n");
   std::vector<calib_record> recs = records();
   ASSERT_EQ(recs.size(), 1u);
   const calib_record& rec = recs[0];
@@ -137,7 +138,7 @@ TEST_F(CalHistory, UnwritableRecordFileIsSaidOnceAndTheSendsStillHappen) {
   ASSERT_EQ(mkdir(path.c_str(), 0700), 0);
   scoped_env env("XDG_STATE_HOME", state.path());
   tool_result r = run(session_start + "SEND\ny\nEDIT 1 ACTUAL 1\nSEND\ny\n");
-  EXPECT_EQ(r.err, "Calibration record not kept: " + path + ": Is a directory\n");
+  EXPECT_EQ(r.err, "Calibration record not kept: " + path + ": not a regular file\n");
   EXPECT_EQ(table_writes().size(), 2u);
   std::string log;
   EXPECT_EQ(read_text_file(state.file("veltrona_tool/writes.log"), &log), 0);
@@ -148,6 +149,56 @@ std::string heading(const calib_record& r) {
 }
 
 // The first send is refused: its record says FAIL, with the words the device refused.
+// A record cut by a full disk must not swallow the next one.
+TEST_F(CalHistory, RecordAfterACutLineStartsOnItsOwn) {
+  ASSERT_EQ(write_text_file(record_path(), "{\"time\":\"2026-"), 0);
+  run(session_start + "SEND\ny\n");
+  std::string text;
+  ASSERT_EQ(read_text_file(record_path(), &text), 0);
+  std::vector<std::string> lines = lines_of(text);
+  ASSERT_EQ(lines.size(), 2u) << text;
+  calib_record r;
+  EXPECT_EQ(calib_record_from_json(lines[1], &r), 0) << lines[1];
+}
+
+// A FIFO at the record path hangs neither SEND nor CALHISTORY, and a directory others may write
+// to is not written to.
+TEST_F(CalHistory, FifoAtTheRecordPathAndAnOpenDirectoryAreRefusedAtOnce) {
+  ASSERT_EQ(mkfifo(record_path().c_str(), 0600), 0);
+  tool_result r = run(session_start + "SEND\ny\nCALHISTORY\n", 5000);
+  EXPECT_NE(r.out.find(" --> OK\n[Filament Set,1]>> Calibration records not readable: " +
+                       record_path() + ": not a regular file\n"),
+            std::string::npos)
+      << r.out;
+  EXPECT_EQ(r.err, "Calibration record not kept: " + record_path() + ": not a regular file\n");
+  unlink(record_path().c_str());
+  const std::string state_dir = record_path().substr(0, record_path().rfind('/'));
+  ASSERT_EQ(chmod(state_dir.c_str(), 0777), 0);
+  r = run(session_start + "SEND\ny\n");
+  ASSERT_EQ(chmod(state_dir.c_str(), 0700), 0);
+  const std::string reason = ": its directory is not yours or is writable by others\n";
+  EXPECT_EQ(r.err, "Write log not kept: " + state_dir + "/writes.log" + reason +
+                       "Calibration record not kept: " + record_path() + reason);
+  EXPECT_NE(access(record_path().c_str(), F_OK), 0);
+}
+
+// Ctrl-C while CALHISTORY reads a large file: the tool ends at once and lists nothing.
+TEST_F(CalHistory, CtrlCWhileReadingEndsTheListingAtOnce) {
+  calib_record r;
+  r.calibration_register.address = 5288;
+  std::string text;
+  for (int i = 0; i < 60000; i++) text += calib_record_to_json(r) + "\n";
+  ASSERT_EQ(write_text_file(record_path(), text), 0);
+  start();
+  ASSERT_EQ(tool.write_input("CALHISTORY\n"), 0);
+  tool.wait_for_output("\x01never printed\x01", 150);
+  long long t0 = monotonic_ms();
+  ASSERT_EQ(tool.send_signal(SIGINT), 0);
+  tool_result end = tool.finish();
+  EXPECT_LT(monotonic_ms() - t0, 1000);
+  EXPECT_EQ(end.out, connected() + ">> Exit.\n");
+}
+
 TEST_F(CalHistory, ListsTheSendsOfATableInOrderAndSkipsACutLine) {
   ASSERT_EQ(sim.fail_writes(5288, 15), 0);
   EXPECT_NE(run(session_start + "SEND\ny\n").out.find(" --> NOK!!!\n"), std::string::npos);

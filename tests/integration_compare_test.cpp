@@ -1,6 +1,7 @@
 // COMPARE and RESTORE where a transcript can't go: an edited dump file, registers changed through
 // the simulator, a refused write, input ending at the question. See
 // tests/transcripts/compare_restore.txt.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -121,6 +122,15 @@ TEST_F(CompareRestore, RestoreRefusesWhatTheFileCannotGive) {
             "Cannot restore MB_PULSE_WIDTH_SET: \"12,5 us\" is no FLOAT value.\n"
             "Nothing restored.\n>> ");
   EXPECT_EQ(read_addresses(), std::vector<int>{});
+  EXPECT_EQ(writes_after_login(), std::vector<sim_write>{});
+}
+
+// A FIFO as the dump file is refused at once instead of waiting for a writer.
+TEST_F(CompareRestore, FifoAsTheDumpFileIsRefusedAtOnce) {
+  const std::string fifo = dir.file("fifo.txt");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  EXPECT_EQ(session("COMPARE fifo.txt\nRESTORE fifo.txt fil_set\n"),
+            ">> fifo.txt: not a regular file\n>> fifo.txt: not a regular file\n>> ");
   EXPECT_EQ(writes_after_login(), std::vector<sim_write>{});
 }
 

@@ -659,7 +659,8 @@ TEST_F(FaultSession, ThreadsSessionWithMonitorAndCtrlC) {
       << tool.out();
   interrupted_run run = interrupt();
   expect_clean_interrupt(run, "Exit.\n");
-  EXPECT_EQ(run.result.err, "");
+  EXPECT_EQ(run.result.err,
+            "Set register 5126 left at 7 V,A; backed-up value 6.3 V,A not restored.\n");
   EXPECT_EQ(run.after, (std::vector<sim_write>{session_start_login(),
                                                {16, 5120, {3}},
                                                {16, 5200, {0x0008, 0x0000}},

@@ -253,17 +253,23 @@ TEST_F(WriteLogSession, LineAfterACutLineStartsOnItsOwn) {
 // for a reader of a FIFO, and works as ever.
 TEST_F(WriteLogSession, OnlyARegularFileIsALog) {
   const std::string path = tool_write_log_path();
-  for (const char* kind : {"fifo", "directory"}) {
+  const std::string target = path + ".elsewhere";
+  for (const std::string kind : {"fifo", "directory", "link"}) {
     SCOPED_TRACE(kind);
     std::remove(path.c_str());
-    ASSERT_EQ(std::string(kind) == "fifo" ? mkfifo(path.c_str(), 0600) : mkdir(path.c_str(), 0700),
+    ASSERT_EQ(kind == "fifo"   ? mkfifo(path.c_str(), 0600)
+              : kind == "link" ? symlink(target.c_str(), path.c_str())
+                               : mkdir(path.c_str(), 0700),
               0);
     ASSERT_EQ(sim.clear_writes(), 0);
     tool_result r = run("WRITE STATE 3\ny\n");
     EXPECT_EQ(r.out, connected() + ">> MB_STATE_SET (5120, WORD)\nConfirm write \"3\"? (Y/N): " +
                          "Write 1 words OK\n>> Exit.\n");
-    EXPECT_EQ(r.err, "Write log not kept: " + path + ": not a regular file\n");
+    EXPECT_EQ(r.err, "Write log not kept: " + path + ": " +
+                         (kind == "link" ? "a symbolic link, not followed" : "not a regular file") +
+                         "\n");
     EXPECT_EQ(writes_after_login(), (std::vector<sim_write>{{16, 5120, {3}}}));
+    EXPECT_NE(access(target.c_str(), F_OK), 0);
     rmdir(path.c_str());
   }
   std::remove(path.c_str());

@@ -108,7 +108,20 @@ class terminal_tool {
       if (monotonic_ms() >= deadline) return -1;
       if (!pump(std::min(deadline, monotonic_ms() + 20))) usleep(10000);
     }
-    while (pump(monotonic_ms() + 50)) {
+    // The kernel hands a pty's last bytes to the master side asynchronously: a quiet spell proves
+    // nothing under load. Every slave descriptor is closed now, so read on until EIO says the
+    // buffer is drained (within two seconds).
+    long long drained_by = monotonic_ms() + 2000;
+    while (master_ >= 0 && monotonic_ms() < drained_by) {
+      pollfd fd = {master_, POLLIN, 0};
+      if (poll(&fd, 1, static_cast<int>(std::max(0LL, drained_by - monotonic_ms()))) <= 0) break;
+      char buf[4096];
+      ssize_t n = read(master_, buf, sizeof(buf));
+      if (n > 0) {
+        out_.append(buf, static_cast<size_t>(n));
+      } else if (n == 0 || (errno != EINTR && errno != EAGAIN)) {
+        break;
+      }
     }
     return exit_status_;
   }
