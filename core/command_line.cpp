@@ -5,6 +5,8 @@
 #include <cstring>
 #include <string>
 
+#include "core/journal.h"
+
 namespace {
 
 // Exit status of a command line the tool does not understand (as getopt-based tools use).
@@ -13,7 +15,7 @@ constexpr int STATUS_BAD_USAGE = 2;
 constexpr int STATUS_WRITE_ERROR = 1;
 
 const char* const usage_lines[] = {
-    "Usage: veltrona_tool [-e | --exit-on-error | --help | --version]",
+    "Usage: veltrona_tool [-e | --exit-on-error | --help | --version] [--no-journal]",
     "",
     "Calibration and Chat utility for Veltrona modulator.",
     "",
@@ -31,6 +33,9 @@ const char* const usage_lines[] = {
     "             question is not a failure",
     "  --help     print this text and exit",
     "  --version  print the name and version and exit",
+    "  --no-journal",
+    "             send nothing to the host's journal in this run (the write log and the",
+    "             calibration records are kept as always)",
     "",
     "Files:",
     "  veltrona_tool.conf",
@@ -44,9 +49,13 @@ const char* const usage_lines[] = {
     "      one line for every register write sent to the device",
     "  $XDG_STATE_HOME/veltrona_tool/calibrations.jsonl (in ~/.local/state likewise)",
     "      one JSON record for every calibration table sent, as found and as left",
+    "  the host's journal (journalctl SYSLOG_IDENTIFIER=veltrona_tool)",
+    "      an entry for every register write and every calibration record, when a journal runs",
     "",
     "Environment:",
     "  NO_COLOR   when set and not empty, the output carries no colour escape sequences",
+    "  VELTRONA_TOOL_NO_JOURNAL",
+    "             when set and not empty, nothing is sent to the host's journal (as --no-journal)",
     "",
     "Exit status:",
     "  0    normal end, also after Ctrl-C, and without -e after a failed command or connection",
@@ -103,6 +112,8 @@ int command_line_handle(int argc, char** argv, bool* exit_on_error_given) {
   for (int i = 1; i < argc; i++) {
     if (strcmp(argv[i], "-e") == 0 || strcmp(argv[i], "--exit-on-error") == 0) {
       exit_on_error = true;
+    } else if (strcmp(argv[i], "--no-journal") == 0) {
+      journal_turn_off();
     } else if (strcmp(argv[i], "--help") == 0 || strcmp(argv[i], "--version") == 0) {
       if (!answer) answer = argv[i];
     } else {

@@ -17,6 +17,7 @@
 #include "core/command_line.h"
 #include "core/host_service.h"
 #include "core/input.h"
+#include "core/journal.h"
 #include "core/lifecycle.h"
 #include "core/tool_config.h"
 #include "link/link.h"
@@ -218,6 +219,8 @@ int main(int argc, char** argv) {
   if (int status = command_line_handle(argc, argv, &exit_on_error_given); status >= 0)
     return status;
   exit_on_error.store(exit_on_error_given);
+  // Decided once, before the workers that send start.
+  journal_enabled();
   colours_init();
   setvbuf(stdout, nullptr, _IOLBF, 0);
   main_thread = pthread_self();
