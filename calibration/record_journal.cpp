@@ -5,8 +5,7 @@
 #include "core/journal.h"
 
 std::vector<std::string> calib_record_journal_fields(const calib_record& record,
-                                                     const std::string& json,
-                                                     const char* command) {
+                                                     const std::string& json, const char* command) {
   const calib_record_register& reg = record.calibration_register;
   std::string name = reg.name.value_or("");
   char message[256];

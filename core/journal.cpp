@@ -1,6 +1,8 @@
 #include "core/journal.h"
 
 #include <sys/uio.h>
+// The entries name the command and the register; this file's name and line would say nothing.
+#define SD_JOURNAL_SUPPRESS_LOCATION
 #include <systemd/sd-journal.h>
 
 #include <atomic>
