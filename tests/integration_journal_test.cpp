@@ -102,9 +102,14 @@ class Journal : public ConsoleSession {
 
   tool_result run_in_namespace(const std::string& input, std::vector<std::string> args = {}) {
     scoped_env on("VELTRONA_TOOL_NO_JOURNAL", std::nullopt);
-    std::vector<std::string> argv = {"/usr/bin/unshare", "--mount", "/bin/sh", "-c",
-                                     "mount --bind \"$1\" /run && shift && exec \"$@\"", "sh",
-                                     run_dir.file("run"), VT_TOOL_PATH};
+    std::vector<std::string> argv = {"/usr/bin/unshare",
+                                     "--mount",
+                                     "/bin/sh",
+                                     "-c",
+                                     "mount --bind \"$1\" /run && shift && exec \"$@\"",
+                                     "sh",
+                                     run_dir.file("run"),
+                                     VT_TOOL_PATH};
     argv.insert(argv.end(), args.begin(), args.end());
     child_process child;
     tool_result r;
@@ -127,7 +132,8 @@ class Journal : public ConsoleSession {
   }
 
   const std::string socket_path = "run/systemd/journal/socket";
-  const std::string session = "WRITE STATE 3\ny\nLOGIN\nCALIBRATE\n1\nSET 1\nACTUAL 1.25\nADD\nSEND\ny\n";
+  const std::string session =
+      "WRITE STATE 3\ny\nLOGIN\nCALIBRATE\n1\nSET 1\nACTUAL 1.25\nADD\nSEND\ny\n";
   scratch_dir run_dir;
   int sock = -1;
   std::thread reader;
@@ -170,7 +176,8 @@ TEST_F(Journal, EveryWriteAndTheRecordReachTheJournalAndNothingChangesWithoutOne
   EXPECT_EQ(sends[0]["VT_REGISTER"], "MB_FIL_SET_CAL");
   EXPECT_EQ(sends[0]["VT_WORDS"].size(), 15u * 5 - 1);
   EXPECT_EQ(sends[1]["MESSAGE_ID"], "972b2dfecc5c4eecb953ca80c1f0abb4");
-  EXPECT_EQ(sends[1]["MESSAGE"], "Calibration of MB_FIL_SET_CAL (5288) on " + device + ": OK (send)");
+  EXPECT_EQ(sends[1]["MESSAGE"],
+            "Calibration of MB_FIL_SET_CAL (5288) on " + device + ": OK (send)");
   EXPECT_EQ(sends[1]["VT_RECORD"].rfind("{\"time\":", 0), 0u);
   EXPECT_NE(sends[1]["VT_RECORD"].find("\"result\":\"OK\""), std::string::npos);
 
