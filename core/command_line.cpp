@@ -15,7 +15,7 @@ constexpr int STATUS_BAD_USAGE = 2;
 constexpr int STATUS_WRITE_ERROR = 1;
 
 const char* const usage_lines[] = {
-    "Usage: veltrona_tool [-e | --exit-on-error | --help | --version] [--no-journal]",
+    "Usage: veltrona_tool [-e | --exit-on-error | --help | --version]",
     "",
     "Calibration and Chat utility for Veltrona modulator.",
     "",
