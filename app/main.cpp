@@ -17,6 +17,7 @@
 #include "core/command_line.h"
 #include "core/host_service.h"
 #include "core/input.h"
+#include "core/journal.h"
 #include "core/lifecycle.h"
 #include "core/script_input.h"
 #include "core/tool_config.h"
@@ -230,6 +231,9 @@ int main(int argc, char** argv) {
   quiet_output.store(options.quiet);
   read_block_limit = options.max_block;
   if (options.config_file) tool_config_set_file(options.config_file);
+  if (options.no_journal) journal_turn_off();
+  // Decided once, before the workers that send start.
+  journal_enabled();
   colours_init();
   setvbuf(stdout, nullptr, _IOLBF, 0);
   main_thread = pthread_self();

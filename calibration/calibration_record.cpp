@@ -15,6 +15,7 @@
 #include <nlohmann/json.hpp>
 #include <utility>
 
+#include "calibration/record_journal.h"
 #include "core/home_directory.h"
 #include "core/lifecycle.h"
 #include "core/write_all.h"
@@ -331,6 +332,8 @@ int calib_record_append(const calib_record& record) {
   } catch (const std::exception& e) {
     return say_not_kept(path, e.what());
   }
+  // The journal gets the record also when the file can't be opened or written.
+  calib_record_journal(record, line.substr(0, line.size() - 1));
   int fd = -1;
   if (make_private_directories(path.substr(0, path.rfind('/'))) == 0)
     fd = open_state_file(path, O_RDWR | O_APPEND | O_CREAT);

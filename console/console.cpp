@@ -12,6 +12,7 @@
 #include "console/tokenizer.h"
 #include "core/command_line.h"
 #include "core/input.h"
+#include "core/journal.h"
 #include "core/lifecycle.h"
 #include "core/shared_messages.h"
 #include "link/link.h"
@@ -132,6 +133,8 @@ command_status run_command_line(char* line) {
     printf("Error parsing cmd.\n");
     return CMD_FAILED;
   }
+  // The journal names the command behind each write its handler makes.
+  journal_set_command(command_table[code].word);
   return run_command(command_table[code], take_all_tokens(&cursor));
 }
 
@@ -143,6 +146,7 @@ void* console_thread_main(void*) {
   }
   // Ctrl-C while connecting: no login and no startup writes, which would only fail. A script
   // meant to stop at a failure does not run on a device it could not log in to or set up.
+  journal_set_command("START");
   if (!quit_requested.load() && start_device_session() < 0 && ends_script(CMD_FAILED)) {
     request_stop();
     return nullptr;

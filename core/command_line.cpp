@@ -14,7 +14,7 @@ namespace {
 constexpr int STATUS_WRITE_ERROR = 1;
 
 // Codes of the options without a short form, beyond every character.
-enum { OPT_CONFIG = 256, OPT_HELP, OPT_VERSION, OPT_MAX_BLOCK };
+enum { OPT_CONFIG = 256, OPT_HELP, OPT_VERSION, OPT_MAX_BLOCK, OPT_NO_JOURNAL };
 
 // One option: its long name, its short letter (or an OPT_ code), the name of its value in the
 // usage text (nullptr: it takes none) and its lines there. getopt_long and --help both read this
@@ -72,6 +72,11 @@ const option_row option_rows[] = {
      {"read at most N registers (1 to 125, 125 when not given) in one request where a",
       "command reads many registers at once (COMPARE, RESTORE, WATCH); 1 reads each",
       "register on its own, for a device or gateway that takes fewer"}},
+    {"no-journal",
+     OPT_NO_JOURNAL,
+     nullptr,
+     {"send nothing to the host's journal in this run (the write log and the calibration",
+      "records are kept as always)"}},
 };
 
 const char* const usage_head[] = {
@@ -103,9 +108,13 @@ const char* const usage_tail[] = {
     "      one line for every register write sent to the device",
     "  $XDG_STATE_HOME/veltrona_tool/calibrations.jsonl (in ~/.local/state likewise)",
     "      one JSON record for every calibration table sent, as found and as left",
+    "  the host's journal (journalctl SYSLOG_IDENTIFIER=veltrona_tool)",
+    "      an entry for every register write and every calibration record, when a journal runs",
     "",
     "Environment:",
     "  NO_COLOR   when set and not empty, the output carries no colour escape sequences",
+    "  VELTRONA_TOOL_NO_JOURNAL",
+    "             when set and not empty, nothing is sent to the host's journal (as --no-journal)",
     "",
     "COMPARE fails when a register differs from the file or could not be read, and succeeds",
     "when all match: with -e, 'veltrona_tool -q -e -H ADDR <<< \"COMPARE golden.txt\"' ends",
@@ -251,6 +260,9 @@ int take_option(int code, char** argv, command_line_options* options, int* answe
     case 'p':
       if (!parse_port(optarg, &options->port))
         return bad_usage("bad port", optarg, " (1 to 65535 expected)");
+      return -1;
+    case OPT_NO_JOURNAL:
+      options->no_journal = true;
       return -1;
     case OPT_MAX_BLOCK:
       if (!parse_max_block(optarg, &options->max_block))

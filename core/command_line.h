@@ -1,7 +1,7 @@
 // The command line. Options for scripts (-e, -q, -c, -f), the device and the configuration of
-// this run (-H, -p, --config), the size of planned reads (--max-block); --help and --version answer
-// without touching the configuration or the device, so they are safe to try on a host that controls
-// a live modulator.
+// this run (-H, -p, --config), the size of planned reads (--max-block), the journal (--no-journal);
+// --help and --version answer without touching the configuration or the device, so they are safe to
+// try on a host that controls a live modulator.
 #pragma once
 
 #include <string>
@@ -19,6 +19,7 @@ struct command_line_options {
   std::vector<std::string> commands;  // -c, in order
   const char* script_file = nullptr;  // -f
   int max_block = READ_BLOCK_MAX;     // --max-block: most registers in one planned read
+  bool no_journal = false;            // --no-journal: send nothing to the host's journal
 };
 
 // Exit status of a command line the tool does not understand (as getopt-based tools use).

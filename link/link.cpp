@@ -249,6 +249,8 @@ void serve_request(int code) {
                                               current_link.cmd_buf, &current_link.cmd_outcome);
     write_log_record(current_link.cmd_addr, current_link.cmd_words, current_link.cmd_buf,
                      current_link.cmd_outcome);
+    write_journal_record(current_link.params.host, current_link.params.port, current_link.cmd_addr,
+                         current_link.cmd_words, current_link.cmd_buf, current_link.cmd_outcome);
   } else if (code == CMD_RECONNECT) {
     current_link.cmd_result = reconnect_device();
   } else {

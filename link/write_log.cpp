@@ -13,6 +13,7 @@
 #include <string>
 
 #include "core/home_directory.h"
+#include "core/journal.h"
 #include "core/timestamp.h"
 #include "core/write_all.h"
 #include "registers/catalogue.h"
@@ -72,27 +73,81 @@ __attribute__((format(printf, 4, 5))) int append(char* buf, size_t size, size_t*
   return 0;
 }
 
+// The words as the line shows them, each after a blank: four hexadecimal digits, or **** on a
+// register that holds a secret.
+int format_words(char* buf, size_t size, size_t* used, int address, int count,
+                 const uint16_t* words) {
+  int rc = 0;
+  for (int k = 0; k < count && rc == 0; k++) {
+    if (reg_words_hold_secret(address + k, 1)) {
+      rc = append(buf, size, used, " ****");
+    } else {
+      rc = append(buf, size, used, " %04X", words[k]);
+    }
+  }
+  return rc;
+}
+
+// The line after its time: user, device, address, name, count, the words and the outcome,
+// without the line end. The journal's entries say the same in the same words.
+int format_text(char* buf, size_t size, size_t* used, const char* user, const char* device,
+                int address, int count, const uint16_t* words, write_outcome outcome) {
+  char name[64];
+  register_name(address, name, sizeof name);
+  int rc = append(buf, size, used, "%s %s %d %s %d", user, device, address, name, count);
+  if (rc == 0) rc = format_words(buf, size, used, address, count, words);
+  if (rc == 0) rc = append(buf, size, used, " %s", write_outcome_word(outcome));
+  return rc;
+}
+
 }  // namespace
 
 int write_log_format(char* buf, size_t size, const timespec& when, const char* user,
                      const char* device, int address, int count, const uint16_t* words,
                      write_outcome outcome) {
   std::string stamp = format_timestamp(when, TIMESTAMP_LOG);
+  size_t used = 0;
+  int rc = append(buf, size, &used, "%s ", stamp.c_str());
+  if (rc == 0) rc = format_text(buf, size, &used, user, device, address, count, words, outcome);
+  if (rc == 0) rc = append(buf, size, &used, "\n");
+  return rc == 0 ? static_cast<int>(used) : -1;
+}
+
+std::vector<std::string> write_journal_fields(const char* user, const char* device, int address,
+                                              int count, const uint16_t* words,
+                                              write_outcome outcome, const char* command) {
+  char text[WRITE_LOG_LINE_SIZE];
+  size_t used = 0;
+  if (format_text(text, sizeof text, &used, user, device, address, count, words, outcome) != 0)
+    return {};
+  char shown[WRITE_LOG_LINE_SIZE];
+  size_t shown_used = 0;
+  if (format_words(shown, sizeof shown, &shown_used, address, count, words) != 0) return {};
   char name[64];
   register_name(address, name, sizeof name);
+  const char* outcome_word = write_outcome_word(outcome);
+  return {
+      "MESSAGE=" + std::string(text, used),
+      std::string("MESSAGE_ID=") + JOURNAL_WRITE_MESSAGE_ID,
+      std::string("PRIORITY=") + journal_priority(outcome_word),
+      "SYSLOG_IDENTIFIER=veltrona_tool",
+      std::string("VT_DEVICE=") + device,
+      "VT_ADDRESS=" + std::to_string(address),
+      std::string("VT_REGISTER=") + (strcmp(name, "-") == 0 ? "" : name),
+      "VT_WORDS=" + std::string(shown_used > 0 ? shown + 1 : shown),
+      std::string("VT_OUTCOME=") + outcome_word,
+      std::string("VT_COMMAND=") + command,
+  };
+}
 
-  size_t used = 0;
-  int rc = append(buf, size, &used, "%s %s %s %d %s %d", stamp.c_str(), user, device, address, name,
-                  count);
-  for (int k = 0; k < count && rc == 0; k++) {
-    if (reg_words_hold_secret(address + k, 1)) {
-      rc = append(buf, size, &used, " ****");
-    } else {
-      rc = append(buf, size, &used, " %04X", words[k]);
-    }
-  }
-  if (rc == 0) rc = append(buf, size, &used, " %s\n", write_outcome_word(outcome));
-  return rc == 0 ? static_cast<int>(used) : -1;
+void write_journal_record(const char* host, int port, int address, int count, const uint16_t* words,
+                          write_outcome outcome) {
+  if (!journal_enabled()) return;
+  if (!log_user[0]) find_user();
+  char device[48];
+  snprintf(device, sizeof device, "%s:%d", host, port);
+  journal_send(
+      write_journal_fields(log_user, device, address, count, words, outcome, journal_command()));
 }
 
 int write_log_open(const char* host, int port) {

@@ -21,6 +21,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
+#include <string>
+#include <vector>
 
 #include "link/link.h"
 
@@ -50,3 +52,18 @@ constexpr size_t WRITE_LOG_LINE_SIZE = 1024;
 int write_log_format(char* buf, size_t size, const timespec& when, const char* user,
                      const char* device, int address, int count, const uint16_t* words,
                      write_outcome outcome);
+
+// The fields of the journal entry of one write request (core/journal.h): MESSAGE the write log's
+// line after its time, MESSAGE_ID, PRIORITY (notice unless OK), SYSLOG_IDENTIFIER, VT_DEVICE
+// (host:port), VT_ADDRESS, VT_REGISTER (the catalogue name, empty when it has none), VT_WORDS (as
+// the line shows them, secrets masked), VT_OUTCOME and VT_COMMAND (the command word that wrote).
+// Empty when the text does not fit a line.
+std::vector<std::string> write_journal_fields(const char* user, const char* device, int address,
+                                              int count, const uint16_t* words,
+                                              write_outcome outcome, const char* command);
+
+// Sends the journal entry of one write request to the device at host:port, with the running
+// command's word; does nothing when the journal is turned off, and a failed send changes nothing.
+// Link thread only, beside write_log_record.
+void write_journal_record(const char* host, int port, int address, int count, const uint16_t* words,
+                          write_outcome outcome);

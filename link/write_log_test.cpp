@@ -1,5 +1,5 @@
 // The write log's line: names, masking of the secret registers' words, the outcome, and a buffer
-// too small for the line.
+// too small for the line; the journal entry's fields of a write.
 #include "link/write_log.h"
 
 #include <gtest/gtest.h>
@@ -82,6 +82,49 @@ TEST(WriteLogLine, LongestRequestFitsAndATooSmallBufferFails) {
   EXPECT_EQ(write_log_format(small, sizeof small, when, "anna", "10.0.0.7:502", 5120, 1,
                              words.data(), WRITE_OK),
             -1);
+}
+
+// The journal's fields say what the line says, a name the catalogue lacks is empty, the secret
+// words are masked as in the line, and anything but OK is a notice.
+TEST(WriteJournalFields, Table) {
+  const struct {
+    int address;
+    std::vector<uint16_t> words;
+    write_outcome outcome;
+    const char* command;
+    std::vector<std::string> fields;  // from VT_REGISTER on, with MESSAGE's text and PRIORITY
+  } cases[] = {
+      {5120,
+       {3},
+       WRITE_OK,
+       "WRITE",
+       {"MB_STATE_SET", "0003", "OK", "WRITE", "anna 10.0.0.7:502 5120 MB_STATE_SET 1 0003 OK",
+        "6"}},
+      {5133,
+       {0x4000},
+       WRITE_FAILED,
+       "RW",
+       {"", "4000", "FAIL", "RW", "anna 10.0.0.7:502 5133 - 1 4000 FAIL", "5"}},
+      {5178,
+       {9, 8},
+       WRITE_UNKNOWN,
+       "SETBIT",
+       {"", "0009 ****", "UNKNOWN", "SETBIT", "anna 10.0.0.7:502 5178 - 2 0009 **** UNKNOWN", "5"}},
+  };
+  for (const auto& c : cases) {
+    const std::vector<std::string>& f = c.fields;
+    std::vector<std::string> expected = {
+        "MESSAGE=" + f[4],        "MESSAGE_ID=582a3203c2ec4f4d95b59141e2f9275a",
+        "PRIORITY=" + f[5],       "SYSLOG_IDENTIFIER=veltrona_tool",
+        "VT_DEVICE=10.0.0.7:502", "VT_ADDRESS=" + std::to_string(c.address),
+        "VT_REGISTER=" + f[0],    "VT_WORDS=" + f[1],
+        "VT_OUTCOME=" + f[2],     "VT_COMMAND=" + f[3],
+    };
+    EXPECT_EQ(
+        write_journal_fields("anna", "10.0.0.7:502", c.address, static_cast<int>(c.words.size()),
+                             c.words.data(), c.outcome, c.command),
+        expected);
+  }
 }
 
 }  // namespace

@@ -38,6 +38,8 @@ std::vector<long> parse_numbers(const std::string& line) {
 class state_home_guard {
  public:
   state_home_guard() : owner_(getpid()) {
+    // Tests never fill the host's journal with their writes; the journal's own test turns it on.
+    setenv("VELTRONA_TOOL_NO_JOURNAL", "1", 1);
     char pattern[] = "/tmp/vt_state_XXXXXX";
     if (mkdtemp(pattern) == nullptr) {
       // Better no state directory at all than the real one.

@@ -33,7 +33,8 @@ extern const char* const VT_SIM_PATH;
 // Before main, every program linked with the harness points XDG_STATE_HOME at a scratch
 // directory of its own (removed when the program ends), so that every tool it starts, however
 // it starts it, keeps its state files (the write log) there and never in the home directory of
-// whoever runs the tests. Empty when the directory could not be made.
+// whoever runs the tests. Empty when the directory could not be made. Likewise it sets
+// VELTRONA_TOOL_NO_JOURNAL, so that the tools send nothing to the host's journal.
 const std::string& test_state_home();
 
 // The write log of the tools this program starts (it need not exist).

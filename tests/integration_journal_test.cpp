@@ -1,0 +1,200 @@
+// The host's journal, end to end: the real tool runs in a private mount namespace where a scratch
+// directory stands in for /run, and the test's own datagram socket sits at the journal's socket
+// path. What the real libsystemd sends is decoded as the journal decodes it (its native
+// protocol), so the fields of each write and calibration record are checked as they would be
+// stored.
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <thread>
+
+#include "tests/console_fixture.h"
+
+namespace {
+
+using entry = std::map<std::string, std::string>;
+
+// One datagram of the native protocol: FIELD=value lines, or FIELD, a line end, the value's
+// length as 64-bit little endian, the value and a line end for a value that holds line ends.
+entry decode(const std::string& d) {
+  entry e;
+  for (size_t at = 0; at < d.size();) {
+    size_t end = d.find('\n', at), eq = d.find('=', at);
+    if (end == std::string::npos) break;
+    if (eq < end) {
+      e[d.substr(at, eq - at)] = d.substr(eq + 1, end - eq - 1);
+      at = end + 1;
+      continue;
+    }
+    uint64_t len = 0;
+    if (end + 9 > d.size()) break;
+    memcpy(&len, d.data() + end + 1, 8);  // the host is little endian, as the journal's
+    e[d.substr(at, end - at)] = d.substr(end + 9, len);
+    at = end + 9 + len + 1;
+  }
+  return e;
+}
+
+bool namespaces_work() {
+  return getuid() == 0 && system("unshare --mount true >/dev/null 2>&1") == 0;
+}
+
+class Journal : public ConsoleSession {
+ protected:
+  void SetUp() override {
+    if (!namespaces_work()) GTEST_SKIP() << "private mount namespaces are not available here";
+    ConsoleSession::SetUp();
+    ASSERT_EQ(run_dir.create("vt_journal_"), 0);
+    ASSERT_EQ(system(("mkdir -p " + run_dir.file("run/systemd/journal")).c_str()), 0);
+  }
+  void TearDown() override { stop_listening(); }
+
+  // Binds the stand-in journal socket; a reader thread collects what arrives, so that a sender
+  // never blocks on a full queue.
+  void listen() {
+    sock = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_un sa = {};
+    sa.sun_family = AF_UNIX;
+    snprintf(sa.sun_path, sizeof sa.sun_path, "%s", run_dir.file(socket_path).c_str());
+    ASSERT_EQ(bind(sock, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0) << strerror(errno);
+    reader = std::thread([this] {
+      timeval tv = {0, 100 * 1000};
+      setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+      while (!done.load()) receive_one();
+    });
+  }
+  // A datagram, or a sealed memory file passed with it (libsystemd's way for a large entry).
+  void receive_one() {
+    char buf[65536], control[CMSG_SPACE(sizeof(int))];
+    iovec iov = {buf, sizeof buf};
+    msghdr mh = {};
+    mh.msg_iov = &iov;
+    mh.msg_iovlen = 1;
+    mh.msg_control = control;
+    mh.msg_controllen = sizeof control;
+    ssize_t n = recvmsg(sock, &mh, MSG_CMSG_CLOEXEC);
+    if (n < 0) return;
+    std::string data(buf, static_cast<size_t>(n));
+    cmsghdr* c = CMSG_FIRSTHDR(&mh);
+    if (c && c->cmsg_type == SCM_RIGHTS) {
+      int fd;
+      memcpy(&fd, CMSG_DATA(c), sizeof fd);
+      data.clear();
+      for (ssize_t got; (got = pread(fd, buf, sizeof buf, data.size())) > 0;) data.append(buf, got);
+      close(fd);
+    }
+    entries.push_back(decode(data));
+  }
+  void stop_listening() {
+    done.store(true);
+    if (reader.joinable()) reader.join();
+    if (sock >= 0) close(sock);
+    sock = -1;
+    done.store(false);
+  }
+
+  tool_result run_in_namespace(const std::string& input, std::vector<std::string> args = {}) {
+    scoped_env on("VELTRONA_TOOL_NO_JOURNAL", std::nullopt);
+    std::vector<std::string> argv = {"/usr/bin/unshare",
+                                     "--mount",
+                                     "/bin/sh",
+                                     "-c",
+                                     "mount --bind \"$1\" /run && shift && exec \"$@\"",
+                                     "sh",
+                                     run_dir.file("run"),
+                                     VT_TOOL_PATH};
+    argv.insert(argv.end(), args.begin(), args.end());
+    child_process child;
+    tool_result r;
+    EXPECT_EQ(child.start(argv, dir.path()), 0) << child.error();
+    EXPECT_EQ(child.write_input(input, VT_WAIT_MS), 0);
+    child.close_input();
+    EXPECT_EQ(child.wait_exit(VT_WAIT_MS), 0);
+    r.out = child.out();
+    r.err = child.err();
+    r.status = child.exit_status();
+    return r;
+  }
+
+  // The entries with this VT_COMMAND.
+  std::vector<entry> of(const std::string& command) {
+    std::vector<entry> found;
+    for (const entry& e : entries)
+      if (e.count("VT_COMMAND") && e.at("VT_COMMAND") == command) found.push_back(e);
+    return found;
+  }
+
+  const std::string socket_path = "run/systemd/journal/socket";
+  const std::string session =
+      "WRITE STATE 3\ny\nLOGIN\nCALIBRATE\n1\nSET 1\nACTUAL 1.25\nADD\nSEND\ny\nQ\nn\n";
+  scratch_dir run_dir;
+  int sock = -1;
+  std::thread reader;
+  std::atomic<bool> done{false};
+  std::vector<entry> entries;
+};
+
+TEST_F(Journal, EveryWriteAndTheRecordReachTheJournalAndNothingChangesWithoutOne) {
+  apply({{5480, {3}}});
+  listen();
+  tool_result heard = run_in_namespace(session);
+  stop_listening();
+  std::string device = "127.0.0.1:" + std::to_string(sim.port());
+  ASSERT_EQ(heard.status, 0) << heard.err;
+  EXPECT_EQ(heard.err, "");
+
+  std::vector<entry> writes = of("WRITE");
+  ASSERT_EQ(writes.size(), 1u);
+  EXPECT_EQ(writes[0], (entry{{"MESSAGE", writes[0]["MESSAGE"]},
+                              {"MESSAGE_ID", "582a3203c2ec4f4d95b59141e2f9275a"},
+                              {"PRIORITY", "6"},
+                              {"SYSLOG_IDENTIFIER", "veltrona_tool"},
+                              {"VT_DEVICE", device},
+                              {"VT_ADDRESS", "5120"},
+                              {"VT_REGISTER", "MB_STATE_SET"},
+                              {"VT_WORDS", "0003"},
+                              {"VT_OUTCOME", "OK"},
+                              {"VT_COMMAND", "WRITE"}}));
+  EXPECT_NE(writes[0]["MESSAGE"].find(" " + device + " 5120 MB_STATE_SET 1 0003 OK"),
+            std::string::npos);
+  for (const char* command : {"START", "LOGIN"}) {
+    ASSERT_EQ(of(command).size(), 1u) << command;
+    entry login = of(command)[0];
+    EXPECT_EQ(login["VT_WORDS"], "**** **** **** **** ****");
+    EXPECT_NE(login["MESSAGE"].find(" 5121 MB_LOG_IN 5 **** **** **** **** **** OK"),
+              std::string::npos);
+  }
+  std::vector<entry> sends = of("SEND");
+  ASSERT_EQ(sends.size(), 2u);  // the table, then its record
+  EXPECT_EQ(sends[0]["VT_REGISTER"], "MB_FIL_SET_CAL");
+  EXPECT_EQ(sends[0]["VT_WORDS"].size(), 15u * 5 - 1);
+  EXPECT_EQ(sends[1]["MESSAGE_ID"], "972b2dfecc5c4eecb953ca80c1f0abb4");
+  EXPECT_EQ(sends[1]["MESSAGE"],
+            "Calibration of MB_FIL_SET_CAL (5288) on " + device + ": OK (send)");
+  EXPECT_EQ(sends[1]["VT_RECORD"].rfind("{\"time\":", 0), 0u);
+  EXPECT_NE(sends[1]["VT_RECORD"].find("\"result\":\"OK\""), std::string::npos);
+
+  // Nobody listening, and a listener told off by --no-journal: the same session, the same output.
+  entries.clear();
+  unlink(run_dir.file(socket_path).c_str());
+  const preset set_value_at_start = {5126, float_words(6.3f)};  // the session changed it
+  apply({set_value_at_start});
+  tool_result silent = run_in_namespace(session);
+  EXPECT_EQ(silent.out, heard.out);
+  EXPECT_EQ(silent.err, "");
+  apply({set_value_at_start});
+  listen();
+  tool_result off = run_in_namespace(session, {"--no-journal"});
+  stop_listening();
+  EXPECT_EQ(off.out, heard.out);
+  EXPECT_TRUE(entries.empty());
+}
+
+}  // namespace
