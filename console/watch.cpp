@@ -12,7 +12,6 @@
 
 #include "console/watch_csv.h"
 #include "core/input.h"
-#include "core/lifecycle.h"
 #include "core/shared_messages.h"
 #include "link/link.h"
 #include "link/planned_reads.h"
@@ -71,8 +70,8 @@ wait_outcome wait_next_second(time_t second, key_mode* mode) {
 }
 
 // Reads every register once and prints one line stamped with the second of `started`; with a
-// record file, appends the sample's row too, stamped with `started` itself. Nothing is printed or
-// recorded once the stop is requested: its reads fail and would only show markers. With
+// record file, appends the sample's row too, stamped with `started` itself. A sample whose reads
+// the stop cut short is neither printed nor recorded: they would only show markers. With
 // look_between, input is looked at before each request after the first, so that a slow device
 // (each request waiting for its time-out) keeps no key or line waiting for the whole sample: the
 // sample is then dropped, neither printed nor recorded. Returns WAIT_NEXT_SECOND after a whole
@@ -108,7 +107,6 @@ wait_outcome print_sample(const timespec& started, const modbus_reg_entry* const
     if (n < 0 || static_cast<size_t>(n) >= sizeof line - used) break;
     used += static_cast<size_t>(n);
   }
-  if (quit_requested.load()) return WAIT_END;
   printf("%s\n", line);
   fflush(stdout);
   if (record->fd >= 0) watch_csv_append(record, row);

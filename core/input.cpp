@@ -291,7 +291,7 @@ yes_no_answer ask_yes_no(const char* question, int tries, other_answer other) {
     int answer = read_yes_no();
     if (answer == 1) return ANSWER_YES;
     if (answer == 0) return ANSWER_NO;
-    if (quit_requested.load()) break;
+    if (quit_requested.load()) return ANSWER_STOPPED;
     // read_yes_no said "Error reading answer." for a failed read; an unusable line it did not.
     if (other == OTHER_IS_NO && !input_failed_last) return ANSWER_NO;
   }

@@ -140,26 +140,23 @@ line_read_result read_command_line(char* buf, int size);
 // left unread) or LINE_ERROR; nothing printed.
 int read_answer_line(char* buf, int size);
 
-// Reads a yes/no answer line; only its first character counts, in either case. Lines are judged
-// on their first 15 characters. Returns 1 for Y, 0 for N, -1 for anything else (an empty line
-// too), and -1 at end of input, on a read error or on Ctrl-C after writing
-// "Error reading answer." to stderr.
-int read_yes_no();
-
 // The outcome of a yes/no question. ANSWER_NONE: the operator gave none (end of input, a read
-// error, Ctrl-C or another stop, or no usable answer in the tries allowed). Nothing was agreed
-// then, and a script that ended before its answer did not do what it meant: every command counts
-// it as a failure, a plain no as declined.
-enum yes_no_answer { ANSWER_YES, ANSWER_NO, ANSWER_NONE };
+// error, or no usable answer in the tries allowed); ANSWER_STOPPED: none either, because the stop
+// was requested (Ctrl-C, standard output lost), after which a command prints nothing more.
+// Nothing was agreed then, and a script that ended before its answer did not do what it meant:
+// every command counts both as a failure, a plain no as declined.
+enum yes_no_answer { ANSWER_YES, ANSWER_NO, ANSWER_NONE, ANSWER_STOPPED };
 
 // How an answer that is neither Y nor N (an empty line too) counts: as a no where the question
 // says "other-key=cancel" or cancels anything but a yes, or as no answer, asked again while
 // tries are left.
 enum other_answer { OTHER_IS_NO, OTHER_IS_NONE };
 
-// The one yes/no question of every command: prints question ("%s", stdout flushed) and reads the
-// answer with read_yes_no, at most `tries` times. A failed read is asked again too (WRITE asks
-// three times whatever the reason), unless quit_requested is set. Returns the answer.
+// The one yes/no question of every command: prints question ("%s", stdout flushed) and reads an
+// answer line, at most `tries` times. Only the line's first character counts, in either case
+// (judged on its first 15 characters); a failed read writes "Error reading answer." to stderr and
+// is asked again too (WRITE asks three times whatever the reason), unless the stop was
+// requested. Returns the answer.
 yes_no_answer ask_yes_no(const char* question, int tries, other_answer other);
 
 // Reads a decimal integer answer line and checks lowest <= number <= highest, compared as unsigned
