@@ -227,15 +227,7 @@ command_status cmd_compare(const command_args& args) {
 }
 
 command_status cmd_restore(const command_args& args) {
-  // The table row has made sure of the file name.
-  if (args.size() < 2) {
-    msg_missing_address();
-    return CMD_FAILED;
-  }
-  if (args.size() - 1 > RESTORE_MAX_REGISTERS) {
-    printf("Too many registers: RESTORE puts back at most %d.\n", RESTORE_MAX_REGISTERS);
-    return CMD_FAILED;
-  }
+  // The table row has made sure of the file name and one to RESTORE_MAX_REGISTERS registers.
   dump_file dump;
   if (read_dump_file(args[0].c_str(), &dump) < 0) return CMD_FAILED;
 

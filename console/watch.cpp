@@ -143,14 +143,11 @@ int split_watch_args(const command_args& args, command_args* registers, std::str
 command_status cmd_watch(const command_args& all_args) {
   command_args args;
   std::string record_path;
+  // The table row has refused more than WATCH_MAX_REGISTERS registers.
   if (split_watch_args(all_args, &args, &record_path) < 0) return CMD_FAILED;
-  if (args.size() > WATCH_MAX_REGISTERS) {
-    printf("Too many registers: WATCH shows at most %d.\n", WATCH_MAX_REGISTERS);
-    return CMD_FAILED;
-  }
   int count = static_cast<int>(args.size());
 
-  const modbus_reg_entry* entries[WATCH_MAX_REGISTERS];
+  std::vector<const modbus_reg_entry*> entries(args.size());
   for (int i = 0; i < count; i++) {
     entries[i] = find_register(args[i].c_str());
     if (!entries[i]) return CMD_FAILED;
@@ -162,7 +159,7 @@ command_status cmd_watch(const command_args& all_args) {
   }
   watch_csv_file record;
   if (!record_path.empty()) {
-    if (watch_csv_open(record_path, watch_csv_header(entries, count), &record) < 0)
+    if (watch_csv_open(record_path, watch_csv_header(entries.data(), count), &record) < 0)
       return CMD_FAILED;
   }
   for (int i = 0; i < count; i++) print_register_header(entries[i]);
@@ -179,7 +176,7 @@ command_status cmd_watch(const command_args& all_args) {
   for (;;) {
     timespec now;
     clock_gettime(CLOCK_REALTIME, &now);
-    wait_outcome outcome = print_sample(now, entries, count, look_between, &mode, &record);
+    wait_outcome outcome = print_sample(now, entries.data(), count, look_between, &mode, &record);
     if (outcome == WAIT_NEXT_SECOND) outcome = wait_next_second(now.tv_sec, &mode);
     if (outcome == WAIT_NEXT_SECOND) continue;
     if (outcome == WAIT_INPUT && at_terminal) drop_key();
