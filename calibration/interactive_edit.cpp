@@ -72,7 +72,7 @@ command_status calib_interactive_edit(int entry, command_status (*send_table)(bo
     // Ctrl-C ends the read at once (LINE_INTERRUPTED), also after a send the stop cut short.
     int c = read_key_byte(&mode);
     // Back from Ctrl-Z: the shell's lines stand below the point line.
-    if (c == KEY_CONTINUED) {
+    if (c == LINE_CONTINUED) {
       calib_print_point(entry, reg_read, row);
       continue;
     }

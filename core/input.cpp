@@ -348,10 +348,10 @@ int read_key_byte(key_mode* mode) {
   // A continue after a stop interrupts the wait (the signal lands on this thread); the keys that
   // became readable meanwhile are dropped by resumed() before anything is read.
   while (mode && !input_ready()) {
-    if (mode->resumed()) return KEY_CONTINUED;
+    if (mode->resumed()) return LINE_CONTINUED;
     input_wait_result got = wait_for_input_ms(-1);
     if (got == INPUT_STOPPED) return LINE_INTERRUPTED;
-    if (mode->resumed()) return KEY_CONTINUED;
+    if (mode->resumed()) return LINE_CONTINUED;
     if (got != INPUT_TIMEOUT) break;
   }
   return next_byte();

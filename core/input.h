@@ -118,6 +118,9 @@ enum line_read_result {
   LINE_INTERRUPTED = -2,  // Ctrl-C: quit_requested set, or a read interrupted by a signal
   LINE_ERROR = -3,        // any other read error
   LINE_TOO_LONG = -4,     // the line did not fit the buffer; it was read to its end and dropped
+  LINE_CONTINUED = -5,    // read_key_byte: the process continued after a stop during the wait;
+                          // the caller shows its state again (the shell's lines may stand below
+                          // it) and reads on
 };
 
 // Waits for and reads one line of stdin into buf (size bytes, line end kept, always
@@ -190,12 +193,8 @@ class key_mode {
   unsigned continues_seen_ = 0;
 };
 
-// read_key_byte's result when the process continued after a stop during the wait: the caller
-// shows its state again (the shell's lines may stand below it) and reads on.
-constexpr int KEY_CONTINUED = -5;
-
 // Waits for and reads one byte (a key in key mode) from stdin, buffered bytes first. Returns the
-// byte (0 to 255), KEY_CONTINUED (with a mode whose resumed() was true: nothing read), or
+// byte (0 to 255), LINE_CONTINUED (with a mode whose resumed() was true: nothing read), or
 // LINE_INTERRUPTED on Ctrl-C, LINE_END at end of input (also once input has been given up),
 // LINE_ERROR on a read error.
 int read_key_byte(key_mode* mode = nullptr);
