@@ -252,7 +252,7 @@ int calib_history_print(int reg_cal) {
     return -1;
   }
   // Ctrl-C ends the tool: nothing more is listed.
-  if (history.stopped || quit_requested.load()) return -1;
+  if (history.stopped || stop_requested()) return -1;
   if (history.older)
     printf("Read the last 64 MiB of %s only; older records are not listed.\n", path.c_str());
   std::string title = reg_cal != 0 ? table_title(reg_cal) : "every table";
@@ -265,7 +265,7 @@ int calib_history_print(int reg_cal) {
     printf("Calibrations of %s:\n", title.c_str());
   }
   for (const calib_record& record : history.records) {
-    if (quit_requested.load()) return -1;
+    if (stop_requested()) return -1;
     print_record(record, reg_cal == 0);
   }
   if (history.skipped > 0)

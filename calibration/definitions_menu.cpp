@@ -142,7 +142,7 @@ command_status delete_definition() {
   char question[128];
   snprintf(question, sizeof question, "Delete calibration menu %d [%s]? (y/n): ", n, def.sMsg);
   yes_no_answer answer = ask_yes_no(question, 1, OTHER_IS_NONE);
-  if (answer == ANSWER_NONE) {
+  if (answer == ANSWER_NONE || answer == ANSWER_STOPPED) {
     msg_answer_failed();
     return CMD_FAILED;
   }

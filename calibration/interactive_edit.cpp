@@ -7,7 +7,6 @@
 #include "calibration/calibration_history.h"
 #include "calibration/table_layout.h"
 #include "core/input.h"
-#include "core/lifecycle.h"
 #include "link/link.h"
 #include "registers/catalogue.h"
 #include "registers/values.h"
@@ -69,10 +68,11 @@ command_status calib_interactive_edit(int entry, command_status (*send_table)(bo
 
   command_status status = CMD_OK;
   key_mode mode;
-  while (!quit_requested.load()) {
+  for (;;) {
+    // Ctrl-C ends the read at once (LINE_INTERRUPTED), also after a send the stop cut short.
     int c = read_key_byte(&mode);
     // Back from Ctrl-Z: the shell's lines stand below the point line.
-    if (c == KEY_CONTINUED) {
+    if (c == LINE_CONTINUED) {
       calib_print_point(entry, reg_read, row);
       continue;
     }

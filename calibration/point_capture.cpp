@@ -107,7 +107,7 @@ command_status point_add(const command_args& args) {
   if (calib_float_is_empty(pending.fSet)) {
     yes_no_answer answer =
         ask_yes_no("Set is empty. Do you want to continue? (y/n): ", 1, OTHER_IS_NONE);
-    if (answer == ANSWER_NONE) {
+    if (answer == ANSWER_NONE || answer == ANSWER_STOPPED) {
       msg_answer_failed();
       return CMD_FAILED;
     }

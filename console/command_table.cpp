@@ -1,5 +1,7 @@
 #include "console/command_table.h"
 
+#include <strings.h>
+
 #include <cstdio>
 #include <cstring>
 #include <iterator>
@@ -208,11 +210,14 @@ constexpr console_command commands[] = {
     {"RECONNECT", cmd_reconnect, {}, COMPLETE_NOTHING, {},
      {"Close the connection and connect again, e.g. after a device restart.", reconnect_details}},
     {"WATCH", cmd_watch, needs_register, COMPLETE_REGISTERS, {},
-     {"Show registers live, one line per second.", watch_details}},
+     {"Show registers live, one line per second.", watch_details}, {}, nullptr, {},
+     {WATCH_MAX_REGISTERS, "Too many registers: WATCH shows at most 8.", "-o"}},
     {"COMPARE", cmd_compare, {1, missing_filename_text}, COMPLETE_FILE_THEN_REGISTERS, {},
      {"Compare registers with a dump file.", compare_details}},
     {"RESTORE", cmd_restore, {1, missing_filename_text}, COMPLETE_FILE_THEN_REGISTERS, {},
-     {"Restore registers from a dump file.", restore_details}},
+     {"Restore registers from a dump file.", restore_details}, {}, nullptr,
+     {2, missing_address_text},
+     {1 + RESTORE_MAX_REGISTERS, "Too many registers: RESTORE puts back at most 16."}},
     {"CALHISTORY", cmd_calhistory, {}, COMPLETE_REGISTER, {},
      {"Show the last 10 recorded calibrations of a table, oldest first.", calhistory_details}},
 };
@@ -267,6 +272,23 @@ void print_entry(const char* word, const command_help& help) {
   printf("\n");
 }
 
+// Whether args hold more tokens than the limit lets through, an option and its value uncounted.
+bool exceeds(const argument_limit& limit, const command_args& args) {
+  if (limit.most == 0) return false;
+  size_t counted = 0;
+  bool option_seen = false;
+  for (size_t i = 0; i < args.size(); i++) {
+    if (limit.option == nullptr || strcasecmp(args[i].c_str(), limit.option) != 0) {
+      counted++;
+      continue;
+    }
+    if (option_seen || i + 1 == args.size()) return false;
+    option_seen = true;
+    i++;
+  }
+  return counted > limit.most;
+}
+
 }  // namespace
 
 constinit const std::span<const console_command> command_table = commands;
@@ -283,6 +305,14 @@ command_status run_command(const console_command& command, const command_args& a
   if (args.size() < command.needs.count) {
     if (command.session_handler && calib_session_running()) return command.session_handler(args);
     printf("%s\n", command.needs.missing);
+    return CMD_FAILED;
+  }
+  if (args.size() < command.then_needs.count) {
+    printf("%s\n", command.then_needs.missing);
+    return CMD_FAILED;
+  }
+  if (exceeds(command.limit, args)) {
+    printf("%s\n", command.limit.too_many);
     return CMD_FAILED;
   }
   return command.handler(args);

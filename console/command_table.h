@@ -58,6 +58,16 @@ struct argument_count {
   const char* missing = nullptr;
 };
 
+// The most tokens a row's handler takes: with more, the dispatcher prints too_many as a line and
+// runs nothing. `option` (any case) names an option whose value follows it (WATCH's -o and its
+// file): neither is counted. An option given without its value or twice is left to the handler,
+// whose refusal of it comes first. most 0: no limit.
+struct argument_limit {
+  size_t most = 0;
+  const char* too_many = nullptr;
+  const char* option = nullptr;
+};
+
 // What the arguments of a command complete to on the interactive line.
 enum argument_completion {
   COMPLETE_NOTHING,
@@ -89,6 +99,10 @@ struct console_command {
   // Inside a calibration session, runs in place of the refusal when fewer tokens than needed
   // came (READ and WRITE without argument read the session's read register).
   command_handler session_handler = nullptr;
+  // A further count the row needs once `needs` is met, with its own refusal (RESTORE's register
+  // after the file), and the most tokens it takes.
+  argument_count then_needs = {};
+  argument_limit limit = {};
 };
 
 // The rows in code order; constant, read by the console thread.
@@ -100,7 +114,8 @@ int find_command(const char* token);
 
 // Runs a row on the tokens after its word, as the console does once it has found the row: fewer
 // tokens than the row needs go to its session handler inside a calibration session, else are
-// refused with the row's message (CMD_FAILED); otherwise the handler runs. Returns the status of
+// refused with the row's message (CMD_FAILED), as are fewer than then_needs and more than its
+// limit; otherwise the handler runs. Returns the status of
 // what ran. Console thread.
 command_status run_command(const console_command& command, const command_args& args);
 

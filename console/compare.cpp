@@ -12,7 +12,6 @@
 #include "console/dump_file.h"
 #include "console/read_progress.h"
 #include "core/input.h"
-#include "core/lifecycle.h"
 #include "core/shared_messages.h"
 #include "link/link.h"
 #include "link/planned_reads.h"
@@ -228,15 +227,7 @@ command_status cmd_compare(const command_args& args) {
 }
 
 command_status cmd_restore(const command_args& args) {
-  // The table row has made sure of the file name.
-  if (args.size() < 2) {
-    msg_missing_address();
-    return CMD_FAILED;
-  }
-  if (args.size() - 1 > RESTORE_MAX_REGISTERS) {
-    printf("Too many registers: RESTORE puts back at most %d.\n", RESTORE_MAX_REGISTERS);
-    return CMD_FAILED;
-  }
+  // The table row has made sure of the file name and one to RESTORE_MAX_REGISTERS registers.
   dump_file dump;
   if (read_dump_file(args[0].c_str(), &dump) < 0) return CMD_FAILED;
 
@@ -284,26 +275,27 @@ command_status cmd_restore(const command_args& args) {
              static_cast<int>(changes.size()));
   }
   yes_no_answer answer = ask_yes_no(question, 1, OTHER_IS_NO);
+  if (answer == ANSWER_STOPPED) return CMD_FAILED;
   if (answer != ANSWER_YES) {
-    command_status declined = answer == ANSWER_NO ? CMD_DECLINED : CMD_FAILED;
-    if (quit_requested.load()) return declined;
     msg_restore_cancelled();
     print_unknown_names(dump);
-    return declined;
+    return answer == ANSWER_NO ? CMD_DECLINED : CMD_FAILED;
   }
 
   int failed = 0;
   for (const restore_item* item : changes) {
-    if (quit_requested.load()) return CMD_FAILED;
     int words = reg_words_of_type(item->entry->type);
     std::string name = reg_trimmed_name(item->entry->name);
-    bool written = modbus_cmd_write(item->entry->address, words, item->words) >= 0;
+    request_result result = link_write(item->entry->address, words, item->words);
+    write_outcome outcome = link_last_write_outcome();
+    // The stop came before this write went out: nothing more is put back, nothing is recorded.
+    if (result == REQUEST_STOPPED && outcome != WRITE_UNKNOWN) return CMD_FAILED;
     // A table put back is a calibration like a SEND: it is recorded however the write ended.
     if (item->entry->type == SET_CALIB || item->entry->type == READ_CALIB)
       calib_history_record_restore(item->entry, item->device_words, item->words, dump.path.c_str(),
-                                   link_last_write_outcome());
-    if (!written) {
-      if (quit_requested.load()) return CMD_FAILED;
+                                   outcome);
+    if (result == REQUEST_STOPPED) return CMD_FAILED;
+    if (result != REQUEST_SERVED) {
       printf("%s: ", name.c_str());
       msg_error_write();
       failed++;

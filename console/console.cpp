@@ -77,6 +77,7 @@ void command_loop() {
         quit_requested.store(1);
         return;
       case LINE_INTERRUPTED:
+      case LINE_CONTINUED:  // a key read's result only; a command line never ends on it
         continue;
       case LINE_ERROR:
         // Never EINTR, which comes back as LINE_INTERRUPTED.

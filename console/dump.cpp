@@ -146,17 +146,18 @@ command_status cmd_dump(const command_args& args) {
   read_progress_start(&progress, MODBUS_REG_COUNT);
   for (int i = 0; i < MODBUS_REG_COUNT; ++i) {
     read_progress_update(&progress, i);
+    const modbus_reg_entry* entry = &modbus_reg_table[i];
+    if (entry->address == 0) continue;
+    request_result result = link_read(entry->address, reg_words_of_type(entry->type), words);
     // Ctrl-C ends the tool: the registers left are not read and get no line on the screen.
-    if (quit_requested.load()) {
+    if (result == REQUEST_STOPPED) {
       read_progress_erase(&progress);
       fclose(f);
       return CMD_FAILED;
     }
-    const modbus_reg_entry* entry = &modbus_reg_table[i];
-    if (entry->address == 0) continue;
-    if (modbus_cmd_read(entry->address, reg_words_of_type(entry->type), words) < 0) {
+    if (result != REQUEST_SERVED) {
       read_progress_erase(&progress);
-      if (!quit_requested.load()) printf("Error read %s\n", entry->name);
+      printf("Error read %s\n", entry->name);
       read_failed = true;
       continue;
     }
@@ -173,7 +174,7 @@ command_status cmd_dump(const command_args& args) {
     error = errno;
   }
   if (failed) {
-    if (error == EINTR && quit_requested.load()) return CMD_FAILED;
+    if (interrupted_by_stop(error)) return CMD_FAILED;
     printf("Error writing file: %s [errno=%d]\n", path, error);
     return CMD_FAILED;
   }

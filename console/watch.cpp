@@ -12,7 +12,6 @@
 
 #include "console/watch_csv.h"
 #include "core/input.h"
-#include "core/lifecycle.h"
 #include "core/shared_messages.h"
 #include "link/link.h"
 #include "link/planned_reads.h"
@@ -71,8 +70,8 @@ wait_outcome wait_next_second(time_t second, key_mode* mode) {
 }
 
 // Reads every register once and prints one line stamped with the second of `started`; with a
-// record file, appends the sample's row too, stamped with `started` itself. Nothing is printed or
-// recorded once the stop is requested: its reads fail and would only show markers. With
+// record file, appends the sample's row too, stamped with `started` itself. A sample whose reads
+// the stop cut short is neither printed nor recorded: they would only show markers. With
 // look_between, input is looked at before each request after the first, so that a slow device
 // (each request waiting for its time-out) keeps no key or line waiting for the whole sample: the
 // sample is then dropped, neither printed nor recorded. Returns WAIT_NEXT_SECOND after a whole
@@ -108,7 +107,6 @@ wait_outcome print_sample(const timespec& started, const modbus_reg_entry* const
     if (n < 0 || static_cast<size_t>(n) >= sizeof line - used) break;
     used += static_cast<size_t>(n);
   }
-  if (quit_requested.load()) return WAIT_END;
   printf("%s\n", line);
   fflush(stdout);
   if (record->fd >= 0) watch_csv_append(record, row);
@@ -145,14 +143,11 @@ int split_watch_args(const command_args& args, command_args* registers, std::str
 command_status cmd_watch(const command_args& all_args) {
   command_args args;
   std::string record_path;
+  // The table row has refused more than WATCH_MAX_REGISTERS registers.
   if (split_watch_args(all_args, &args, &record_path) < 0) return CMD_FAILED;
-  if (args.size() > WATCH_MAX_REGISTERS) {
-    printf("Too many registers: WATCH shows at most %d.\n", WATCH_MAX_REGISTERS);
-    return CMD_FAILED;
-  }
   int count = static_cast<int>(args.size());
 
-  const modbus_reg_entry* entries[WATCH_MAX_REGISTERS];
+  std::vector<const modbus_reg_entry*> entries(args.size());
   for (int i = 0; i < count; i++) {
     entries[i] = find_register(args[i].c_str());
     if (!entries[i]) return CMD_FAILED;
@@ -164,7 +159,7 @@ command_status cmd_watch(const command_args& all_args) {
   }
   watch_csv_file record;
   if (!record_path.empty()) {
-    if (watch_csv_open(record_path, watch_csv_header(entries, count), &record) < 0)
+    if (watch_csv_open(record_path, watch_csv_header(entries.data(), count), &record) < 0)
       return CMD_FAILED;
   }
   for (int i = 0; i < count; i++) print_register_header(entries[i]);
@@ -181,7 +176,7 @@ command_status cmd_watch(const command_args& all_args) {
   for (;;) {
     timespec now;
     clock_gettime(CLOCK_REALTIME, &now);
-    wait_outcome outcome = print_sample(now, entries, count, look_between, &mode, &record);
+    wait_outcome outcome = print_sample(now, entries.data(), count, look_between, &mode, &record);
     if (outcome == WAIT_NEXT_SECOND) outcome = wait_next_second(now.tv_sec, &mode);
     if (outcome == WAIT_NEXT_SECOND) continue;
     if (outcome == WAIT_INPUT && at_terminal) drop_key();

@@ -291,7 +291,7 @@ yes_no_answer ask_yes_no(const char* question, int tries, other_answer other) {
     int answer = read_yes_no();
     if (answer == 1) return ANSWER_YES;
     if (answer == 0) return ANSWER_NO;
-    if (quit_requested.load()) break;
+    if (quit_requested.load()) return ANSWER_STOPPED;
     // read_yes_no said "Error reading answer." for a failed read; an unusable line it did not.
     if (other == OTHER_IS_NO && !input_failed_last) return ANSWER_NO;
   }
@@ -348,10 +348,10 @@ int read_key_byte(key_mode* mode) {
   // A continue after a stop interrupts the wait (the signal lands on this thread); the keys that
   // became readable meanwhile are dropped by resumed() before anything is read.
   while (mode && !input_ready()) {
-    if (mode->resumed()) return KEY_CONTINUED;
+    if (mode->resumed()) return LINE_CONTINUED;
     input_wait_result got = wait_for_input_ms(-1);
     if (got == INPUT_STOPPED) return LINE_INTERRUPTED;
-    if (mode->resumed()) return KEY_CONTINUED;
+    if (mode->resumed()) return LINE_CONTINUED;
     if (got != INPUT_TIMEOUT) break;
   }
   return next_byte();

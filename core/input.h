@@ -118,6 +118,9 @@ enum line_read_result {
   LINE_INTERRUPTED = -2,  // Ctrl-C: quit_requested set, or a read interrupted by a signal
   LINE_ERROR = -3,        // any other read error
   LINE_TOO_LONG = -4,     // the line did not fit the buffer; it was read to its end and dropped
+  LINE_CONTINUED = -5,    // read_key_byte: the process continued after a stop during the wait;
+                          // the caller shows its state again (the shell's lines may stand below
+                          // it) and reads on
 };
 
 // Waits for and reads one line of stdin into buf (size bytes, line end kept, always
@@ -140,26 +143,23 @@ line_read_result read_command_line(char* buf, int size);
 // left unread) or LINE_ERROR; nothing printed.
 int read_answer_line(char* buf, int size);
 
-// Reads a yes/no answer line; only its first character counts, in either case. Lines are judged
-// on their first 15 characters. Returns 1 for Y, 0 for N, -1 for anything else (an empty line
-// too), and -1 at end of input, on a read error or on Ctrl-C after writing
-// "Error reading answer." to stderr.
-int read_yes_no();
-
 // The outcome of a yes/no question. ANSWER_NONE: the operator gave none (end of input, a read
-// error, Ctrl-C or another stop, or no usable answer in the tries allowed). Nothing was agreed
-// then, and a script that ended before its answer did not do what it meant: every command counts
-// it as a failure, a plain no as declined.
-enum yes_no_answer { ANSWER_YES, ANSWER_NO, ANSWER_NONE };
+// error, or no usable answer in the tries allowed); ANSWER_STOPPED: none either, because the stop
+// was requested (Ctrl-C, standard output lost), after which a command prints nothing more.
+// Nothing was agreed then, and a script that ended before its answer did not do what it meant:
+// every command counts both as a failure, a plain no as declined.
+enum yes_no_answer { ANSWER_YES, ANSWER_NO, ANSWER_NONE, ANSWER_STOPPED };
 
 // How an answer that is neither Y nor N (an empty line too) counts: as a no where the question
 // says "other-key=cancel" or cancels anything but a yes, or as no answer, asked again while
 // tries are left.
 enum other_answer { OTHER_IS_NO, OTHER_IS_NONE };
 
-// The one yes/no question of every command: prints question ("%s", stdout flushed) and reads the
-// answer with read_yes_no, at most `tries` times. A failed read is asked again too (WRITE asks
-// three times whatever the reason), unless quit_requested is set. Returns the answer.
+// The one yes/no question of every command: prints question ("%s", stdout flushed) and reads an
+// answer line, at most `tries` times. Only the line's first character counts, in either case
+// (judged on its first 15 characters); a failed read writes "Error reading answer." to stderr and
+// is asked again too (WRITE asks three times whatever the reason), unless the stop was
+// requested. Returns the answer.
 yes_no_answer ask_yes_no(const char* question, int tries, other_answer other);
 
 // Reads a decimal integer answer line and checks lowest <= number <= highest, compared as unsigned
@@ -193,12 +193,8 @@ class key_mode {
   unsigned continues_seen_ = 0;
 };
 
-// read_key_byte's result when the process continued after a stop during the wait: the caller
-// shows its state again (the shell's lines may stand below it) and reads on.
-constexpr int KEY_CONTINUED = -5;
-
 // Waits for and reads one byte (a key in key mode) from stdin, buffered bytes first. Returns the
-// byte (0 to 255), KEY_CONTINUED (with a mode whose resumed() was true: nothing read), or
+// byte (0 to 255), LINE_CONTINUED (with a mode whose resumed() was true: nothing read), or
 // LINE_INTERRUPTED on Ctrl-C, LINE_END at end of input (also once input has been given up),
 // LINE_ERROR on a read error.
 int read_key_byte(key_mode* mode = nullptr);

@@ -4,6 +4,7 @@
 #include <pthread.h>
 
 #include <atomic>
+#include <cerrno>
 
 #include "core/tool_config.h"
 
@@ -13,6 +14,13 @@
 // reset. Whoever sets it while another thread may wait for input calls wake_input_waits(). Read by
 // both workers on every pass of their loops and by every wait for standard input.
 extern std::atomic<int> quit_requested;
+
+// Whether the stop was requested: quit_requested, named for the loops that end on it.
+inline bool stop_requested() { return quit_requested.load() != 0; }
+
+// Whether a system call failed with `error` because the stop's signal interrupted it: the stop,
+// no fault of the file or the descriptor.
+inline bool interrupted_by_stop(int error) { return error == EINTR && stop_requested(); }
 
 // --exit-on-error: set by the main thread from the command line before the workers start, then
 // only read (by the console thread, which ends the session at the first failure).

@@ -22,7 +22,7 @@ void msg_invalid_argument(const char* token) { printf("Invalid argument: %s\n", 
 void msg_missing_filename() { printf("%s\n", missing_filename_text); }
 void msg_file_open_error(const char* path, int error) {
   // An open that Ctrl-C interrupted (a FIFO DUMP waited for) is the stop, not a fault of the file.
-  if (error == EINTR && quit_requested.load()) return;
+  if (interrupted_by_stop(error)) return;
   printf("Error opening file: %s [errno=%d]\n", path, error);
 }
 void msg_calib_load_failed() { printf("Error in loading calibration data from device.\n"); }

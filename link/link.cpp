@@ -222,7 +222,8 @@ int write_registers(int address, int count, const uint16_t* src, write_outcome* 
   if (current_link.replies_out_of_step) current_link.device->flush();
   current_link.replies_out_of_step = false;
   int rc = current_link.device->write_registers(address, count, src);
-  *outcome = outcome_of(rc, errno);
+  current_link.cmd_errno = rc < 0 ? errno : 0;
+  *outcome = outcome_of(rc, current_link.cmd_errno);
   after_transfer(rc);
   return rc;
 }
@@ -452,6 +453,16 @@ unsigned link_connection_serial() { return current_link.connection_serial.load()
 
 int modbus_cmd_write(uint16_t address, int count, const uint16_t* src) {
   return post_request(CMD_WRITE, address, count, src, nullptr, &last_write_outcome);
+}
+
+request_result link_write(uint16_t address, int count, const uint16_t* src) {
+  int err = 0;
+  int rc = post_request(CMD_WRITE, address, count, src, nullptr, &last_write_outcome, &err);
+  if (rc >= 0) return REQUEST_SERVED;
+  if (quit_requested.load()) return REQUEST_STOPPED;
+  if (err >= EMBXILFUN && err <= EMBXGTAR) return REQUEST_REFUSED;
+  if (err == 0 || err == ENOTCONN) return REQUEST_NOT_SENT;
+  return REQUEST_FAILED;
 }
 
 write_outcome link_last_write_outcome() { return last_write_outcome; }

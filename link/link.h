@@ -81,6 +81,12 @@ unsigned link_connection_serial();
 // is written after the stop. Console thread only.
 int modbus_cmd_write(uint16_t address, int count, const uint16_t* src);
 
+// Writes like modbus_cmd_write and says what happened (the result of link_read, without an
+// exception code). REQUEST_STOPPED: the stop was requested before the write went out, or cut it
+// short; link_last_write_outcome() then says WRITE_UNKNOWN when it may have reached the device.
+// Console thread only.
+request_result link_write(uint16_t address, int count, const uint16_t* src);
+
 // What came of a write request.
 enum write_outcome {
   WRITE_OK,       // the device confirmed it
@@ -91,7 +97,8 @@ enum write_outcome {
                   // reply that does not fit the request): the device may have carried it out
 };
 
-// The outcome of the calling thread's last write request through the link (modbus_cmd_write),
+// The outcome of the calling thread's last write request through the link (modbus_cmd_write or
+// link_write),
 // the same as its write log line says; WRITE_FAILED before the thread's first write. Each thread
 // sees its own; the thread that makes the requests (the console thread) asks.
 write_outcome link_last_write_outcome();

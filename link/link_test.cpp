@@ -712,6 +712,27 @@ TEST_F(LinkCase, LastWriteOutcomeTellsARefusalFromAnUnknown) {
   EXPECT_EQ(WRITE_FAILED, outcome_of_write(5120));
 }
 
+// A handler ends on REQUEST_STOPPED without looking at the flag: the stop must not read as a
+// refusal or a lost connection, and a write after it never reaches the device.
+TEST_F(LinkCase, WriteResultTellsAStopFromAFailure) {
+  connect();
+  device.fail_address = 5200;
+  auto write_at = [](uint16_t address) {
+    return within(10, [address] {
+      uint16_t word = 1;
+      return link_write(address, 1, &word);
+    });
+  };
+  EXPECT_EQ(REQUEST_SERVED, write_at(5120));
+  EXPECT_EQ(REQUEST_REFUSED, write_at(5200));
+  device.drop();
+  EXPECT_EQ(REQUEST_FAILED, write_at(5120));
+  size_t writes = request_calls(device.calls()).size();
+  stop();
+  EXPECT_EQ(REQUEST_STOPPED, write_at(5120));
+  EXPECT_EQ(writes, request_calls(device.calls()).size());
+}
+
 // The host is cut to 31 characters and always terminated.
 TEST(LinkParams, CopiedOutOfTheRecord) {
   struct {
