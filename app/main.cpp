@@ -243,7 +243,7 @@ int main(int argc, char** argv) {
     return -1;
   }
 
-  if (tool_config_load() != 1) {
+  if (tool_config_load() < 0) {
     printf("Failed to load %s", tool_config_file());
     fflush(stdout);
     return -1;

@@ -88,7 +88,7 @@ command_status add_definition() {
   cal_definition before = tool_config.cal[slot];
   tool_config.cal[slot] = def;
   tool_config.cal[slot].use = 1;
-  if (tool_config_save() != 1) {
+  if (tool_config_save() < 0) {
     msg_save_failed();
     tool_config.cal[slot] = before;
     def.use = 0;
@@ -152,7 +152,7 @@ command_status delete_definition() {
   }
   cal_definition before = tool_config.cal[n - 1];
   clear_definition(&tool_config.cal[n - 1]);
-  if (tool_config_save() != 1) {
+  if (tool_config_save() < 0) {
     msg_save_failed();
     tool_config.cal[n - 1] = before;
     return CMD_FAILED;

@@ -77,7 +77,9 @@ void command_loop() {
         quit_requested.store(1);
         return;
       case LINE_INTERRUPTED:
-      case LINE_CONTINUED:  // a key read's result only; a command line never ends on it
+      case LINE_CONTINUED:     // a key read's or an answer's result only; a command line never
+      case LINE_NOT_A_NUMBER:  // ends on them
+      case LINE_OUT_OF_RANGE:
         continue;
       case LINE_ERROR:
         // Never EINTR, which comes back as LINE_INTERRUPTED.

@@ -233,7 +233,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   // The configuration is read from the working directory; libFuzzer's paths are relative to the
   // one it was started in.
   int start_dir = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (start_dir < 0 || chdir(dir) != 0 || tool_config_load() != 1 || fchdir(start_dir) != 0)
+  if (start_dir < 0 || chdir(dir) != 0 || tool_config_load() < 0 || fchdir(start_dir) != 0)
     fail("configuration not loaded");
   ::close(start_dir);
   unlink(config.c_str());

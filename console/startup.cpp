@@ -94,7 +94,7 @@ command_status add_entry(const command_args& args) {
   startup_entry& s = tool_config.startup[slot];
   s.iReg = entry->address;
   s.raw_value = words == 1 ? (value & 0xFFFF) : value;
-  if (tool_config_save() != 1) {
+  if (tool_config_save() < 0) {
     msg_save_failed();
     s.iReg = 0;
     s.raw_value = 0;
@@ -123,7 +123,7 @@ command_status delete_entry(const command_args& args) {
   const startup_entry kept = s;
   s.iReg = 0;
   s.raw_value = 0;
-  if (tool_config_save() != 1) {
+  if (tool_config_save() < 0) {
     msg_save_failed();
     s = kept;
     return CMD_FAILED;

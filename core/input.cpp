@@ -298,23 +298,24 @@ yes_no_answer ask_yes_no(const char* question, int tries, other_answer other) {
   return ANSWER_NONE;
 }
 
-int read_int_in_range(int32_t* value, int32_t lowest, int32_t highest) {
+line_read_result read_int_in_range(int32_t* value, int32_t lowest, int32_t highest) {
   char line[INT_ANSWER_BUF];
-  if (read_answer_line(line, sizeof line) < 0) return -1;
+  if (int rc = read_answer_line(line, sizeof line); rc < 0)
+    return static_cast<line_read_result>(rc);
   size_t len = strlen(line);
   if (len > 0 && line[len - 1] == '\n') line[len - 1] = '\0';
 
   uint32_t n = 0;
   if (parse_unsigned(line, 10, &n) != 0) {
     printf("Invalid: %s.\n", line);
-    return -2;
+    return LINE_NOT_A_NUMBER;
   }
   if (n < static_cast<uint32_t>(lowest) || n > static_cast<uint32_t>(highest)) {
     printf("Out of range: %d.\n", static_cast<int32_t>(n));
-    return -3;
+    return LINE_OUT_OF_RANGE;
   }
   *value = static_cast<int32_t>(n);
-  return 0;
+  return LINE_OK;
 }
 
 key_mode::key_mode() {

@@ -113,14 +113,16 @@ void input_count_line();
 // Outcome of a read of standard input: 0 or more is what was read (a line, a count, a byte); a
 // negative result says why nothing was.
 enum line_read_result {
-  LINE_OK = 0,            // a line is in the buffer
-  LINE_END = -1,          // end of input (Ctrl-D on an empty line), or input given up
-  LINE_INTERRUPTED = -2,  // Ctrl-C: quit_requested set, or a read interrupted by a signal
-  LINE_ERROR = -3,        // any other read error
-  LINE_TOO_LONG = -4,     // the line did not fit the buffer; it was read to its end and dropped
-  LINE_CONTINUED = -5,    // read_key_byte: the process continued after a stop during the wait;
-                          // the caller shows its state again (the shell's lines may stand below
-                          // it) and reads on
+  LINE_OK = 0,             // a line is in the buffer
+  LINE_END = -1,           // end of input (Ctrl-D on an empty line), or input given up
+  LINE_INTERRUPTED = -2,   // Ctrl-C: quit_requested set, or a read interrupted by a signal
+  LINE_ERROR = -3,         // any other read error
+  LINE_TOO_LONG = -4,      // the line did not fit the buffer; it was read to its end and dropped
+  LINE_CONTINUED = -5,     // read_key_byte: the process continued after a stop during the wait;
+                           // the caller shows its state again (the shell's lines may stand below
+                           // it) and reads on
+  LINE_NOT_A_NUMBER = -6,  // read_int_in_range: the line is no number ("Invalid: %s." printed)
+  LINE_OUT_OF_RANGE = -7,  // read_int_in_range: outside the range ("Out of range: %d." printed)
 };
 
 // Waits for and reads one line of stdin into buf (size bytes, line end kept, always
@@ -164,10 +166,11 @@ yes_no_answer ask_yes_no(const char* question, int tries, other_answer other);
 
 // Reads a decimal integer answer line and checks lowest <= number <= highest, compared as unsigned
 // 32-bit numbers. Lines are judged on their first 255 characters without the line end (a last
-// line without one counts whole); an empty line reads as 0. Returns 0 with *value stored; -1 at end
-// of input, on a read error or on Ctrl-C (nothing printed); -2 after printing "Invalid: %s." for a
-// line that is not a number; -3 after printing "Out of range: %d." for a number outside the range.
-int read_int_in_range(int32_t* value, int32_t lowest, int32_t highest);
+// line without one counts whole); an empty line reads as 0. Returns LINE_OK with *value stored;
+// LINE_END, LINE_INTERRUPTED or LINE_ERROR as read_answer_line does (nothing printed);
+// LINE_NOT_A_NUMBER after printing "Invalid: %s." for a line that is not a number;
+// LINE_OUT_OF_RANGE after printing "Out of range: %d." for a number outside the range.
+line_read_result read_int_in_range(int32_t* value, int32_t lowest, int32_t highest);
 
 // Terminal modes of stdin for reading single keys, held for the lifetime of the object and
 // restored on every way out of its scope. Without canonical input a key is readable as soon as

@@ -97,11 +97,15 @@ TEST_F(Input, IntegerAnswersFromPipe) {
   feed_stdin("0\nabc\n16\n-1\n\n\n12AB\n5\r\n");
   // clang-format off
   const example examples[] = {
-      {1, 16, -3, -7, "Out of range: 0.\n"}, {1, 16, -2, -7, "Invalid: abc.\n"},
-      {1, 16, 0, 16, ""},                     {1, 16, -3, -7, "Out of range: -1.\n"},
-      {0, 9, 0, 0, ""},                       {1, 16, -3, -7, "Out of range: 0.\n"},
-      {0, 65535, -2, -7, "Invalid: 12AB.\n"}, {0, 9, 0, 5, ""},
-      {0, 9, -1, -7, ""},  // end of input
+      {1, 16, LINE_OUT_OF_RANGE, -7, "Out of range: 0.\n"},
+      {1, 16, LINE_NOT_A_NUMBER, -7, "Invalid: abc.\n"},
+      {1, 16, LINE_OK, 16, ""},
+      {1, 16, LINE_OUT_OF_RANGE, -7, "Out of range: -1.\n"},
+      {0, 9, LINE_OK, 0, ""},
+      {1, 16, LINE_OUT_OF_RANGE, -7, "Out of range: 0.\n"},
+      {0, 65535, LINE_NOT_A_NUMBER, -7, "Invalid: 12AB.\n"},
+      {0, 9, LINE_OK, 5, ""},
+      {0, 9, LINE_END, -7, ""},  // end of input
   };
   // clang-format on
   for (const example& ex : examples) {
@@ -117,7 +121,7 @@ TEST_F(Input, OverLongIntegerAnswerIsDiscardedWhole) {
   feed_stdin(std::string(300, '1') + "\n" + std::string(299, '0') + "3\n7\n");
   int32_t value = -7;
   stream_capture out(stdout);
-  EXPECT_EQ(read_int_in_range(&value, 1, 16), -3);
+  EXPECT_EQ(read_int_in_range(&value, 1, 16), LINE_OUT_OF_RANGE);
   EXPECT_EQ(read_int_in_range(&value, 0, 9), 0);
   EXPECT_EQ(value, 0);  // judged on the kept zeros; the 3 went with the rest
   EXPECT_EQ(read_int_in_range(&value, 0, 9), 0);
@@ -178,7 +182,7 @@ TEST_F(Input, GivenUpInputEndsEveryReader) {
     feed_stdin("5\nHELP\n");
     int32_t value = -7;
     if (read_command_line(line, sizeof line) != LINE_END) exit(4);
-    if (read_int_in_range(&value, 0, 9) != -1 || value != -7) exit(5);
+    if (read_int_in_range(&value, 0, 9) != LINE_END || value != -7) exit(5);
     if (read_answer_line(line, sizeof line) != -1) exit(6);
     if (next_stdin_line() != "5\n") exit(7);  // nothing was read
     exit(0);
@@ -200,7 +204,7 @@ TEST_F(Input, EndOfInputEndsEveryReaderAtOnce) {
     EXPECT_STREQ(line, "");
     int32_t value = -7;
     stream_capture out(stdout);
-    EXPECT_EQ(read_int_in_range(&value, 0, 9), -1);
+    EXPECT_EQ(read_int_in_range(&value, 0, 9), LINE_END);
     EXPECT_EQ(out.finish(), "");
     EXPECT_EQ(value, -7);
     EXPECT_EQ(read_key_byte(), LINE_END);
@@ -224,7 +228,7 @@ TEST_F(Input, StopFlagInterruptsEveryReaderWithoutReading) {
   EXPECT_EQ(err.finish(), "Error reading answer.\n");
   int32_t value = -7;
   stream_capture out(stdout);
-  EXPECT_EQ(read_int_in_range(&value, 0, 9), -1);
+  EXPECT_EQ(read_int_in_range(&value, 0, 9), LINE_INTERRUPTED);
   EXPECT_EQ(out.finish(), "");
   EXPECT_EQ(read_key_byte(), LINE_INTERRUPTED);
   EXPECT_FALSE(stdin_given_up());

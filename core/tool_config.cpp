@@ -282,10 +282,13 @@ void tool_config_set_file(const char* path) { config_file = path; }
 
 const char* tool_config_file() { return config_file; }
 
+// The settings library says 1 for done; the tool's own functions say 0 or a negative number.
 int tool_config_load() {
-  return lim_loadFile(config_file, CONFIG_GROUP_NAME, &tool_config, tool_config_callback);
+  return lim_loadFile(config_file, CONFIG_GROUP_NAME, &tool_config, tool_config_callback) == 1 ? 0
+                                                                                               : -1;
 }
 
 int tool_config_save() {
-  return lim_saveFile(config_file, CONFIG_GROUP_NAME, &tool_config, tool_config_callback);
+  return lim_saveFile(config_file, CONFIG_GROUP_NAME, &tool_config, tool_config_callback) == 1 ? 0
+                                                                                               : -1;
 }

@@ -71,7 +71,9 @@ int tool_config_items(const char* group, void* record, unsigned op, void* item_c
 void tool_config_set_file(const char* path);
 const char* tool_config_file();
 
-// Loads tool_config from the configuration file. Returns 1 on success.
+// Loads tool_config from the configuration file. Returns 0, or -1 when the settings library did
+// not load it.
 int tool_config_load();
-// Saves the whole group from tool_config. Returns 1 on success.
+// Saves the whole group from tool_config. Returns 0, or -1 when the settings library did not
+// save it.
 int tool_config_save();
