@@ -164,6 +164,7 @@ void* console_thread_main(void*) {
 
 command_status cmd_reconnect(const command_args&) {
   if (link_reconnect() != 1) return CMD_FAILED;
-  if (quit_requested.load()) return CMD_OK;
+  // Stopped right after the connection came back: the session start is not begun.
+  if (stop_requested()) return CMD_OK;
   return start_device_session() < 0 ? CMD_FAILED : CMD_OK;
 }
