@@ -27,6 +27,9 @@
 // A run with ^C where a typed line goes types its lines one at a time, each once the output
 // before it has come, sends SIGINT once the output before the ^C has come, and waits for the
 // end, which must come within INTERRUPT_BOUND_MS. Nothing is typed after it.
+// Before the first case, "@define NAME" ... "@end" keeps lines that a line "@NAME" in a case
+// stands for (the calibration menu shown again and again).
+//
 // A line "--- restart" inside the session starts the tool again in the same directory (the saved
 // configuration kept); writes are then listed across both sessions, each one's login left out.
 //
