@@ -22,11 +22,148 @@
 
 namespace {
 
+// Reading checks types strictly: a number where a text belongs, a float or a boolean where an
+// integer belongs, a count outside 0 to 65535 makes the line no record. The library's own
+// conversions are lenient there (a boolean reads as a number), so the record's JSON type takes
+// this serializer; what it doesn't name goes to the library's.
+template <typename T, typename = void>
+struct record_serializer : nlohmann::adl_serializer<T> {};
+
 // Numbers are single-precision floats: the library then writes the shortest text that reads
 // back as the same float (Grisu2 for single precision, at most 9 significant digits) and reads
 // numbers back with strtof. Keys keep the order they are written in.
-using record_json = nlohmann::basic_json<nlohmann::ordered_map, std::vector, std::string, bool,
-                                         std::int64_t, std::uint64_t, float>;
+using record_json =
+    nlohmann::basic_json<nlohmann::ordered_map, std::vector, std::string, bool, std::int64_t,
+                         std::uint64_t, float, std::allocator, record_serializer>;
+
+// Thrown by the conversions below and caught in calib_record_from_json.
+struct not_a_record : std::exception {};
+
+int64_t integer_in(const record_json& j, int64_t low, int64_t high) {
+  if (!j.is_number_integer()) throw not_a_record();
+  int64_t n = j.get<int64_t>();
+  if (n < low || n > high) throw not_a_record();
+  return n;
+}
+
+template <>
+struct record_serializer<int> {
+  static void to_json(record_json& j, int value) { j = static_cast<int64_t>(value); }
+  static void from_json(const record_json& j, int& value) {
+    value = static_cast<int>(integer_in(j, INT32_MIN, INT32_MAX));
+  }
+};
+
+template <>
+struct record_serializer<uint16_t> {
+  static void to_json(record_json& j, uint16_t value) { j = static_cast<uint64_t>(value); }
+  static void from_json(const record_json& j, uint16_t& value) {
+    value = static_cast<uint16_t>(integer_in(j, 0, 0xFFFF));
+  }
+};
+
+template <>
+struct record_serializer<float> {
+  static void to_json(record_json& j, float value) { nlohmann::to_json(j, value); }
+  static void from_json(const record_json& j, float& value) {
+    if (!j.is_number()) throw not_a_record();
+    nlohmann::from_json(j, value);
+  }
+};
+
+// An optional value is null when it has none; the member itself must be there.
+template <typename T>
+struct record_serializer<std::optional<T>> {
+  static void to_json(record_json& j, const std::optional<T>& value) {
+    if (value) {
+      j = *value;
+    } else {
+      j = nullptr;
+    }
+  }
+  static void from_json(const record_json& j, std::optional<T>& value) {
+    if (j.is_null()) {
+      value = std::nullopt;
+    } else {
+      value = j.get<T>();
+    }
+  }
+};
+
+}  // namespace
+
+// The records' own conversions, found by the library through argument-dependent lookup.
+
+static void from_json(const record_json& j, calib_record_register& r) {
+  j.at("address").get_to(r.address);
+  j.at("name").get_to(r.name);
+}
+
+static bool parse_words(const std::string& text, std::array<uint16_t, CALIB_TABLE_WORDS>* words) {
+  const char* p = text.c_str();
+  for (int i = 0; i < CALIB_TABLE_WORDS; i++) {
+    if (i > 0 && *p++ != ' ') return false;
+    unsigned value = 0;
+    for (int d = 0; d < 4; d++, p++) {
+      char c = *p;
+      int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+      if (digit < 0) return false;
+      value = value * 16 + static_cast<unsigned>(digit);
+    }
+    (*words)[i] = static_cast<uint16_t>(value);
+  }
+  return *p == '\0';
+}
+
+// The set values are read apart (read_set_values): only the table as left has them.
+static void from_json(const record_json& j, calib_record_table& table) {
+  const record_json& points = j.at("points");
+  if (!points.is_array() || points.size() != CALIB_POINTS) throw not_a_record();
+  for (int k = 0; k < CALIB_POINTS; k++) {
+    const record_json& p = points[static_cast<size_t>(k)];
+    p.at("actual").get_to(table.points[k].actual);
+    p.at("count").get_to(table.points[k].count);
+  }
+  if (!parse_words(j.at("words").get<std::string>(), &table.words)) throw not_a_record();
+}
+
+static void read_set_values(const record_json& j, calib_record_table* table) {
+  for (int k = 0; k < CALIB_POINTS; k++)
+    j.at("points")[static_cast<size_t>(k)].at("set").get_to(table->points[k].set);
+}
+
+static void from_json(const record_json& j, calib_record& r) {
+  const record_json& tool = j.at("tool");
+  const record_json& device = j.at("device");
+  const record_json& def = j.at("definition");
+  j.at("time").get_to(r.time);
+  j.at("user").get_to(r.user);
+  j.at("computer").get_to(r.computer);
+  tool.at("name").get_to(r.tool);
+  tool.at("version").get_to(r.tool_version);
+  device.at("address").get_to(r.device);
+  device.at("mac").get_to(r.mac);
+  device.at("version").get_to(r.device_version);
+  device.at("fpga_version").get_to(r.fpga_version);
+  def.at("menu").get_to(r.menu);
+  def.at("description").get_to(r.description);
+  def.at("kind").get_to(r.kind);
+  def.at("calibration_register").get_to(r.calibration_register);
+  def.at("set_register").get_to(r.set_register);
+  def.at("read_register").get_to(r.read_register);
+  def.at("state").get_to(r.state);
+  j.at("as_found").get_to(r.as_found);
+  j.at("as_left").get_to(r.as_left);
+  read_set_values(j.at("as_left"), &r.as_left);
+  j.at("warning").get_to(r.warning);
+  j.at("mode").get_to(r.mode);
+  j.at("result").get_to(r.result);
+  j.at("sends").get_to(r.sends);
+  r.file = std::nullopt;
+  if (j.contains("file")) j.at("file").get_to(r.file);
+}
+
+namespace {
 
 const char RECORD_DIRECTORY[] = "veltrona_tool";
 const char RECORD_FILE[] = "calibrations.jsonl";
@@ -36,21 +173,8 @@ bool failure_said = false;
 
 // ---- Writing
 
-record_json optional_float(const std::optional<float>& value) {
-  return value ? record_json(*value) : record_json(nullptr);
-}
-
-template <typename T>
-record_json optional_number(const std::optional<T>& value) {
-  return value ? record_json(*value) : record_json(nullptr);
-}
-
-record_json optional_text(const std::optional<std::string>& value) {
-  return value ? record_json(*value) : record_json(nullptr);
-}
-
 record_json register_json(const calib_record_register& reg) {
-  return {{"address", reg.address}, {"name", optional_text(reg.name)}};
+  return {{"address", reg.address}, {"name", reg.name}};
 }
 
 std::string words_text(const std::array<uint16_t, CALIB_TABLE_WORDS>& words) {
@@ -67,155 +191,12 @@ record_json table_json(const calib_record_table& table, bool with_set) {
   record_json points = record_json::array();
   for (const calib_record_point& point : table.points) {
     record_json p = record_json::object();
-    if (with_set) p["set"] = optional_float(point.set);
-    p["actual"] = optional_float(point.actual);
-    p["count"] = optional_number(point.count);
+    if (with_set) p["set"] = point.set;
+    p["actual"] = point.actual;
+    p["count"] = point.count;
     points.push_back(p);
   }
   return {{"points", points}, {"words", words_text(table.words)}};
-}
-
-// ---- Reading: each getter returns false when the field is missing or of another type.
-
-const record_json* field(const record_json& object, const char* key) {
-  if (!object.is_object()) return nullptr;
-  auto it = object.find(key);
-  return it == object.end() ? nullptr : &*it;
-}
-
-bool get_text(const record_json& object, const char* key, std::string* out) {
-  const record_json* value = field(object, key);
-  if (!value || !value->is_string()) return false;
-  *out = value->get<std::string>();
-  return true;
-}
-
-bool get_optional_text(const record_json& object, const char* key,
-                       std::optional<std::string>* out) {
-  const record_json* value = field(object, key);
-  if (!value) return false;
-  if (value->is_null()) {
-    *out = std::nullopt;
-    return true;
-  }
-  if (!value->is_string()) return false;
-  *out = value->get<std::string>();
-  return true;
-}
-
-bool get_int(const record_json& object, const char* key, int* out) {
-  const record_json* value = field(object, key);
-  if (!value || !value->is_number_integer()) return false;
-  int64_t n = value->get<int64_t>();
-  if (n < INT32_MIN || n > INT32_MAX) return false;
-  *out = static_cast<int>(n);
-  return true;
-}
-
-bool get_optional_int(const record_json& object, const char* key, std::optional<int>* out) {
-  const record_json* value = field(object, key);
-  if (value && value->is_null()) {
-    *out = std::nullopt;
-    return true;
-  }
-  int n = 0;
-  if (!get_int(object, key, &n)) return false;
-  *out = n;
-  return true;
-}
-
-bool get_optional_float(const record_json& object, const char* key, std::optional<float>* out) {
-  const record_json* value = field(object, key);
-  if (!value) return false;
-  if (value->is_null()) {
-    *out = std::nullopt;
-    return true;
-  }
-  if (!value->is_number()) return false;
-  *out = value->get<float>();
-  return true;
-}
-
-bool get_optional_count(const record_json& object, const char* key, std::optional<uint16_t>* out) {
-  std::optional<int> n;
-  if (!get_optional_int(object, key, &n)) return false;
-  if (n && (*n < 0 || *n > 0xFFFF)) return false;
-  *out = n ? std::optional<uint16_t>(static_cast<uint16_t>(*n)) : std::nullopt;
-  return true;
-}
-
-bool get_register(const record_json& value, calib_record_register* out) {
-  return get_int(value, "address", &out->address) && get_optional_text(value, "name", &out->name);
-}
-
-bool parse_words(const std::string& text, std::array<uint16_t, CALIB_TABLE_WORDS>* words) {
-  const char* p = text.c_str();
-  for (int i = 0; i < CALIB_TABLE_WORDS; i++) {
-    if (i > 0 && *p++ != ' ') return false;
-    unsigned value = 0;
-    for (int d = 0; d < 4; d++, p++) {
-      char c = *p;
-      int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
-      if (digit < 0) return false;
-      value = value * 16 + static_cast<unsigned>(digit);
-    }
-    (*words)[i] = static_cast<uint16_t>(value);
-  }
-  return *p == '\0';
-}
-
-bool get_table(const record_json& value, bool with_set, calib_record_table* out) {
-  const record_json* points = field(value, "points");
-  if (!points || !points->is_array() || points->size() != CALIB_POINTS) return false;
-  for (int k = 0; k < CALIB_POINTS; k++) {
-    const record_json& p = (*points)[static_cast<size_t>(k)];
-    calib_record_point& point = out->points[k];
-    if (with_set && !get_optional_float(p, "set", &point.set)) return false;
-    if (!get_optional_float(p, "actual", &point.actual)) return false;
-    if (!get_optional_count(p, "count", &point.count)) return false;
-  }
-  std::string words;
-  return get_text(value, "words", &words) && parse_words(words, &out->words);
-}
-
-bool read_record(const record_json& j, calib_record* r) {
-  const record_json* tool = field(j, "tool");
-  const record_json* device = field(j, "device");
-  const record_json* def = field(j, "definition");
-  const record_json* found = field(j, "as_found");
-  const record_json* left = field(j, "as_left");
-  const record_json* read_reg = def ? field(*def, "read_register") : nullptr;
-  const record_json* cal_reg = def ? field(*def, "calibration_register") : nullptr;
-  const record_json* set_reg = def ? field(*def, "set_register") : nullptr;
-  if (!tool || !device || !def || !found || !left || !read_reg || !cal_reg || !set_reg)
-    return false;
-  if (!get_text(j, "time", &r->time) || !get_text(j, "user", &r->user) ||
-      !get_text(j, "computer", &r->computer) || !get_text(*tool, "name", &r->tool) ||
-      !get_text(*tool, "version", &r->tool_version) || !get_text(*device, "address", &r->device) ||
-      !get_optional_text(*device, "mac", &r->mac) ||
-      !get_optional_int(*device, "version", &r->device_version) ||
-      !get_optional_int(*device, "fpga_version", &r->fpga_version) ||
-      !get_int(*def, "menu", &r->menu) || !get_text(*def, "description", &r->description) ||
-      !get_text(*def, "kind", &r->kind) || !get_register(*cal_reg, &r->calibration_register) ||
-      !get_register(*set_reg, &r->set_register) || !get_int(*def, "state", &r->state) ||
-      !get_optional_text(j, "warning", &r->warning) || !get_text(j, "mode", &r->mode) ||
-      !get_text(j, "result", &r->result) || !get_int(j, "sends", &r->sends))
-    return false;
-  r->file = std::nullopt;
-  if (field(j, "file") && !get_optional_text(j, "file", &r->file)) return false;
-  if (read_reg->is_null()) {
-    r->read_register = std::nullopt;
-  } else {
-    r->read_register = calib_record_register{};
-    if (!get_register(*read_reg, &*r->read_register)) return false;
-  }
-  if (found->is_null()) {
-    r->as_found = std::nullopt;
-  } else {
-    r->as_found = calib_record_table{};
-    if (!get_table(*found, false, &*r->as_found)) return false;
-  }
-  return get_table(*left, true, &r->as_left);
 }
 
 // ---- The file
@@ -283,9 +264,9 @@ std::string calib_record_to_json(const calib_record& r) {
       {"tool", {{"name", r.tool}, {"version", r.tool_version}}},
       {"device",
        {{"address", r.device},
-        {"mac", optional_text(r.mac)},
-        {"version", optional_number(r.device_version)},
-        {"fpga_version", optional_number(r.fpga_version)}}},
+        {"mac", r.mac},
+        {"version", r.device_version},
+        {"fpga_version", r.fpga_version}}},
       {"definition",
        {{"menu", r.menu},
         {"description", r.description},
@@ -296,7 +277,7 @@ std::string calib_record_to_json(const calib_record& r) {
         {"state", r.state}}},
       {"as_found", r.as_found ? table_json(*r.as_found, false) : record_json(nullptr)},
       {"as_left", table_json(r.as_left, true)},
-      {"warning", optional_text(r.warning)},
+      {"warning", r.warning},
       {"mode", r.mode},
       {"result", r.result},
       {"sends", r.sends},
@@ -311,7 +292,8 @@ int calib_record_from_json(const std::string& line, calib_record* record) {
   try {
     record_json j = record_json::parse(line, nullptr, false);
     if (j.is_discarded() || !j.is_object()) return -1;
-    return read_record(j, record) ? 0 : -1;
+    j.get_to(*record);
+    return 0;
   } catch (const std::exception&) {
     return -1;
   }

@@ -1,7 +1,7 @@
-// The tool under faults: Ctrl-C from every place that waits (the prompt, each question,
-// interactive editing, a slow dump, the startup replay), a device that drops the connection,
-// answers late or answers with exceptions, and one session of commands, interlock reports and
-// Ctrl-C that must run clean under ThreadSanitizer.
+// The tool under faults: Ctrl-C in interactive editing, a slow dump and the startup replay (at
+// the prompt and in each question: tests/transcripts/interrupt.txt), a device that drops the
+// connection, answers late or answers with exceptions, and one session of commands, interlock
+// reports and Ctrl-C that must run clean under ThreadSanitizer.
 //
 // After Ctrl-C the tool must end promptly with "Exit." as the end of its output and status 0,
 // without asking the interrupted question again and without writing to the device. The time
@@ -45,15 +45,6 @@ const std::string menu_text =
     "Press V to add view calibration setting\n"
     "Press Q to exit\n"
     "Select by entering menu number or option: ";
-
-const std::string session_start =
-    "5453 is set to 5288\n"
-    "Reg 5126 with value 6.3 V,A is backed up\n"
-    "Calibration started.\n";
-
-const std::string interactive_keys =
-    "Press V : increase ADC/DAC\n      v : decrease ADC/DAC\n"
-    "    r/R : re-read calibration read register\n    q/Q : exit\n";
 
 const std::vector<uint16_t> empty_table(15, 0xFFFF);
 
@@ -108,118 +99,7 @@ class FaultSession : public ConsoleSession {
     EXPECT_EQ(run.after, run.before);
     EXPECT_EQ(run.result.err.find("ThreadSanitizer"), std::string::npos) << run.result.err;
   }
-
-  // An interrupted question is asked once.
-  void expect_asked_once(const interrupted_run& run, const std::string& question) {
-    EXPECT_EQ(count_of(run.result.out, question), 1u) << run.result.out;
-  }
-
-  std::string config_text() {
-    std::string text;
-    EXPECT_EQ(read_text_file(dir.file("veltrona_tool.conf"), &text), 0);
-    return text;
-  }
 };
-
-// ---- Ctrl-C at the prompt and in the register and menu questions
-
-TEST_F(FaultSession, CtrlCAtThePrompt) {
-  start();
-  interrupted_run run = interrupt();
-  expect_clean_interrupt(run, ">> Exit.\n");
-  EXPECT_EQ(run.result.out, connected() + ">> Exit.\n");
-  EXPECT_EQ(run.result.err, "");
-  EXPECT_EQ(run.after, std::vector<sim_write>{session_start_login()});
-}
-
-TEST_F(FaultSession, CtrlCAtTheWriteConfirmation) {
-  start();
-  const std::string question = "Confirm write \"3\"? (Y/N): ";
-  type_until("WRITE 5120 3\n", question);
-  interrupted_run run = interrupt();
-  expect_clean_interrupt(run, question + "No write.\nExit.\n");
-  expect_asked_once(run, question);
-  EXPECT_EQ(run.result.err, "Error reading answer.\n");
-  EXPECT_EQ(run.after, std::vector<sim_write>{session_start_login()});
-}
-
-TEST_F(FaultSession, CtrlCAtTheCalibrationMenu) {
-  start();
-  type_until("CALIBRATE\n", menu_text);
-  interrupted_run run = interrupt();
-  expect_clean_interrupt(run, ">> " + menu_text + "Error in getting answer!Exit.\n");
-  expect_asked_once(run, menu_text);
-  EXPECT_EQ(run.after, std::vector<sim_write>{session_start_login()});
-}
-
-// Every question of adding a definition: the first (text), the second and the last (numbers);
-// an interrupted add saves nothing.
-struct add_case {
-  const char* name;
-  std::string answers;
-  std::string question;
-  std::string failure;
-};
-
-void PrintTo(const add_case& c, std::ostream* os) { *os << c.name; }
-
-class CtrlCWhileAdding : public FaultSession, public ::testing::WithParamInterface<add_case> {};
-
-TEST_P(CtrlCWhileAdding, SavesNothing) {
-  const add_case& c = GetParam();
-  std::string config = config_text();
-  start();
-  type_until("CALIBRATE\nA\n" + c.answers, c.question);
-  interrupted_run run = interrupt();
-  expect_clean_interrupt(run, c.question + c.failure + "\nExit.\n");
-  expect_asked_once(run, c.question);
-  EXPECT_EQ(config_text(), config);
-  EXPECT_EQ(run.after, std::vector<sim_write>{session_start_login()});
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Menu, CtrlCWhileAdding,
-    ::testing::Values(
-        add_case{"Description", "", "Message/Description: ", "Error in getting message."},
-        add_case{"Type", "Probe\n", "Type (0:SET, 1:READ): ", "Error in getting type."},
-        add_case{"Step", "Probe\n0\n5288\n5126\n5480\n3\n",
-                 "DAC/ADC Step for interactive mode (integer): ", "Error in getting step."}),
-    [](const ::testing::TestParamInfo<add_case>& info) { return std::string(info.param.name); });
-
-TEST_F(FaultSession, CtrlCAtTheViewQuestion) {
-  start();
-  const std::string question = "Enter calibration menu number to view: ";
-  type_until("CALIBRATE\nV\n", question);
-  interrupted_run run = interrupt();
-  expect_clean_interrupt(run, question + "Error in getting menu number.\nExit.\n");
-  expect_asked_once(run, question);
-  EXPECT_EQ(run.after, std::vector<sim_write>{session_start_login()});
-}
-
-TEST_F(FaultSession, CtrlCAtTheDeleteNumberQuestion) {
-  std::string config = config_text();
-  start();
-  const std::string question = "Enter calibration menu number to delete: ";
-  type_until("CALIBRATE\nD\n", question);
-  interrupted_run run = interrupt();
-  expect_clean_interrupt(run, question + "Error in getting menu number.\nExit.\n");
-  expect_asked_once(run, question);
-  EXPECT_EQ(config_text(), config);
-  EXPECT_EQ(run.after, std::vector<sim_write>{session_start_login()});
-}
-
-TEST_F(FaultSession, CtrlCAtTheDeleteConfirmationKeepsTheDefinition) {
-  std::string config = config_text();
-  start();
-  const std::string question = "Delete calibration menu 1 [Filament Set]? (y/n): ";
-  type_until("CALIBRATE\nD\n1\n", question);
-  interrupted_run run = interrupt();
-  expect_clean_interrupt(run, question + "Error in getting answer.\nExit.\n");
-  expect_asked_once(run, question);
-  EXPECT_EQ(run.result.err, "Error reading answer.\n");
-  EXPECT_EQ(config_text(), config);
-  EXPECT_EQ(run.after, std::vector<sim_write>{session_start_login()});
-}
 
 // ---- Ctrl-C inside a calibration session
 
@@ -234,49 +114,6 @@ class CtrlCInSession : public FaultSession {
   }
   std::vector<sim_write> session_writes() { return {session_start_login(), {16, 5453, {5288}}}; }
 };
-
-TEST_F(CtrlCInSession, AtTheAddQuestion) {
-  start_session();
-  const std::string question = "Set is empty. Do you want to continue? (y/n): ";
-  type_until("ADD\n", question);
-  interrupted_run run = interrupt();
-  expect_clean_interrupt(run,
-                         "[Filament Set,1]>> " + question + "Error in getting answer.\nExit.\n");
-  expect_asked_once(run, question);
-  EXPECT_EQ(run.after, session_writes());
-}
-
-TEST_F(CtrlCInSession, AtTheSendConfirmation) {
-  start_session();
-  const std::string question = " send? (y=send, other-key=cancel) ";
-  type_until("SEND\n", question);
-  interrupted_run run = interrupt();
-  expect_clean_interrupt(
-      run, repeat("FFFF (65535) FFFF (65535) FFFF (65535), ", 5) + question + "not sent.\nExit.\n");
-  expect_asked_once(run, question);
-  EXPECT_EQ(run.after, session_writes());
-}
-
-TEST_F(CtrlCInSession, AtTheRestoreQuestionRestoresNothing) {
-  start_session();
-  type_until("SET 12\n", "Write 12.000000 to 5126.\n");
-  const std::string question = "Restore reg 5126 value from 12 V,A to 6.3 V,A? (y/n) ";
-  type_until("Q\n", question);
-  interrupted_run run = interrupt();
-  expect_clean_interrupt(run, "[Filament Set,1]>> " + question + "Restore cancelled.\nExit.\n");
-  expect_asked_once(run, question);
-  std::vector<sim_write> expected = session_writes();
-  expected.push_back({16, 5126, float_words(12.0f)});
-  EXPECT_EQ(run.after, expected);
-}
-
-TEST_F(CtrlCInSession, InInteractiveEditing) {
-  start_session();
-  type_until("EDIT 1 -i\n", interactive_keys + "Point 1: 65535, \n");
-  interrupted_run run = interrupt();
-  expect_clean_interrupt(run, interactive_keys + "Point 1: 65535, \nExit.\n");
-  EXPECT_EQ(run.after, session_writes());
-}
 
 // A key that was acted on before the signal wrote its table; nothing follows the signal.
 TEST_F(CtrlCInSession, InInteractiveEditingAfterAKey) {

@@ -1,9 +1,8 @@
 // WATCH against the simulator with piped input: one line per wall-clock second while the
 // device's value changes, the end at the next input line (which then runs as a command), the
-// refusals, the marker of a failed read, Ctrl-C, and never a write. The watch at a terminal is
-// in integration_terminal_test.cpp.
+// refusals, the marker of a failed read and never a write. Ctrl-C in a watch is in
+// tests/transcripts/interrupt.txt, the watch at a terminal in integration_terminal_test.cpp.
 #include <gtest/gtest.h>
-#include <signal.h>
 
 #include <cctype>
 #include <regex>
@@ -16,7 +15,6 @@ namespace {
 
 // Loose bounds for sanitizer builds and a busy machine; the tool aims well below them.
 constexpr long long END_BOUND_MS = 1500;
-constexpr long long INTERRUPT_BOUND_MS = 3000;
 
 // Whether a line begins with a time HH:MM:SS and two blanks, as watch lines do.
 bool timed(const std::string& line) {
@@ -224,20 +222,6 @@ TEST_F(WatchSession, AdjacentRegistersAreOneReadPerSample) {
   for (const sim_read& read : sim.reads())
     if (read.address != 5480) reads.push_back(read);
   EXPECT_EQ(reads, (std::vector<sim_read>{{3, 5126, 8}}));
-}
-
-TEST_F(WatchSession, CtrlCEndsTheTool) {
-  start();
-  ASSERT_EQ(tool.write_input("WATCH 5480\n"), 0);
-  wait_for_lines(2);
-  long long t0 = monotonic_ms();
-  ASSERT_EQ(tool.send_signal(SIGINT), 0);
-  tool_result r = tool.finish();
-  EXPECT_LT(monotonic_ms() - t0, INTERRUPT_BOUND_MS);
-  EXPECT_EQ(r.status, 0);
-  ASSERT_GE(r.out.size(), 6u);
-  EXPECT_EQ(r.out.substr(r.out.size() - 6), "Exit.\n") << r.out;
-  EXPECT_EQ(writes_after_login(), std::vector<sim_write>{});
 }
 
 }  // namespace

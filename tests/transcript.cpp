@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <set>
 #include <sstream>
 
@@ -114,7 +115,7 @@ int parse_session_line(std::string_view line, scripted_run* run, bool* ended, st
     }
   }
   if (*ended && has_input) {
-    *why = "input after ^D";
+    *why = run->interrupted ? "input after ^C" : "input after ^D";
     return -1;
   }
   if (!has_input) {
@@ -122,9 +123,12 @@ int parse_session_line(std::string_view line, scripted_run* run, bool* ended, st
     return 0;
   }
   run->output.append(shown);
-  if (typed == "^D") {
+  if (typed == "^D" || typed == "^C") {
     *ended = true;
+    run->interrupted = typed == "^C";
+    run->interrupt_at = run->output.size();
   } else {
+    run->typed_at.push_back(run->output.size());
     run->input.append(typed).append("\n");
   }
   return 0;
@@ -221,8 +225,10 @@ bool valid_name(std::string_view name) {
   return true;
 }
 
-// Reads the lines of one case (after its "==" line); first_line numbers lines[0] in the file.
-void parse_case(const std::vector<std::string_view>& lines, int first_line, scripted_case* c) {
+// Reads the lines of one case (after its "==" line, blocks expanded); numbers[i] is the file's
+// line number of lines[i], with one more after the last.
+void parse_case(const std::vector<std::string_view>& lines, const std::vector<int>& numbers,
+                scripted_case* c) {
   size_t k = 0;
   std::string why;
   for (; k < lines.size(); k++) {
@@ -267,8 +273,8 @@ void parse_case(const std::vector<std::string_view>& lines, int first_line, scri
     }
   }
   if (!why.empty())
-    c->error = c->where.substr(0, c->where.rfind(':') + 1) +
-               std::to_string(first_line + static_cast<int>(failed_at)) + ": " + why;
+    c->error = c->where.substr(0, c->where.rfind(':') + 1) + std::to_string(numbers[failed_at]) +
+               ": " + why;
 }
 
 }  // namespace
@@ -307,9 +313,14 @@ std::vector<scripted_case> parse_transcript(std::string_view text, const std::st
     at = end + 1;
   }
   std::vector<scripted_case> cases;
+  // Before the first case: comments and "@define NAME" ... "@end" blocks.
+  std::map<std::string, std::vector<std::string_view>, std::less<>> blocks;
   size_t k = 0;
   for (; k < lines.size() && !starts_with(lines[k], "== "); k++) {
-    if (!blank_or_comment(lines[k])) {
+    if (starts_with(lines[k], "@define ")) {
+      std::vector<std::string_view>& block = blocks[std::string(lines[k].substr(8))];
+      while (++k < lines.size() && lines[k] != "@end") block.push_back(lines[k]);
+    } else if (!blank_or_comment(lines[k])) {
       scripted_case bad;
       bad.name = "file_line_" + std::to_string(k + 1);
       bad.where = file + ":" + std::to_string(k + 1);
@@ -326,13 +337,30 @@ std::vector<scripted_case> parse_transcript(std::string_view text, const std::st
     scripted_case c;
     c.name = std::string(lines[k].substr(3));
     c.where = file + ":" + std::to_string(k + 1);
+    // "@NAME" stands for the block's lines, all numbered as the line that names it.
+    std::vector<std::string_view> body;
+    std::vector<int> numbers;
+    for (size_t j = k + 1; j < next; j++) {
+      auto block = blocks.end();
+      if (starts_with(lines[j], "@")) {
+        block = blocks.find(lines[j].substr(1));
+        if (block == blocks.end() && c.error.empty())
+          c.error = file + ":" + std::to_string(j + 1) + ": no block " + std::string(lines[j]);
+      }
+      if (block == blocks.end()) {
+        body.push_back(lines[j]);
+        numbers.push_back(static_cast<int>(j) + 1);
+        continue;
+      }
+      body.insert(body.end(), block->second.begin(), block->second.end());
+      numbers.insert(numbers.end(), block->second.size(), static_cast<int>(j) + 1);
+    }
+    numbers.push_back(static_cast<int>(next) + 1);
     if (!valid_name(c.name)) {
       c.error = c.where + ": a case name is letters, digits and '_'";
       c.name = "file_line_" + std::to_string(k + 1);
-    } else {
-      parse_case(std::vector<std::string_view>(lines.begin() + static_cast<long>(k) + 1,
-                                               lines.begin() + static_cast<long>(next)),
-                 static_cast<int>(k) + 2, &c);
+    } else if (c.error.empty()) {
+      parse_case(body, numbers, &c);
     }
     cases.push_back(c);
     k = next;

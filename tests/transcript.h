@@ -11,8 +11,8 @@
 //   put script.txt READ 5120             a line of a file made in the tool's directory
 //   >> STARTUP ADD 5136 0.5            the session: the output from after the connection line,
 //   Startup entry added: 5136, ...     a line typed after a prompt written behind it
-//   >> ^D                              (^D: input ends here; the tool then prints "Exit.")
-//   Exit.
+//   >> ^D                              (^D: input ends here; the tool then prints "Exit.";
+//   Exit.                               ^C: Ctrl-C here, see below)
 //   writes 5136 f:0.5                  after the session, in any order: the writes after the
 //   file veltrona_tool.conf has LINE   session-start login (none when not given), a line a
 //   file veltrona_tool.conf unchanged  file in the tool's directory holds or that the file
@@ -24,6 +24,12 @@
 // as in "Do you want to continue? (y/n): {y}". "{}" types an empty line, also after a prompt.
 // Input goes to the tool through a pipe, so the tool does not echo it: a typed line adds the text
 // before it to the expected output without a line end, and its text and a line end to the input.
+// A run with ^C where a typed line goes types its lines one at a time, each once the output
+// before it has come, sends SIGINT once the output before the ^C has come, and waits for the
+// end, which must come within INTERRUPT_BOUND_MS. Nothing is typed after it.
+// Before the first case, "@define NAME" ... "@end" keeps lines that a line "@NAME" in a case
+// stands for (the calibration menu shown again and again).
+//
 // A line "--- restart" inside the session starts the tool again in the same directory (the saved
 // configuration kept); writes are then listed across both sessions, each one's login left out.
 //
@@ -38,15 +44,26 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "sim/request_log.h"
 
 // One run of the tool.
 struct scripted_run {
-  std::string input;   // the typed lines, each with its line end
-  std::string output;  // standard output after the connection line
+  scripted_run() = default;
+  scripted_run(std::string typed, std::string shown)
+      : input(std::move(typed)), output(std::move(shown)) {}
+
+  std::string input;             // the typed lines, each with its line end
+  std::string output;            // standard output after the connection line
+  std::vector<size_t> typed_at;  // per typed line, the length of the output before it
+  bool interrupted = false;      // ^C: SIGINT once the output has reached interrupt_at
+  size_t interrupt_at = 0;
 };
+
+// The longest a run may take from its ^C to its end, also in sanitizer builds.
+constexpr long long INTERRUPT_BOUND_MS = 3000;
 
 // A file line to find after the session, or (line empty, unchanged set) a file to find as it was.
 struct scripted_file_check {

@@ -37,6 +37,23 @@ TEST(Transcript, SessionLinesAreInputAndOutput) {
   }
 }
 
+// A block stands for its lines; ^C ends the input and says where the signal goes, and each typed
+// line where it is typed, as lengths of the output before them.
+TEST(Transcript, BlocksAndCtrlC) {
+  std::vector<scripted_case> cases = parse_transcript(
+      "@define menu\nMenu:\n1 : Set\n@end\n== c\n>> CALIBRATE\n@menu\nSelect: {1}\n"
+      "[Set,1]>> ADD\nGo on? {^C}\nExit.\n",
+      "t.txt");
+  ASSERT_EQ(cases.size(), 1u);
+  ASSERT_EQ(cases[0].error, "");
+  const scripted_run& run = cases[0].runs.at(0);
+  EXPECT_EQ(run.input, "CALIBRATE\n1\nADD\n");
+  EXPECT_EQ(run.output, ">> Menu:\n1 : Set\nSelect: [Set,1]>> Go on? Exit.\n");
+  EXPECT_EQ(run.typed_at, (std::vector<size_t>{3, 25, 35}));
+  EXPECT_TRUE(run.interrupted);
+  EXPECT_EQ(run.interrupt_at, 42u);
+}
+
 TEST(Transcript, SetupAndChecksAroundTheSession) {
   std::vector<scripted_case> cases = parse_transcript(
       "# about the file\n\n"
@@ -100,6 +117,9 @@ TEST(Transcript, LinesItCannotReadAreErrorsWithTheirLine) {
       {"== c\npreset 5200 1*0\n>> A\n", "t.txt:2: bad count in 1*0"},
       {"== c\nsim\n>> A\n", "t.txt:2: sim without arguments"},
       {"== c\n>> ^D\n>> A\n", "t.txt:3: input after ^D"},
+      {"== c\n>> ^C\n>> A\n", "t.txt:3: input after ^C"},
+      {"@define m\nA\n@end\n== c\n@m\n@n\n", "t.txt:6: no block @n"},
+      {"@define m\n>> ^D\n@end\n== c\n>> A\n@m\n>> B\n", "t.txt:7: input after ^D"},
       {"== c\n>> A\nwrites/x 5120 1\n", "t.txt:3: bad function in writes/x"},
       {"== c\n>> A\nfile a.txt\n", "t.txt:3: file NAME has LINE, or file NAME unchanged"},
       {"== c\n>> A\nstatus -1\n", "t.txt:3: bad status -1"},
