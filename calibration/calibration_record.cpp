@@ -358,7 +358,7 @@ int calib_history_read(const std::string& path, int reg_cal, size_t limit, calib
   bool first = true;
   while (taken < CALIB_HISTORY_MAX_BYTES && (n = getline(&buf, &size, file)) >= 0) {
     taken += n;
-    if (quit_requested.load()) {
+    if (stop_requested()) {
       history->stopped = true;
       break;
     }
