@@ -9,6 +9,9 @@ namespace {
 
 // A read that ends sooner needs no progress: the line would only flicker.
 constexpr int64_t SHOW_AFTER_MS = 500;
+// A device that answers in milliseconds would have the line redrawn hundreds of times a second,
+// a load on a remote terminal that nobody can read anyway.
+constexpr int64_t REDRAW_EVERY_MS = 100;
 
 int64_t monotonic_ms() {
   timespec ts;
@@ -26,7 +29,11 @@ void read_progress_start(read_progress* progress, int total) {
 }
 
 void read_progress_update(read_progress* progress, int done) {
-  if (!progress->at_terminal || monotonic_ms() - progress->started_ms < SHOW_AFTER_MS) return;
+  if (!progress->at_terminal) return;
+  int64_t now = monotonic_ms();
+  if (now - progress->started_ms < SHOW_AFTER_MS) return;
+  if (progress->shown_length > 0 && now - progress->drawn_ms < REDRAW_EVERY_MS) return;
+  progress->drawn_ms = now;
   // Standard output is line-buffered and ends its lines before this one is drawn.
   fflush(stdout);
   int n = fprintf(stderr, "\rReading %d of %d registers...", done, progress->total);

@@ -9,6 +9,7 @@
 struct read_progress {
   int total = 0;
   int64_t started_ms = 0;
+  int64_t drawn_ms = 0;  // when the line was last drawn
   bool at_terminal = false;
   int shown_length = 0;  // of the line on the screen; 0 when none is
 };

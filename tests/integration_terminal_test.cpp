@@ -561,6 +561,24 @@ TEST_F(TerminalSession, CtrlCDuringWatchRestoresTheTerminal) {
   expect_only_logins(1);
 }
 
+// A DUMP that takes seconds says how far it is on the terminal, redrawn in place, and leaves no
+// trace of it once done: the line is blanked before "Dumped to".
+TEST_F(TerminalSession, ALongDumpShowsItsProgressAndErasesIt) {
+  terminal_tool tool;
+  start(tool);
+  ASSERT_EQ(sim.set_delay_ms(5), 0);
+  ASSERT_EQ(tool.type("DUMP slow.txt\r"), 0);
+  size_t shown = tool.wait_for(" of 248 registers...");
+  ASSERT_NE(shown, std::string::npos) << tool.out();
+  size_t done = tool.wait_for("\rDumped to slow.txt\r\n", shown);
+  ASSERT_NE(done, std::string::npos) << tool.out();
+  std::string blanks = "\r" + std::string(strlen("Reading 248 of 248 registers..."), ' ');
+  EXPECT_EQ(tool.out().rfind(blanks, done), done - blanks.size()) << tool.out();
+  ASSERT_EQ(sim.set_delay_ms(0), 0);
+  quit(tool);
+  expect_only_logins(1);
+}
+
 // Standard output on the terminal but input from a pipe: plain reading, plain prompts, no
 // history, and the exact output of a piped run.
 TEST_F(TerminalSession, PipedInputKeepsThePlainTranscript) {
