@@ -161,8 +161,9 @@ constexpr const char* calhistory_details[] = {
     "CALHISTORY [<<address,dec> or <name,string>>]",
     "A SET_CALIB or READ_CALIB register, chosen as in READ; without it, the",
     "session's calibration register, or outside a session every table.",
-    "Every SEND and every interactive edit that sent is recorded, as found and as left,",
-    "in $XDG_STATE_HOME/veltrona_tool/calibrations.jsonl (~/.local/state/...).",
+    "Every SEND, every interactive edit that sent and every table RESTORE wrote is",
+    "recorded, as found and as left, in $XDG_STATE_HOME/veltrona_tool/calibrations.jsonl",
+    "(~/.local/state/...).",
 };
 
 constexpr console_command commands[] = {

@@ -200,11 +200,14 @@ void after_transfer(int rc) {
   if (err == ETIMEDOUT || err == EMBBADDATA) discard_late_replies();
 }
 
-int read_registers(int address, int count, uint16_t* dest) {
+// *err (when given) receives why a failed transfer failed, as the library said, 0 after a
+// success. The mailbox's own fields are the console's once a request is answered, so the poll
+// passes none.
+int read_registers(int address, int count, uint16_t* dest, int* err) {
   if (current_link.replies_out_of_step) current_link.device->flush();
   current_link.replies_out_of_step = false;
   int rc = current_link.device->read_registers(address, count, dest);
-  current_link.cmd_errno = rc < 0 ? errno : 0;
+  if (err) *err = rc < 0 ? errno : 0;
   after_transfer(rc);
   return rc;
 }
@@ -218,12 +221,12 @@ write_outcome outcome_of(int rc, int err) {
   return WRITE_UNKNOWN;
 }
 
-int write_registers(int address, int count, const uint16_t* src, write_outcome* outcome) {
+int write_registers(int address, int count, const uint16_t* src, write_outcome* outcome, int* err) {
   if (current_link.replies_out_of_step) current_link.device->flush();
   current_link.replies_out_of_step = false;
   int rc = current_link.device->write_registers(address, count, src);
-  current_link.cmd_errno = rc < 0 ? errno : 0;
-  *outcome = outcome_of(rc, current_link.cmd_errno);
+  *err = rc < 0 ? errno : 0;
+  *outcome = outcome_of(rc, *err);
   after_transfer(rc);
   return rc;
 }
@@ -243,11 +246,12 @@ void serve_request(int code) {
     current_link.cmd_errno = 0;
     current_link.cmd_outcome = WRITE_FAILED;
   } else if (code == CMD_READ) {
-    current_link.cmd_result =
-        read_registers(current_link.cmd_addr, current_link.cmd_words, current_link.cmd_buf);
+    current_link.cmd_result = read_registers(current_link.cmd_addr, current_link.cmd_words,
+                                             current_link.cmd_buf, &current_link.cmd_errno);
   } else if (code == CMD_WRITE) {
-    current_link.cmd_result = write_registers(current_link.cmd_addr, current_link.cmd_words,
-                                              current_link.cmd_buf, &current_link.cmd_outcome);
+    current_link.cmd_result =
+        write_registers(current_link.cmd_addr, current_link.cmd_words, current_link.cmd_buf,
+                        &current_link.cmd_outcome, &current_link.cmd_errno);
     write_log_record(current_link.cmd_addr, current_link.cmd_words, current_link.cmd_buf,
                      current_link.cmd_outcome);
     write_journal_record(current_link.params.host, current_link.params.port, current_link.cmd_addr,
@@ -263,7 +267,7 @@ void serve_request(int code) {
 
 void poll_device() {
   uint16_t state;
-  int rc = read_registers(MB_STATE_READ_ADDR, 1, &state);
+  int rc = read_registers(MB_STATE_READ_ADDR, 1, &state, nullptr);
   // A poll cut short by the stop is no fault of the device.
   if (rc <= 0 && !quit_requested.load()) {
     link_printf("Polling fail: %d\n", rc);

@@ -271,7 +271,7 @@ TEST_F(ConsoleSession, HelpText) {
   std::istringstream in(help);
   for (std::string line; std::getline(in, line);) lines.push_back(line);
   // The original 127 lines, then the section of the added commands.
-  ASSERT_EQ(lines.size(), 159u);
+  ASSERT_EQ(lines.size(), 160u);
   EXPECT_EQ(lines[0], "Calibration and Chat utility for Veltrona modulator");
   EXPECT_EQ(lines[1], "-----------------------------------------------------");
   EXPECT_EQ(lines[2], "");
@@ -335,10 +335,11 @@ TEST_F(ConsoleSession, HelpText) {
                 "              A SET_CALIB or READ_CALIB register, chosen as in READ; without it, "
                 "the",
                 "              session's calibration register, or outside a session every table.",
-                "              Every SEND and every interactive edit that sent is recorded, as "
-                "found and as left,",
-                "              in $XDG_STATE_HOME/veltrona_tool/calibrations.jsonl "
-                "(~/.local/state/...).",
+                "              Every SEND, every interactive edit that sent and every table "
+                "RESTORE wrote is",
+                "              recorded, as found and as left, in "
+                "$XDG_STATE_HOME/veltrona_tool/calibrations.jsonl",
+                "              (~/.local/state/...).",
                 "",
             }));
   EXPECT_EQ(writes_after_login(), std::vector<sim_write>{});
