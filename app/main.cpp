@@ -28,6 +28,9 @@
 
 namespace {
 
+// How long the end waits for the journal to take the entries still queued.
+constexpr int JOURNAL_FLUSH_MS = 1000;
+
 // Thread handles, written by the main thread before the matching worker state becomes
 // WORKER_RUNNING and only read afterwards (also by the stop signal handler).
 pthread_t main_thread;
@@ -244,7 +247,7 @@ int main(int argc, char** argv) {
   }
 
   if (tool_config_load() < 0) {
-    printf("Failed to load %s", tool_config_file());
+    printf("Failed to load %s", shown_argument(tool_config_file()).c_str());
     fflush(stdout);
     return -1;
   }
@@ -273,6 +276,8 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_SETMASK, &before, nullptr);
   }
 
+  // The last writes' entries, unless the journal takes nothing: the end waits for no journal.
+  journal_flush(JOURNAL_FLUSH_MS);
   if (tool_config.iStopOnQpxRun) host_service_restore(service_bits);
   if (!quiet_output.load()) printf("Exit.\n");
   fflush(stdout);

@@ -211,6 +211,9 @@ command_status calib_end_session() {
     } else {
       msg_restore_cancelled();
       status = answer == ANSWER_NO ? CMD_DECLINED : CMD_FAILED;
+      // No answer came (end of input, Ctrl-C): the operator did not choose to keep the value
+      // either, so the end says what is left, as a session ended without Q does.
+      if (answer != ANSWER_NO) calib_say_left_behind();
     }
   }
   calib_reset_session();

@@ -220,10 +220,17 @@ command_status cmd_compare(const command_args& args) {
     }
   }
   print_unknown_names(dump);
-  printf("Compared %d registers: %d differ, %d not in the file, %d not read.\n", compared, differ,
-         missing, not_read);
-  // As diff says: a script learns from the status whether the device matches the file.
-  return differ > 0 || not_read > 0 ? CMD_FAILED : CMD_OK;
+  if (compared == 1) {
+    printf("Compared 1 register: %d differ, %d not in the file, %d not read.\n", differ, missing,
+           not_read);
+  } else {
+    printf("Compared %d registers: %d differ, %d not in the file, %d not read.\n", compared, differ,
+           missing, not_read);
+  }
+  // As diff says: a script learns from the status whether the device matches the file. A file
+  // that holds none of the registers compared nothing, which is no match either (an empty or
+  // wrong golden file must not pass a fleet check).
+  return differ > 0 || not_read > 0 || missing == compared ? CMD_FAILED : CMD_OK;
 }
 
 command_status cmd_restore(const command_args& args) {

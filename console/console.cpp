@@ -55,7 +55,7 @@ bool ends_script(command_status status) {
 // Under -e, the line a script stopped at, as compilers and psql name a place: source, line
 // number and the line as it was read (escaped, as a line may hold terminal control bytes).
 void name_failed_line(unsigned number, const char* line) {
-  fprintf(stderr, "veltrona_tool: %s:%u: %s\n", input_source_name(), number,
+  fprintf(stderr, "veltrona_tool: %s:%u: %s\n", shown_argument(input_source_name()).c_str(), number,
           shown_argument(line).c_str());
 }
 

@@ -32,6 +32,12 @@ const char* journal_command();
 // PRIORITY of an entry: "6" (info) when the outcome word is OK, "5" (notice) otherwise.
 const char* journal_priority(const char* outcome_word);
 
-// Sends one entry of FIELD=value texts (a value may hold line ends). Returns 0, or a negative
-// errno when it was not sent (no journal, turned off); prints nothing. Any thread.
+// Hands one entry of FIELD=value texts (a value may hold line ends) to the sender thread, which
+// sends it, so that a journal that takes nothing more never holds the caller. Returns 0, or a
+// negative errno when it will not be sent (turned off, the sender's queue full); prints nothing.
+// Where no journal listens the sender's send fails quietly. Any thread.
 int journal_send(const std::vector<std::string>& fields);
+
+// Waits until every entry handed over has been sent, at most timeout_ms. Main thread, once the
+// workers have ended.
+void journal_flush(int timeout_ms);

@@ -101,12 +101,21 @@ constexpr size_t BYTE_ORDER_MARK_SIZE = sizeof(BYTE_ORDER_MARK) - 1;
 // Reads the whole file into text, at most MAX_FILE_SIZE bytes. Returns 1, 0 when the file does
 // not exist, -1 when it can't be read or is too large (reported).
 int read_whole_file(const char* file, std::string* text) {
-  int fd = open(file, O_RDONLY | O_CLOEXEC);
+  // Not blocking at the open, and only a regular file: a FIFO at the path would hold the start
+  // until a writer came.
+  int fd = open(file, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
     if (errno == ENOENT) return 0;
     printf("%s: cannot be read: %s\n", file, strerror(errno));
     return -1;
   }
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    printf("%s: cannot be read: not a regular file\n", file);
+    close(fd);
+    return -1;
+  }
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   char buf[65536];
   for (;;) {
     ssize_t n = read(fd, buf, sizeof(buf));
@@ -118,7 +127,7 @@ int read_whole_file(const char* file, std::string* text) {
     }
     if (n == 0) break;
     text->append(buf, static_cast<size_t>(n));
-    // A device file or pipe has no size to look at first, so the bound is kept while reading.
+    // The file may grow while it is read, so the bound is kept while reading.
     if (text->size() > MAX_FILE_SIZE) {
       printf("%s: larger than 1 MiB, not read\n", file);
       close(fd);

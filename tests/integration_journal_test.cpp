@@ -57,13 +57,15 @@ class Journal : public ConsoleSession {
   void TearDown() override { stop_listening(); }
 
   // Binds the stand-in journal socket; a reader thread collects what arrives, so that a sender
-  // never blocks on a full queue.
-  void listen() {
+  // never blocks on a full queue. Without it (read false) the socket's queue fills up, as that
+  // of a journald that is stuck.
+  void listen(bool read = true) {
     sock = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     sockaddr_un sa = {};
     sa.sun_family = AF_UNIX;
     snprintf(sa.sun_path, sizeof sa.sun_path, "%s", run_dir.file(socket_path).c_str());
     ASSERT_EQ(bind(sock, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0) << strerror(errno);
+    if (!read) return;
     reader = std::thread([this] {
       timeval tv = {0, 100 * 1000};
       setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
@@ -195,6 +197,20 @@ TEST_F(Journal, EveryWriteAndTheRecordReachTheJournalAndNothingChangesWithoutOne
   stop_listening();
   EXPECT_EQ(off.out, heard.out);
   EXPECT_TRUE(entries.empty());
+}
+
+// A journal that takes nothing more holds no command: every write is answered, and the end waits
+// for it no longer than its bound.
+TEST_F(Journal, AJournalThatTakesNothingHoldsNoWrite) {
+  listen(false);
+  std::string writes;
+  for (int k = 0; k < 30; k++) writes += "RW WORD 5136 " + std::to_string(k) + "\n";
+  tool_result r = run_in_namespace(writes);
+  EXPECT_EQ(r.status, 0) << r.err;
+  size_t answered = 0;
+  for (size_t at = 0; (at = r.out.find("Write OK\n", at)) != std::string::npos; at++) answered++;
+  EXPECT_EQ(answered, 30u) << r.out;
+  EXPECT_TRUE(r.out.ends_with("Exit.\n")) << r.out;
 }
 
 }  // namespace

@@ -1,5 +1,8 @@
 // The real veltrona_tool against the simulator: exact output, exit status and the writes the
 // device saw. Later features add their cases here or in files of their own using ConsoleSession.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <string>
 #include <vector>
 
@@ -64,6 +67,18 @@ TEST_F(ConsoleSession, BadConfigurationLineFailsTheLoad) {
   tool_result r = run_tool_batch(dir.path(), "");
   EXPECT_EQ(r.status, 255);
   EXPECT_TRUE(r.out.ends_with("Failed to load veltrona_tool.conf")) << r.out;
+  EXPECT_EQ(writes(), std::vector<sim_write>{});
+}
+
+// A FIFO where the configuration should be would hold the start until someone wrote to it.
+TEST_F(ConsoleSession, ConfigurationThatIsAFifoFailsTheLoadAtOnce) {
+  ASSERT_EQ(unlink((dir.path() + "/veltrona_tool.conf").c_str()), 0);
+  ASSERT_EQ(mkfifo((dir.path() + "/veltrona_tool.conf").c_str(), 0600), 0);
+  tool_result r = run_tool_batch(dir.path(), "");
+  EXPECT_EQ(r.status, 255);
+  EXPECT_EQ(r.out,
+            "veltrona_tool.conf: cannot be read: not a regular file\n"
+            "Failed to load veltrona_tool.conf");
   EXPECT_EQ(writes(), std::vector<sim_write>{});
 }
 
