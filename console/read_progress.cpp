@@ -5,6 +5,8 @@
 
 #include <cstdio>
 
+#include "link/async_output.h"
+
 namespace {
 
 // A read that ends sooner needs no progress: the line would only flicker.
@@ -34,17 +36,16 @@ void read_progress_update(read_progress* progress, int done) {
   if (now - progress->started_ms < SHOW_AFTER_MS) return;
   if (progress->shown_length > 0 && now - progress->drawn_ms < REDRAW_EVERY_MS) return;
   progress->drawn_ms = now;
-  // Standard output is line-buffered and ends its lines before this one is drawn.
-  fflush(stdout);
-  int n = fprintf(stderr, "\rReading %d of %d registers...", done, progress->total);
-  if (n > 1) progress->shown_length = n - 1;
-  fflush(stderr);
+  char line[64];
+  int n = snprintf(line, sizeof line, "Reading %d of %d registers...", done, progress->total);
+  // Through the link's output, which takes the line away while the link thread prints a line
+  // of its own (a poll failure, an interlock change) and draws it again after it.
+  link_set_status_line(line);
+  if (n > 0) progress->shown_length = n;
 }
 
 void read_progress_erase(read_progress* progress) {
   if (progress->shown_length == 0) return;
-  // Blanks rather than a terminal's erase sequence: every terminal takes them.
-  fprintf(stderr, "\r%*s\r", progress->shown_length, "");
-  fflush(stderr);
+  link_set_status_line(nullptr);
   progress->shown_length = 0;
 }

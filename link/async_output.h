@@ -20,3 +20,9 @@ void link_printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // returns, no message is being handed to the previous hook any more. Any thread but a signal
 // handler.
 void link_set_output_hook(link_output_hook hook);
+
+// A status line on standard error (a long read's progress at a terminal): drawn at the start of
+// the cursor's line, and taken away before each message and drawn again after it, so that a
+// message never starts behind it. text nullptr or empty erases it (blanks over it, then the
+// cursor back at the line's start). Flushes standard output first. Console thread.
+void link_set_status_line(const char* text);
