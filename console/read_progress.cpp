@@ -5,6 +5,7 @@
 
 #include <cstdio>
 
+#include "core/timestamp.h"
 #include "link/async_output.h"
 
 namespace {
@@ -15,24 +16,18 @@ constexpr int64_t SHOW_AFTER_MS = 500;
 // a load on a remote terminal that nobody can read anyway.
 constexpr int64_t REDRAW_EVERY_MS = 100;
 
-int64_t monotonic_ms() {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
-
 }  // namespace
 
 void read_progress_start(read_progress* progress, int total) {
   *progress = read_progress{};
   progress->total = total;
-  progress->started_ms = monotonic_ms();
+  progress->started_ms = monotonic_clock_ms();
   progress->at_terminal = isatty(STDERR_FILENO) == 1;
 }
 
 void read_progress_update(read_progress* progress, int done) {
   if (!progress->at_terminal) return;
-  int64_t now = monotonic_ms();
+  int64_t now = monotonic_clock_ms();
   if (now - progress->started_ms < SHOW_AFTER_MS) return;
   if (progress->shown_length > 0 && now - progress->drawn_ms < REDRAW_EVERY_MS) return;
   progress->drawn_ms = now;

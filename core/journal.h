@@ -13,6 +13,9 @@
 constexpr char JOURNAL_WRITE_MESSAGE_ID[] = "582a3203c2ec4f4d95b59141e2f9275a";
 constexpr char JOURNAL_CALIBRATION_MESSAGE_ID[] = "972b2dfecc5c4eecb953ca80c1f0abb4";
 
+// The identifier field of every entry of the tool's (journalctl SYSLOG_IDENTIFIER=veltrona_tool).
+constexpr char JOURNAL_IDENTIFIER_FIELD[] = "SYSLOG_IDENTIFIER=veltrona_tool";
+
 // The environment variable that turns the journal off for good.
 constexpr char JOURNAL_OFF_VARIABLE[] = "VELTRONA_TOOL_NO_JOURNAL";
 

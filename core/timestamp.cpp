@@ -27,3 +27,9 @@ std::string format_timestamp(const timespec& when, timestamp_style style) {
   }
   return text;
 }
+
+int64_t monotonic_clock_ms() {
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}

@@ -2,6 +2,7 @@
 // and the WATCH CSV each use one style of it, always with milliseconds.
 #pragma once
 
+#include <cstdint>
 #include <ctime>
 #include <string>
 
@@ -13,3 +14,7 @@ enum timestamp_style {
 
 // `when` in the given style. The local styles take the time zone as tzset() last read it.
 std::string format_timestamp(const timespec& when, timestamp_style style);
+
+// Milliseconds of the monotonic clock, for measuring waits and durations (not a wall-clock
+// time). Any thread.
+int64_t monotonic_clock_ms();

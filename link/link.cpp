@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "core/timestamp.h"
 #include "link/async_output.h"
 #include "link/interlock_monitor.h"
 #include "link/link_backend.h"
@@ -149,11 +150,13 @@ int connect_device() {
   pthread_mutex_unlock(&link_mutex);
   pthread_cond_broadcast(&link_cond);
   if (rc == -1) {
+    char line[160];
+    snprintf(line, sizeof line, "%s ERRNO:[%s]\n", "Modbus Connection failed!",
+             modbus_strerror(connect_errno));
     if (quiet) {
-      fprintf(stderr, "%s ERRNO:[%s]\n", "Modbus Connection failed!",
-              modbus_strerror(connect_errno));
+      fputs(line, stderr);
     } else {
-      link_printf("%s ERRNO:[%s]\n", "Modbus Connection failed!", modbus_strerror(connect_errno));
+      link_printf("%s", line);
     }
     return -1;
   }
@@ -176,16 +179,10 @@ void disconnect_device() {
 constexpr int QUIET_MS = 50;
 constexpr int64_t DISCARD_LIMIT_MS = 500;
 
-int64_t monotonic_ms() {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
-
 void discard_late_replies() {
   int fd = current_link.device->socket();
-  int64_t give_up = monotonic_ms() + DISCARD_LIMIT_MS;
-  while (fd >= 0 && !quit_requested.load() && monotonic_ms() < give_up) {
+  int64_t give_up = monotonic_clock_ms() + DISCARD_LIMIT_MS;
+  while (fd >= 0 && !quit_requested.load() && monotonic_clock_ms() < give_up) {
     pollfd pfd = {fd, POLLIN, 0};
     if (poll(&pfd, 1, QUIET_MS) <= 0) return;
     // Nothing to discard although the socket is readable: the device closed the connection.

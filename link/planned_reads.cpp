@@ -48,7 +48,7 @@ int read_entries(std::vector<entry_read>* reads, const before_request_fn& before
   bool first = true;
   // Before every request but the first: the stop, and the caller's say.
   auto may_go_on = [&]() {
-    bool go_on = !quit_requested.load() && (first || !before_request || before_request(done));
+    bool go_on = !stop_requested() && (first || !before_request || before_request(done));
     first = false;
     return go_on;
   };

@@ -130,7 +130,7 @@ std::vector<std::string> write_journal_fields(const char* user, const char* devi
       "MESSAGE=" + std::string(text, used),
       std::string("MESSAGE_ID=") + JOURNAL_WRITE_MESSAGE_ID,
       std::string("PRIORITY=") + journal_priority(outcome_word),
-      "SYSLOG_IDENTIFIER=veltrona_tool",
+      JOURNAL_IDENTIFIER_FIELD,
       std::string("VT_DEVICE=") + device,
       "VT_ADDRESS=" + std::to_string(address),
       std::string("VT_REGISTER=") + (strcmp(name, "-") == 0 ? "" : name),
