@@ -148,7 +148,6 @@ std::string heading(const calib_record& r) {
   return r.time + " " + r.user + " " + r.device + " " + r.result + " " + r.mode;
 }
 
-// The first send is refused: its record says FAIL, with the words the device refused.
 // A record cut by a full disk must not swallow the next one.
 TEST_F(CalHistory, RecordAfterACutLineStartsOnItsOwn) {
   ASSERT_EQ(write_text_file(record_path(), "{\"time\":\"2026-"), 0);
@@ -199,6 +198,7 @@ TEST_F(CalHistory, CtrlCWhileReadingEndsTheListingAtOnce) {
   EXPECT_EQ(end.out, connected() + ">> Exit.\n");
 }
 
+// The first send is refused: its record says FAIL, with the words the device refused.
 TEST_F(CalHistory, ListsTheSendsOfATableInOrderAndSkipsACutLine) {
   ASSERT_EQ(sim.fail_writes(5288, 15), 0);
   EXPECT_NE(run(session_start + "SEND\ny\n").out.find(" --> NOK!!!\n"), std::string::npos);

@@ -25,10 +25,8 @@ using entry = std::map<std::string, std::string>;
 // length as 64-bit little endian, the value and a line end for a value that holds line ends.
 entry decode(const std::string& d) {
   entry e;
-  for (size_t at = 0; at < d.size();) {
-    size_t end = d.find('\n', at), eq = d.find('=', at);
-    if (end == std::string::npos) break;
-    if (eq < end) {
+  for (size_t at = 0, end; (end = d.find('\n', at)) != std::string::npos;) {
+    if (size_t eq = d.find('=', at); eq < end) {
       e[d.substr(at, eq - at)] = d.substr(eq + 1, end - eq - 1);
       at = end + 1;
       continue;
@@ -42,14 +40,11 @@ entry decode(const std::string& d) {
   return e;
 }
 
-bool namespaces_work() {
-  return getuid() == 0 && system("unshare --mount true >/dev/null 2>&1") == 0;
-}
-
 class Journal : public ConsoleSession {
  protected:
   void SetUp() override {
-    if (!namespaces_work()) GTEST_SKIP() << "private mount namespaces are not available here";
+    if (getuid() != 0 || system("unshare --mount true >/dev/null 2>&1") != 0)
+      GTEST_SKIP() << "private mount namespaces are not available here";
     ConsoleSession::SetUp();
     ASSERT_EQ(run_dir.create("vt_journal_"), 0);
     ASSERT_EQ(system(("mkdir -p " + run_dir.file("run/systemd/journal")).c_str()), 0);
@@ -57,42 +52,22 @@ class Journal : public ConsoleSession {
   void TearDown() override { stop_listening(); }
 
   // Binds the stand-in journal socket; a reader thread collects what arrives, so that a sender
-  // never blocks on a full queue. Without it (read false) the socket's queue fills up, as that
-  // of a journald that is stuck.
+  // never blocks on a full queue. Without it (read false) the queue fills up, as that of a
+  // journald that is stuck. The entries are small: libsystemd sends each as one datagram.
   void listen(bool read = true) {
     sock = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_un sa = {};
-    sa.sun_family = AF_UNIX;
+    sockaddr_un sa = {AF_UNIX, {}};
     snprintf(sa.sun_path, sizeof sa.sun_path, "%s", run_dir.file(socket_path).c_str());
     ASSERT_EQ(bind(sock, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0) << strerror(errno);
-    if (!read) return;
-    reader = std::thread([this] {
-      timeval tv = {0, 100 * 1000};
-      setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-      while (!done.load()) receive_one();
-    });
-  }
-  // A datagram, or a sealed memory file passed with it (libsystemd's way for a large entry).
-  void receive_one() {
-    char buf[65536], control[CMSG_SPACE(sizeof(int))];
-    iovec iov = {buf, sizeof buf};
-    msghdr mh = {};
-    mh.msg_iov = &iov;
-    mh.msg_iovlen = 1;
-    mh.msg_control = control;
-    mh.msg_controllen = sizeof control;
-    ssize_t n = recvmsg(sock, &mh, MSG_CMSG_CLOEXEC);
-    if (n < 0) return;
-    std::string data(buf, static_cast<size_t>(n));
-    cmsghdr* c = CMSG_FIRSTHDR(&mh);
-    if (c && c->cmsg_type == SCM_RIGHTS) {
-      int fd;
-      memcpy(&fd, CMSG_DATA(c), sizeof fd);
-      data.clear();
-      for (ssize_t got; (got = pread(fd, buf, sizeof buf, data.size())) > 0;) data.append(buf, got);
-      close(fd);
-    }
-    entries.push_back(decode(data));
+    timeval tv = {0, 100 * 1000};
+    setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    if (read)
+      reader = std::thread([this] {
+        char buf[65536];
+        for (ssize_t n; !done.load();)
+          if ((n = recv(sock, buf, sizeof buf, 0)) > 0)
+            entries.push_back(decode({buf, static_cast<size_t>(n)}));
+      });
   }
   void stop_listening() {
     done.store(true);
@@ -104,25 +79,15 @@ class Journal : public ConsoleSession {
 
   tool_result run_in_namespace(const std::string& input, std::vector<std::string> args = {}) {
     scoped_env on("VELTRONA_TOOL_NO_JOURNAL", std::nullopt);
-    std::vector<std::string> argv = {"/usr/bin/unshare",
-                                     "--mount",
-                                     "/bin/sh",
-                                     "-c",
-                                     "mount --bind \"$1\" /run && shift && exec \"$@\"",
-                                     "sh",
-                                     run_dir.file("run"),
-                                     VT_TOOL_PATH};
-    argv.insert(argv.end(), args.begin(), args.end());
+    args.insert(args.begin(), {"/usr/bin/unshare", "--mount", "/bin/sh", "-c",
+                               "mount --bind \"$1\" /run && shift && exec \"$@\"", "sh",
+                               run_dir.file("run"), VT_TOOL_PATH});
     child_process child;
-    tool_result r;
-    EXPECT_EQ(child.start(argv, dir.path()), 0) << child.error();
+    EXPECT_EQ(child.start(args, dir.path()), 0) << child.error();
     EXPECT_EQ(child.write_input(input, VT_WAIT_MS), 0);
     child.close_input();
     EXPECT_EQ(child.wait_exit(VT_WAIT_MS), 0);
-    r.out = child.out();
-    r.err = child.err();
-    r.status = child.exit_status();
-    return r;
+    return {.out = child.out(), .err = child.err(), .status = child.exit_status()};
   }
 
   // The entries with this VT_COMMAND.
@@ -154,16 +119,12 @@ TEST_F(Journal, EveryWriteAndTheRecordReachTheJournalAndNothingChangesWithoutOne
 
   std::vector<entry> writes = of("WRITE");
   ASSERT_EQ(writes.size(), 1u);
-  EXPECT_EQ(writes[0], (entry{{"MESSAGE", writes[0]["MESSAGE"]},
-                              {"MESSAGE_ID", "582a3203c2ec4f4d95b59141e2f9275a"},
-                              {"PRIORITY", "6"},
-                              {"SYSLOG_IDENTIFIER", "veltrona_tool"},
-                              {"VT_DEVICE", device},
-                              {"VT_ADDRESS", "5120"},
-                              {"VT_REGISTER", "MB_STATE_SET"},
-                              {"VT_WORDS", "0003"},
-                              {"VT_OUTCOME", "OK"},
-                              {"VT_COMMAND", "WRITE"}}));
+  EXPECT_EQ(writes[0], decode("MESSAGE=" + writes[0]["MESSAGE"] +
+                              "\nMESSAGE_ID=582a3203c2ec4f4d95b59141e2f9275a\nPRIORITY=6\n"
+                              "SYSLOG_IDENTIFIER=veltrona_tool\nVT_DEVICE=" +
+                              device +
+                              "\nVT_ADDRESS=5120\nVT_REGISTER=MB_STATE_SET\nVT_WORDS=0003\n"
+                              "VT_OUTCOME=OK\nVT_COMMAND=WRITE\n"));
   EXPECT_NE(writes[0]["MESSAGE"].find(" " + device + " 5120 MB_STATE_SET 1 0003 OK"),
             std::string::npos);
   for (const char* command : {"START", "LOGIN"}) {
