@@ -134,23 +134,20 @@ TEST(CommandTable, RowsRefuseTooFewOrTooManyTokens) {
   memset(&calib_session, 0, sizeof(calib_session));
   int rows = 0;
   for (const console_command& command : command_table) {
-    struct {
-      size_t tokens;
-      const char* line;
-    } refused[] = {{command.then_needs.count - 1, command.then_needs.missing},
-                   {command.limit.most + 1, command.limit.too_many}};
-    for (const auto& r : refused) {
-      if (r.line == nullptr) continue;
+    const std::pair<size_t, const char*> refused[] = {
+        {command.then_needs.count - 1, command.then_needs.missing},
+        {command.limit.most + 1, command.limit.too_many}};
+    for (const auto& [tokens, line] : refused) {
+      if (line == nullptr) continue;
       rows++;
-      command_args args(r.tokens, "1");
+      command_args args(tokens, "1");
       stream_capture out;
       EXPECT_EQ(run_command(command, args), CMD_FAILED) << command.word;
-      EXPECT_EQ(out.finish(), std::string(r.line) + "\n") << command.word;
+      EXPECT_EQ(out.finish(), std::string(line) + "\n") << command.word;
     }
     if (command.limit.option == nullptr) continue;
-    command_args args(command.limit.most + 1, "NO_SUCH_REGISTER");
+    command_args args(command.limit.most, "NO_SUCH_REGISTER");
     args.insert(args.begin() + 1, {command.limit.option, "file.csv"});
-    args.pop_back();
     stream_capture out;
     run_command(command, args);
     EXPECT_EQ(out.finish().find(command.limit.too_many), std::string::npos) << command.word;

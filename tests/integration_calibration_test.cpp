@@ -458,19 +458,14 @@ std::vector<calib_case> calib_cases() {
            prompt(1) + prompt(1),
        {sequence_id_5288, point_write(2, 65534), point_write(2, 65518)}},
       // At the exact edges a step of 16 would reach -1 or the empty marker: refused, not sent.
-      {"InteractiveModeRefusesAStepBelowZero",
+      {"InteractiveModeRefusesAStepPastEitherEdge",
        {"cal[0].iStep = 16"},
        standby_empty,
-       "CALIBRATE\n1\nEDIT 2 DAC 15\nEDIT 2 -i\nvq\n",
+       "CALIBRATE\n1\nEDIT 2 DAC 15\nEDIT 2 -i\nvq\nEDIT 2 DAC 65519\nEDIT 2 -i\nVq\n",
        start + prompt(1) + prompt(1) + interactive_keys +
-           "Point 2: 15, \nPoint 2: 15 (lower limit), \n" + prompt(1) + prompt(1),
-       {sequence_id_5288}},
-      {"InteractiveModeRefusesAStepOntoTheEmptyMarker",
-       {"cal[0].iStep = 16"},
-       standby_empty,
-       "CALIBRATE\n1\nEDIT 2 DAC 65519\nEDIT 2 -i\nVq\n",
-       start + prompt(1) + prompt(1) + interactive_keys +
-           "Point 2: 65519, \nPoint 2: 65519 (upper limit), \n" + prompt(1) + prompt(1),
+           "Point 2: 15, \nPoint 2: 15 (lower limit), \n" + prompt(1) + prompt(1) + prompt(1) +
+           interactive_keys + "Point 2: 65519, \nPoint 2: 65519 (upper limit), \n" + prompt(1) +
+           prompt(1),
        {sequence_id_5288}},
       {"InteractiveModeLeavesAnEmptyCount",
        {"cal[0].iStep = 16"},

@@ -572,10 +572,9 @@ TEST_F(TerminalSession, ALongDumpShowsItsProgressAndErasesIt) {
   auto blanked_before = [&tool](size_t at) {
     const std::string& out = tool.out();
     size_t line = out.rfind(" registers...", at);
-    size_t start = out.rfind('\r', line);
-    if (line == std::string::npos || start == std::string::npos) return false;
-    size_t width = line + strlen(" registers...") - start - 1;
-    std::string blanks = "\r" + std::string(width, ' ') + "\r";
+    size_t start = line == std::string::npos ? line : out.rfind('\r', line);
+    if (start == std::string::npos) return false;
+    std::string blanks = "\r" + std::string(line + strlen(" registers...") - start - 1, ' ') + "\r";
     return at >= blanks.size() && out.compare(at - blanks.size(), blanks.size(), blanks) == 0;
   };
   ASSERT_EQ(sim.set_delay_ms(10), 0);
