@@ -243,26 +243,6 @@ TEST_F(ConsoleSession, BadOptionValuesAreNamedWithStatus2AndNoConnection) {
   EXPECT_EQ(sim_traffic(sim), "accepted 0\nrequests 0\n");
 }
 
-// Long and short forms, values glued on or apart, bundles: each run reads one register of the
-// device the options name, quietly, the configuration pointing at a closed port.
-TEST_F(ConsoleSession, OptionFormsReachTheDeviceTheyName) {
-  configure({"iPort = 21"});
-  const std::string port = std::to_string(sim.port());
-  const std::string read = "MB_STATE_SET (5120, WORD)\n0 (0x0000)\n";
-  std::vector<std::string> forms[] = {
-      {"-qp" + port, "-cREAD 5120"},
-      {"-qep", port, "-H", "127.0.0.1", "--command", "READ 5120"},
-      {"-c", "READ 5120", "--host=127.0.0.1", "--port", port, "--quiet", "--"},
-  };
-  for (const auto& args : forms) {
-    SCOPED_TRACE(args[0]);
-    tool_result r = run_with_args(dir.path(), args);
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, read);
-    EXPECT_EQ(r.err, "");
-  }
-}
-
 // Quiet, a failed connection still says so, on standard error, and -e still fails the run.
 TEST_F(ConsoleSession, QuietRefusedConnectionIsSaidOnStandardError) {
   closed_port closed;

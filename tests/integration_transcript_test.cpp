@@ -8,6 +8,7 @@
 //   build/tests/integration_transcript_test --gtest_filter='*/startup_*'
 #include <signal.h>
 
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -34,7 +35,7 @@ class TranscriptCase : public ConsoleSession, public ::testing::WithParamInterfa
     bool quiet = false;
     for (const std::string& arg : c.args) {
       args.push_back(with_port(arg));
-      quiet = quiet || arg == "-q" || arg == "--quiet";
+      quiet = quiet || arg.starts_with("-q") || arg == "--quiet";
     }
     tool_result r = run.interrupted ? run_interrupted(run, args, quiet)
                                     : run_tool_batch(dir.path(), run.input, VT_WAIT_MS, args);
@@ -63,50 +64,34 @@ class TranscriptCase : public ConsoleSession, public ::testing::WithParamInterfa
   // once the output before the ^C has come, and waits for the end.
   tool_result run_interrupted(const scripted_run& run, const std::vector<std::string>& args,
                               bool quiet) {
-    tool_process t;
-    if (t.start(dir.path(), args) != 0) {
-      ADD_FAILURE() << t.error();
-      return t.finish();
-    }
-    size_t line_start = 0;
-    for (size_t k = 0; k <= run.typed_at.size(); k++) {
-      size_t at = k < run.typed_at.size() ? run.typed_at[k] : run.interrupt_at;
-      if (!output_reached(&t, run.output.substr(0, at), quiet)) break;
+    EXPECT_EQ(tool.start(dir.path(), args), 0) << tool.error();
+    for (size_t k = 0, from = 0; k <= run.typed_at.size(); k++) {
+      std::string want =
+          run.output.substr(0, k < run.typed_at.size() ? run.typed_at[k] : run.interrupt_at);
+      auto session = [&] {
+        std::string out = tool.out();
+        if (!quiet && out.starts_with(connected())) out.erase(0, connected().size());
+        return match_wildcards(want, out).substr(0, want.size());
+      };
+      if (!wait_until([&] { return session() == want; })) {
+        ADD_FAILURE() << "waiting for the output before a typed line or ^C: "
+                      << first_difference(want, session());
+        break;
+      }
       if (k == run.typed_at.size()) {
         long long t0 = monotonic_ms();
-        EXPECT_EQ(t.send_signal(SIGINT), 0);
-        tool_result r = t.finish();
+        EXPECT_EQ(tool.send_signal(SIGINT), 0);
+        tool_result r = tool.finish();
         long long ms = monotonic_ms() - t0;
         RecordProperty("interrupt_to_exit_ms", static_cast<int>(ms));
         EXPECT_LT(ms, INTERRUPT_BOUND_MS) << "from Ctrl-C to the end";
         return r;
       }
-      size_t line_end = run.input.find('\n', line_start) + 1;
-      EXPECT_EQ(t.write_input(run.input.substr(line_start, line_end - line_start)), 0);
-      line_start = line_end;
+      size_t to = run.input.find('\n', from) + 1;
+      EXPECT_EQ(tool.write_input(run.input.substr(from, to - from)), 0);
+      from = to;
     }
-    return t.finish(0);
-  }
-
-  // Waits until the session output of t begins with want; fails the test when it doesn't in time.
-  bool output_reached(tool_process* t, const std::string& want, bool quiet) {
-    long long deadline = monotonic_ms() + VT_WAIT_MS;
-    std::string session;
-    for (bool ended = false;;) {
-      session = t->out();
-      if (!quiet && session.compare(0, connected().size(), connected()) == 0)
-        session.erase(0, connected().size());
-      session = match_wildcards(want, session);
-      if (session.compare(0, want.size(), want) == 0) return true;
-      if (ended || monotonic_ms() >= deadline) break;
-      // It comes back at once only when the tool has ended.
-      long long t0 = monotonic_ms();
-      t->wait_for_output("\x01never printed\x01", 20);
-      ended = monotonic_ms() - t0 < 10;
-    }
-    ADD_FAILURE() << "waiting for the output before a typed line or ^C: "
-                  << first_difference(want, session.substr(0, want.size()));
-    return false;
+    return tool.finish(0);
   }
 
   std::string with_port(std::string text) {
@@ -131,11 +116,9 @@ TEST_P(TranscriptCase, Session) {
     ASSERT_EQ(sim.set_registers(p.address, p.values), 0) << sim.error();
   for (const std::string& command : c.sim_commands)
     ASSERT_EQ(sim.command(command), 0) << "sim " << command << ": " << sim.error();
-  for (const scripted_file_check& p : c.puts) {
-    std::string text = file_text(p.name);
-    if (text == "<missing>") text.clear();
-    ASSERT_EQ(write_text_file(dir.file(p.name), text + with_port(p.line) + "\n"), 0) << p.name;
-  }
+  for (const scripted_file_check& p : c.puts)
+    ASSERT_TRUE(std::ofstream(dir.file(p.name), std::ios::app) << with_port(p.line) << "\n")
+        << p.name;
   std::vector<std::string> before;
   for (const scripted_file_check& f : c.files) before.push_back(file_text(f.name));
 

@@ -341,19 +341,14 @@ std::vector<scripted_case> parse_transcript(std::string_view text, const std::st
     std::vector<std::string_view> body;
     std::vector<int> numbers;
     for (size_t j = k + 1; j < next; j++) {
-      auto block = blocks.end();
-      if (starts_with(lines[j], "@")) {
-        block = blocks.find(lines[j].substr(1));
-        if (block == blocks.end() && c.error.empty())
-          c.error = file + ":" + std::to_string(j + 1) + ": no block " + std::string(lines[j]);
-      }
-      if (block == blocks.end()) {
-        body.push_back(lines[j]);
-        numbers.push_back(static_cast<int>(j) + 1);
-        continue;
-      }
-      body.insert(body.end(), block->second.begin(), block->second.end());
-      numbers.insert(numbers.end(), block->second.size(), static_cast<int>(j) + 1);
+      bool named = starts_with(lines[j], "@");
+      auto block = named ? blocks.find(lines[j].substr(1)) : blocks.end();
+      if (named && block == blocks.end() && c.error.empty())
+        c.error = file + ":" + std::to_string(j + 1) + ": no block " + std::string(lines[j]);
+      const std::vector<std::string_view> one = {lines[j]};
+      const std::vector<std::string_view>& add = block == blocks.end() ? one : block->second;
+      body.insert(body.end(), add.begin(), add.end());
+      numbers.insert(numbers.end(), add.size(), static_cast<int>(j) + 1);
     }
     numbers.push_back(static_cast<int>(next) + 1);
     if (!valid_name(c.name)) {
@@ -381,55 +376,31 @@ std::string writes_line(const sim_write& w) {
 
 namespace {
 
-// Whether actual matches pattern, in which "<time>" and "<port>" match as match_wildcards says.
-bool line_matches(std::string_view pattern, std::string_view actual) {
-  auto digit = [](char c) { return c >= '0' && c <= '9'; };
-  size_t a = 0;
-  for (size_t p = 0; p < pattern.size();) {
-    if (pattern.compare(p, 6, "<time>") == 0) {
-      if (actual.size() - a < 8) return false;
-      for (size_t k = 0; k < 8; k++)
-        if (k % 3 == 2 ? actual[a + k] != ':' : !digit(actual[a + k])) return false;
-      a += 8;
-      p += 6;
-    } else if (pattern.compare(p, 6, "<port>") == 0) {
-      size_t start = a;
-      while (a < actual.size() && digit(actual[a])) a++;
-      if (a == start) return false;
-      p += 6;
-    } else {
-      if (a >= actual.size() || actual[a] != pattern[p]) return false;
-      a++;
-      p++;
-    }
-  }
-  return a == actual.size();
-}
-
-std::vector<std::string_view> lines_of(std::string_view text) {
-  std::vector<std::string_view> lines;
-  size_t at = 0;
-  while (at < text.size()) {
-    size_t end = text.find('\n', at);
-    if (end == std::string_view::npos) end = text.size();
-    lines.push_back(text.substr(at, end - at));
-    at = end + 1;
-  }
-  return lines;
+// Whether actual is pattern with each "<time>" in it a time HH:MM:SS.
+bool fits(std::string_view pattern, std::string_view actual) {
+  size_t at = pattern.find("<time>");
+  if (at == std::string_view::npos) return pattern == actual;
+  if (actual.size() < at + 8 || actual.substr(0, at) != pattern.substr(0, at)) return false;
+  for (size_t k = 0; k < 8; k++)
+    if (k % 3 == 2 ? actual[at + k] != ':'
+                   : !std::isdigit(static_cast<unsigned char>(actual[at + k])))
+      return false;
+  return fits(pattern.substr(at + 6), actual.substr(at + 8));
 }
 
 }  // namespace
 
 std::string match_wildcards(const std::string& expected, const std::string& actual) {
-  if (expected.find("<time>") == std::string::npos && expected.find("<port>") == std::string::npos)
-    return actual;
-  std::vector<std::string_view> want = lines_of(expected), got = lines_of(actual);
   std::string out;
-  for (size_t i = 0; i < got.size(); i++) {
-    bool wild = i < want.size() && (want[i].find("<time>") != std::string_view::npos ||
-                                    want[i].find("<port>") != std::string_view::npos);
-    out += wild && line_matches(want[i], got[i]) ? want[i] : got[i];
-    if (i + 1 < got.size() || (!actual.empty() && actual.back() == '\n')) out += '\n';
+  std::string_view want = expected, got = actual;
+  while (!got.empty()) {
+    size_t w_end = want.find('\n'), g_end = got.find('\n');
+    std::string_view line = got.substr(0, g_end);
+    out += fits(want.substr(0, w_end), line) ? want.substr(0, w_end) : line;
+    if (g_end == std::string_view::npos) break;
+    out += '\n';
+    got.remove_prefix(g_end + 1);
+    want.remove_prefix(w_end == std::string_view::npos ? want.size() : w_end + 1);
   }
   return out;
 }

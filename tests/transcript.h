@@ -33,8 +33,9 @@
 // A line "--- restart" inside the session starts the tool again in the same directory (the saved
 // configuration kept); writes are then listed across both sessions, each one's login left out.
 //
-// In args and put lines, ${port} stands for the simulator's port. With -q or --quiet among the
-// args there is no connection line (and no prompt: typed lines are in braces).
+// In args and put lines, ${port} stands for the simulator's port. With -q (also heading a bundle,
+// -qp${port}) or --quiet among the args there is no connection line (and no prompt: typed lines
+// are in braces).
 //
 // Words, in presets and writes: decimal or 0x hexadecimal (0 to 65535), f:VALUE for the two words
 // of a float (low half first), any of them followed by *N for N copies. "writes" is a function 16
@@ -99,10 +100,8 @@ int parse_register_words(std::string_view text, sim_write* w, std::string* why);
 // A write as a transcript line, every word in hexadecimal: "writes 5126 0x0000 0x4148".
 std::string writes_line(const sim_write& w);
 
-// Wildcards in an expected output line: "<time>" stands for a wall-clock time HH:MM:SS (a WATCH
-// line), "<port>" for a port number, one or more digits (a connection line). Returns actual with
-// each line that matches its expected line's wildcards replaced by the expected line, so that a
-// plain comparison follows; lines without wildcards are left as they are.
+// "<time>" in an expected output line stands for a wall-clock time HH:MM:SS (a WATCH line).
+// Returns actual with each line that fits its expected line replaced by it, for a plain compare.
 std::string match_wildcards(const std::string& expected, const std::string& actual);
 
 // The first line where two texts differ, numbered from 1, with both versions; "" when equal.

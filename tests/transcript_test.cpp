@@ -145,21 +145,18 @@ TEST(Transcript, WritesLineAndFirstDifference) {
 }
 
 // A wildcard takes only its own shape; a line it does not fit stays as it came and differs.
-TEST(Transcript, WildcardsForATimeAndAPort) {
-  const std::string want = "<time>  A=1\nConnect to 127.0.0.1:<port> is OK.\nplain\n";
-  struct {
-    const char* actual;
-    const char* after;
-  } cases[] = {
-      {"14:03:12  A=1\nConnect to 127.0.0.1:40123 is OK.\nplain\n", want.c_str()},
-      {"14:03  A=1\nConnect to 127.0.0.1: is OK.\nplain\n",
-       "14:03  A=1\nConnect to 127.0.0.1: is OK.\nplain\n"},
-      {"14:03:12  A=2\nConnect to 127.0.0.1:1x is OK.\nplain\n",
-       "14:03:12  A=2\nConnect to 127.0.0.1:1x is OK.\nplain\n"},
-      {"14:03:12  A=1\n", "<time>  A=1\n"},
+TEST(Transcript, WildcardForATime) {
+  const std::string want = "<time>  A=1\nplain\n";
+  const std::pair<const char*, const char*> cases[] = {
+      {"14:03:12  A=1\nplain\n", "<time>  A=1\nplain\n"},
+      {"14:03  A=1\n", "14:03  A=1\n"},
+      {"14:03:1x  A=1\n", "14:03:1x  A=1\n"},
+      {"14:03:12  A=2\n", "14:03:12  A=2\n"},
+      {"14:03:12  A=1", "<time>  A=1"},
+      {"a\nb\nc\n", "a\nb\nc\n"},
   };
-  for (const auto& c : cases) EXPECT_EQ(match_wildcards(want, c.actual), c.after) << c.actual;
-  EXPECT_EQ(match_wildcards("a\n", "b\n"), "b\n");
+  for (const auto& [actual, after] : cases)
+    EXPECT_EQ(match_wildcards(want, actual), after) << actual;
 }
 
 }  // namespace
