@@ -147,9 +147,8 @@ TEST_F(ConsoleSession, HelpPrintsTheUsageAndNeitherLoadsNorConnects) {
        {"\n  veltrona_tool.conf\n", "working directory", "\n  ~/.veltrona_tool_history\n",
         "/veltrona_tool/writes.log", "/veltrona_tool/calibrations.jsonl", "\n  0    normal end",
         "\n  -e, --exit-on-error\n", "\n  1    with -e: a command failed", "\n  2    bad usage",
-        "\n  255  the configuration", "\n  --config FILE\n", "\n  -H, --host ADDR\n",
-        "\n  -p, --port PORT\n", "\n  -c, --command CMD\n", "\n  -f, --file FILE\n",
-        "\n  -q, --quiet\n", "COMPARE fails when a register differs"})
+        "\n  255  the configuration", " --config FILE\n", "-H, --host ADDR\n", "-p, --port PORT\n",
+        "-c, --command CMD\n", "-f, --file FILE\n", "-q, --quiet\n", "COMPARE fails when a"})
     EXPECT_NE(r.out.find(part), std::string::npos) << part;
   EXPECT_TRUE(r.out.ends_with("signal handler not installed\n")) << r.out;
   EXPECT_EQ(r.err, "");

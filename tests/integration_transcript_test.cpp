@@ -65,33 +65,31 @@ class TranscriptCase : public ConsoleSession, public ::testing::WithParamInterfa
   tool_result run_interrupted(const scripted_run& run, const std::vector<std::string>& args,
                               bool quiet) {
     EXPECT_EQ(tool.start(dir.path(), args), 0) << tool.error();
-    for (size_t k = 0, from = 0; k <= run.typed_at.size(); k++) {
-      std::string want =
-          run.output.substr(0, k < run.typed_at.size() ? run.typed_at[k] : run.interrupt_at);
+    std::vector<size_t> marks = run.typed_at;
+    marks.push_back(run.interrupt_at);
+    for (size_t k = 0, from = 0; k < marks.size(); k++) {
+      std::string want = run.output.substr(0, marks[k]), out;
       auto session = [&] {
-        std::string out = tool.out();
+        out = tool.out();
         if (!quiet && out.starts_with(connected())) out.erase(0, connected().size());
-        return match_wildcards(want, out).substr(0, want.size());
+        return (out = match_wildcards(want, out).substr(0, want.size())) == want;
       };
-      if (!wait_until([&] { return session() == want; })) {
+      if (!wait_until(session)) {
         ADD_FAILURE() << "waiting for the output before a typed line or ^C: "
-                      << first_difference(want, session());
-        break;
+                      << first_difference(want, out);
+        return tool.finish(0);
       }
-      if (k == run.typed_at.size()) {
-        long long t0 = monotonic_ms();
-        EXPECT_EQ(tool.send_signal(SIGINT), 0);
-        tool_result r = tool.finish();
-        long long ms = monotonic_ms() - t0;
-        RecordProperty("interrupt_to_exit_ms", static_cast<int>(ms));
-        EXPECT_LT(ms, INTERRUPT_BOUND_MS) << "from Ctrl-C to the end";
-        return r;
-      }
+      if (k + 1 == marks.size()) break;
       size_t to = run.input.find('\n', from) + 1;
       EXPECT_EQ(tool.write_input(run.input.substr(from, to - from)), 0);
       from = to;
     }
-    return tool.finish(0);
+    long long t0 = monotonic_ms();
+    EXPECT_EQ(tool.send_signal(SIGINT), 0);
+    tool_result r = tool.finish();
+    RecordProperty("interrupt_to_exit_ms", static_cast<int>(monotonic_ms() - t0));
+    EXPECT_LT(monotonic_ms() - t0, INTERRUPT_BOUND_MS) << "from Ctrl-C to the end";
+    return r;
   }
 
   std::string with_port(std::string text) {

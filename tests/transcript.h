@@ -45,17 +45,12 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 #include "sim/request_log.h"
 
 // One run of the tool.
 struct scripted_run {
-  scripted_run() = default;
-  scripted_run(std::string typed, std::string shown)
-      : input(std::move(typed)), output(std::move(shown)) {}
-
   std::string input;             // the typed lines, each with its line end
   std::string output;            // standard output after the connection line
   std::vector<size_t> typed_at;  // per typed line, the length of the output before it

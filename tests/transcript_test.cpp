@@ -11,47 +11,45 @@
 
 namespace {
 
-// Each body is read as the case "== c": the typed input and the expected output of its runs.
+// Each body is read as the case "== c" (after its blocks, when it starts with them): per run the
+// typed input, the expected output, and where each line is typed and input ends (^D: end, ^C: the
+// signal goes there) as lengths of the output before them. A block stands for its lines.
 TEST(Transcript, SessionLinesAreInputAndOutput) {
+  struct run {
+    std::string input, output, at;
+  };
   const struct {
     std::string body;
-    std::vector<scripted_run> runs;
+    std::vector<run> runs;
   } table[] = {
       {">> STATE 3\nWrite ok\n[Filament Set,1]>> SET 12.5\nWrite 12.5\n>> ^D\nExit.\n\n\n",
-       {{"STATE 3\nSET 12.5\n", ">> Write ok\n[Filament Set,1]>> Write 12.5\n>> Exit.\n"}}},
+       {{"STATE 3\nSET 12.5\n", ">> Write ok\n[Filament Set,1]>> Write 12.5\n>> Exit.\n",
+         "{ 3, 31 } end 45"}}},
       {">>  WRITE 5120 3 \nSend? {  }\nContinue? (y/n): {y}\nLogin fail!\n>>x\nA {b\n\n>> {}\n>> "
        "\n",
        {{" WRITE 5120 3 \n  \ny\n\n\n",
-         ">> Send? Continue? (y/n): Login fail!\n>>x\nA {b\n\n>> >> "}}},
-      {">> A\n--- restart\n>> B\n", {{"A\n", ">> "}, {"B\n", ">> "}}},
+         ">> Send? Continue? (y/n): Login fail!\n>>x\nA {b\n\n>> >> ",
+         "{ 3, 9, 26, 51, 54 } end 0"}}},
+      {">> A\n--- restart\n>> B\n", {{"A\n", ">> ", "{ 3 } end 0"}, {"B\n", ">> ", "{ 3 } end 0"}}},
+      {"@define menu\nMenu:\n1 : Set\n@end\n== c\n>> CALIBRATE\n@menu\nSelect: {1}\n"
+       "[Set,1]>> ADD\nGo on? {^C}\nExit.\n",
+       {{"CALIBRATE\n1\nADD\n", ">> Menu:\n1 : Set\nSelect: [Set,1]>> Go on? Exit.\n",
+         "{ 3, 25, 35 } ^C 42"}}},
   };
   for (const auto& t : table) {
-    std::vector<scripted_case> cases = parse_transcript("== c\n" + t.body, "t.txt");
+    std::vector<scripted_case> cases =
+        parse_transcript(t.body.starts_with("@") ? t.body : "== c\n" + t.body, "t.txt");
     ASSERT_EQ(cases.size(), 1u);
     EXPECT_EQ(cases[0].error, "") << t.body;
     ASSERT_EQ(cases[0].runs.size(), t.runs.size()) << t.body;
     for (size_t k = 0; k < t.runs.size(); k++) {
-      EXPECT_EQ(cases[0].runs[k].input, t.runs[k].input) << t.body;
-      EXPECT_EQ(cases[0].runs[k].output, t.runs[k].output) << t.body;
+      const scripted_run& r = cases[0].runs[k];
+      std::string at = testing::PrintToString(r.typed_at) + (r.interrupted ? " ^C " : " end ");
+      EXPECT_EQ(r.input, t.runs[k].input) << t.body;
+      EXPECT_EQ(r.output, t.runs[k].output) << t.body;
+      EXPECT_EQ(at + std::to_string(r.interrupt_at), t.runs[k].at) << t.body;
     }
   }
-}
-
-// A block stands for its lines; ^C ends the input and says where the signal goes, and each typed
-// line where it is typed, as lengths of the output before them.
-TEST(Transcript, BlocksAndCtrlC) {
-  std::vector<scripted_case> cases = parse_transcript(
-      "@define menu\nMenu:\n1 : Set\n@end\n== c\n>> CALIBRATE\n@menu\nSelect: {1}\n"
-      "[Set,1]>> ADD\nGo on? {^C}\nExit.\n",
-      "t.txt");
-  ASSERT_EQ(cases.size(), 1u);
-  ASSERT_EQ(cases[0].error, "");
-  const scripted_run& run = cases[0].runs.at(0);
-  EXPECT_EQ(run.input, "CALIBRATE\n1\nADD\n");
-  EXPECT_EQ(run.output, ">> Menu:\n1 : Set\nSelect: [Set,1]>> Go on? Exit.\n");
-  EXPECT_EQ(run.typed_at, (std::vector<size_t>{3, 25, 35}));
-  EXPECT_TRUE(run.interrupted);
-  EXPECT_EQ(run.interrupt_at, 42u);
 }
 
 TEST(Transcript, SetupAndChecksAroundTheSession) {
