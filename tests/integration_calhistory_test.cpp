@@ -62,17 +62,6 @@ class CalHistory : public ConsoleSession {
   }
 };
 
-// The record names the device the session used: -H over the configuration's address.
-TEST_F(CalHistory, RecordNamesTheHostGivenOnTheCommandLine) {
-  configure({"sIpAddr = \"127.0.0.2\""});
-  tool_result r =
-      run_tool_batch(dir.path(), session_start + "SEND\ny\n", VT_WAIT_MS, {"-H", "127.0.0.1"});
-  EXPECT_NE(r.out.find(" --> OK\n"), std::string::npos) << r.out;
-  std::vector<calib_record> recs = records();
-  ASSERT_EQ(recs.size(), 1u);
-  EXPECT_EQ(recs[0].device, "127.0.0.1:" + std::to_string(sim.port()));
-}
-
 TEST_F(CalHistory, DeclinedSendLeavesNoRecordAndASendOneOfTheTableFoundAndTheWordsWritten) {
   tool_result r = run(session_start + "SEND\nn\nSET 1\nACTUAL 1.25\nADD\nSEND\ny\n");
   EXPECT_NE(r.out.find("not sent.\n"), std::string::npos) << r.out;
