@@ -243,18 +243,12 @@ TEST(Values, UpperCaseInPlace) {
 // Nothing from a device or a file may steer a terminal or end a line; valid UTF-8 and every
 // printable byte, the backslash too, stay as they are.
 TEST(Values, PrintableText) {
-  const std::pair<std::string, std::string> cases[] = {
-      {"op4711", "op4711"},
-      {"\x1b[8m", "\\x1B[8m"},
-      {"a\nb\r\t\x7f", "a\\x0Ab\\x0D\\x09\\x7F"},
-      {"back\\slash \\x41", "back\\slash \\x41"},
-      {"gr\xc3\xbc\xc3\x9f \xe2\x82\xac \xf0\x9f\x94\x8c",
-       "gr\xc3\xbc\xc3\x9f \xe2\x82\xac \xf0\x9f\x94\x8c"},
-      {"\xff\xc3", "\\xFF\\xC3"},                             // invalid, cut sequence
-      {"\xc0\xaf\xed\xa0\x80", "\\xC0\\xAF\\xED\\xA0\\x80"},  // overlong, surrogate
-      {"\xc2\x9b", "\\xC2\\x9B"},                             // C1 control (CSI)
-  };
-  for (const auto& [text, shown] : cases) EXPECT_EQ(printable_text(text), shown) << shown;
+  const std::string valid =
+      "op4711 back\\slash \\x41 gr\xc3\xbc\xc3\x9f \xe2\x82\xac \xf0\x9f\x94\x8c";
+  EXPECT_EQ(printable_text(valid), valid);
+  // Controls (C1's CSI too), invalid, overlong, surrogate, a sequence cut by the end.
+  EXPECT_EQ(printable_text("\x1b[8m a\nb\r\t\x7f \xc2\x9b \xff \xc0\xaf \xed\xa0\x80 \xc3"),
+            "\\x1B[8m a\\x0Ab\\x0D\\x09\\x7F \\xC2\\x9B \\xFF \\xC0\\xAF \\xED\\xA0\\x80 \\xC3");
   const uint16_t words[5] = {0x1B61, 0x0000, 0x4141, 0x4141, 0x4141};  // ends at the NUL
   EXPECT_EQ(char_array_text(words), "a\\x1B");
   EXPECT_EQ(shortest_float_text(6.3f), "6.3");

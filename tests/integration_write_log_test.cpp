@@ -84,12 +84,19 @@ class WriteLogSession : public ConsoleSession {
 
 const std::string login_line = "5121 MB_LOG_IN 5 **** **** **** **** **** OK";
 
-// The log names the device the session used: -H over the configuration's address.
-TEST_F(WriteLogSession, LinesNameTheHostGivenOnTheCommandLine) {
+// The log and the calibration record name the device the session used (logged() checks each
+// line's): -H over the configuration's address.
+TEST_F(WriteLogSession, LinesAndTheRecordNameTheHostGivenOnTheCommandLine) {
   configure({"sIpAddr = \"127.0.0.2\""});
-  tool_result r = run_tool_batch(dir.path(), "WRITE STATE 3\ny\n", VT_WAIT_MS, {"-H", "127.0.0.1"});
-  EXPECT_EQ(r.err, "");
-  EXPECT_EQ(logged(), (std::vector<std::string>{login_line, "5120 MB_STATE_SET 1 0003 OK"}));
+  apply({{5480, {3}}});
+  const std::string records = test_state_home() + "/veltrona_tool/calibrations.jsonl";
+  std::remove(records.c_str());
+  EXPECT_EQ(
+      run_tool_batch(dir.path(), "CALIBRATE\n1\nSEND\ny\n", VT_WAIT_MS, {"-H", "127.0.0.1"}).err,
+      "");
+  EXPECT_EQ(logged().size(), 3u);  // the login, the send's menu choice and its table
+  const std::string device = "\"device\":{\"address\":\"127.0.0.1:" + std::to_string(sim.port());
+  EXPECT_NE(log_text(records).find(device + "\""), std::string::npos);
 }
 
 // A whole session: the login and the startup replay at start, WRITE, an RW that touches the
